@@ -1,0 +1,59 @@
+// The registration record of one COM class: everything its class key holds,
+// read once while the reader stands on the key, kept as display text.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "registry/PatchedRegistry.h"
+
+namespace orbel {
+
+// The text of every value the registration does not provide.
+inline constexpr const char* kUnknown = "<Unknown>";
+
+class COLEObjectRegistrySettings {
+ public:
+  // Reads the class key the reader stands on. Registry errors propagate.
+  explicit COLEObjectRegistrySettings(TPatchRegistry& reader);
+
+  std::string Name;
+  std::string RegistryPath;
+  std::string Guid;
+  std::string LastChange;
+  std::string InprocServer;
+  std::string InprocServer32;
+  std::string ThreadingModel;
+  std::string LocalServer;
+  std::string LocalServer32;
+  std::string InProcHandler;
+  std::string InProcHandler32;
+  std::string HandlerThreadingModel;
+  std::string ToolboxBitmap;
+  std::string ToolboxBitmap32;
+  std::string ProgID;
+  std::string VersionIndependentProgID;
+  std::string OLE1Class;
+  std::string Version;
+  std::string DefaultIcon;
+  std::string MiscStatus;
+  std::string TypeLibName;
+  std::string ConvertToName;
+
+  bool IsInsertable = false;
+  bool IsProgrammable = false;
+  bool IsControl = false;
+  bool IsShellExtension = false;
+  bool IsDocObject = false;
+
+  std::vector<std::string> OtherSubkeyNames;
+  std::vector<std::string> OtherSubkeyValues;
+
+  // The name of a predefined root, "<Unknown>" for any other.
+  static std::string RootName(HKey root);
+  // A last-write time as year/month/day in UTC; empty for the all-zero day
+  // and for times the calendar cannot hold.
+  static std::string DateOf(platform::FileTime time);
+};
+
+}  // namespace orbel

@@ -1,0 +1,124 @@
+// A regf hive file behind the Store interface, read through libhivex. Keys
+// are read lazily: a key's subkeys and value names are decoded on first use
+// and kept in a bounded cache, so opening and browsing a large hive touches
+// only the keys that are asked for. Read-only; one thread at a time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/Store.h"
+
+struct hive_h;
+
+namespace orbel::platform {
+
+class HiveStore : public Store {
+ public:
+  // Opens a regf hive read-only, tolerating damage so that a damaged hive is
+  // read as far as it goes. nullptr with `error` set ("<file>: not a registry
+  // hive", "<file>: <reason>") when it cannot be opened.
+  static std::unique_ptr<HiveStore> Open(const std::filesystem::path& file, std::string& error);
+  ~HiveStore() override;
+
+  HiveStore(const HiveStore&) = delete;
+  HiveStore& operator=(const HiveStore&) = delete;
+
+  // Node ids are the hive's own key offsets. A key whose subkey or value list
+  // cannot be read answers kBadDb (or kCantRead, kNotEnoughMemory) for what
+  // needs that list; a list entry that is not a key or value is left out.
+  Node RootNode() const override { return root_; }
+  Status FindChild(Node parent, std::string_view name, Node& out) override;
+  // Fills in what could be read even when it answers an error status.
+  Status Figures(Node node, KeyFigures& out) override;
+  Status SubkeyName(Node node, std::uint32_t index, std::string& out) override;
+  // The data as stored: strings stay UTF-16LE, with whatever terminator the
+  // hive holds.
+  Status GetValue(Node node, std::string_view name, Value& out) override;
+
+  const std::filesystem::path& File() const { return file_; }
+
+ private:
+  // One subkey or value; its names are slices of the owning List's text.
+  struct Item {
+    std::size_t handle = 0;  // hive_node_h or hive_value_h
+    std::uint32_t nameAt = 0;
+    std::uint32_t nameLength = 0;
+    std::uint32_t foldedAt = 0;  // same as nameAt when folding changes nothing
+    std::uint32_t foldedLength = 0;
+  };
+  // The subkeys or the values of one key, read on first use.
+  struct List {
+    bool loaded = false;
+    Status status = kSuccess;
+    std::string text;         // all names and folded names, packed
+    std::vector<Item> items;  // in hive order
+    std::uint32_t longestName = 0;
+    std::uint32_t largestData = 0;  // values only
+    std::string_view Name(const Item& item) const {
+      return std::string_view(text).substr(item.nameAt, item.nameLength);
+    }
+    std::string_view Folded(const Item& item) const {
+      return std::string_view(text).substr(item.foldedAt, item.foldedLength);
+    }
+  };
+  struct Entry {
+    Node node = 0;
+    // Least-recently-used order within the entry's pool.
+    Entry* newer = nullptr;
+    Entry* older = nullptr;
+    int pool = 0;
+    List children;
+    List values;
+    // Open-addressing table of child index + 1 by folded name (0: empty),
+    // built on the first lookup in a key with many subkeys.
+    std::vector<std::uint32_t> index;
+    std::size_t bytes = 0;
+  };
+  // Keys with few and with many subkeys are forgotten separately, so that a
+  // large list in steady use is not pushed out by a walk through small keys.
+  struct Pool {
+    Entry* newest = nullptr;
+    Entry* oldest = nullptr;
+    std::size_t bytes = 0;
+    std::size_t budget = 0;
+  };
+
+  HiveStore(std::filesystem::path file, hive_h* hive, int fd, std::uint64_t fileSize,
+            Node root);
+
+  // The cache entry of `node`, created (and checked to be a key) on first
+  // use and made the newest of its pool.
+  Status Touch(Node node, Entry*& out);
+  Status LoadChildren(Entry& entry);
+  Status LoadValues(Entry& entry);
+  // Appends a name and its folded form to `list`; false when the list has
+  // grown past what one key may take.
+  static bool Add(List& list, std::string_view name, std::size_t handle);
+  void BuildIndex(Entry& entry);
+  void Link(Entry& entry, int pool);
+  void Unlink(Entry& entry);
+  void Account(Entry& entry, std::size_t bytes);
+  // Decodes a key (nk) or value (vk) name straight from the file when libhivex
+  // cannot: cut at the cell's end, unpaired surrogates replaced. Nothing when
+  // the cell is not of that kind.
+  std::optional<std::string> RawName(std::uint64_t offset, bool key) const;
+
+  std::filesystem::path file_;
+  hive_h* hive_;
+  int fd_;
+  std::uint64_t fileSize_;
+  Node root_;
+  std::unordered_map<Node, Entry> cache_;
+  Pool pools_[2];
+  std::string query_;  // the folded name being looked up
+};
+
+}  // namespace orbel::platform

@@ -1,0 +1,75 @@
+#include "platform/ObjectCreation.h"
+
+#ifdef _WIN32
+#include <objbase.h>
+#include <oleauto.h>
+#include <windows.h>
+
+#include <cstring>
+#endif
+
+namespace orbel::platform {
+namespace {
+
+#ifdef _WIN32
+std::wstring Widen(const std::string& text) {
+  const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+  return wide;
+}
+
+class ComObjectCreation : public ObjectCreation {
+ public:
+  bool ClassIdFromProgId(const std::string& progId, std::string& classId) override {
+    CLSID clsid{};
+    if (FAILED(CLSIDFromProgID(Widen(progId).c_str(), &clsid))) return false;
+    classId.assign(reinterpret_cast<const char*>(&clsid), sizeof clsid);
+    return true;
+  }
+  bool CreateInstance(const std::string& classId, void*& unknown) override {
+    if (classId.size() != sizeof(CLSID)) return false;
+    CLSID clsid{};
+    std::memcpy(&clsid, classId.data(), sizeof clsid);
+    IUnknown* object = nullptr;
+    if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
+                                IID_IUnknown, reinterpret_cast<void**>(&object)))) {
+      return false;
+    }
+    unknown = object;
+    return true;
+  }
+  bool QueryDispatch(void* unknown, void*& dispatch) override {
+    IDispatch* object = nullptr;
+    if (FAILED(static_cast<IUnknown*>(unknown)->QueryInterface(
+            IID_IDispatch, reinterpret_cast<void**>(&object)))) {
+      return false;
+    }
+    dispatch = object;
+    return true;
+  }
+  void Release(void* object) override {
+    if (object) static_cast<IUnknown*>(object)->Release();
+  }
+};
+using SystemCreation = ComObjectCreation;
+#else
+class NoObjectCreation : public ObjectCreation {
+ public:
+  bool ClassIdFromProgId(const std::string&, std::string&) override { return false; }
+  bool CreateInstance(const std::string&, void*&) override { return false; }
+  bool QueryDispatch(void*, void*&) override { return false; }
+  void Release(void*) override {}
+};
+using SystemCreation = NoObjectCreation;
+#endif
+
+}  // namespace
+
+ObjectCreation& SystemObjectCreation() {
+  static SystemCreation creation;
+  return creation;
+}
+
+}  // namespace orbel::platform

@@ -1,0 +1,190 @@
+#include "platform/PortableRegistry.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace orbel::platform {
+namespace {
+
+constexpr std::uint32_t kWriteBits = 0x00000006;  // KEY_SET_VALUE | KEY_CREATE_SUB_KEY
+
+bool WantsWrite(std::uint32_t access) { return (access & kWriteBits) != 0; }
+
+}  // namespace
+
+void PortableRegistry::MountRoot(HKey root, Mount mount) {
+  roots_[root] = RootSlot{std::move(mount), {}, kSuccess, {}};
+}
+
+void PortableRegistry::MountRootLazily(HKey root, RootProvider provider) {
+  roots_[root] = RootSlot{std::nullopt, std::move(provider), kSuccess, {}};
+}
+
+void PortableRegistry::SetConnector(Connector connector) { connector_ = std::move(connector); }
+
+const Mount* PortableRegistry::Resolve(HKey key, bool refresh, Status& status) {
+  if (IsPredefinedRoot(key)) {
+    const auto it = roots_.find(key);
+    if (it == roots_.end()) {
+      status = kFileNotFound;
+      return nullptr;
+    }
+    RootSlot& slot = it->second;
+    if (!slot.mount && slot.failure == kSuccess && slot.provider) {
+      Mount mount;
+      slot.failure = slot.provider(mount, slot.problem);
+      if (slot.failure == kSuccess) slot.mount = std::move(mount);
+    }
+    if (!slot.mount) {
+      status = slot.failure != kSuccess ? slot.failure : kFileNotFound;
+      return nullptr;
+    }
+    if (refresh) slot.mount->store->Refresh();
+    status = kSuccess;
+    return &*slot.mount;
+  }
+  const auto it = handles_.find(key);
+  if (it == handles_.end()) {
+    status = kInvalidHandle;
+    return nullptr;
+  }
+  status = kSuccess;
+  return &it->second.mount;
+}
+
+Status PortableRegistry::Walk(const Mount& base, std::string_view subkey, bool create,
+                              Store::Node& out) {
+  Store::Node node = base.node;
+  std::size_t start = 0;
+  while (start < subkey.size()) {
+    const std::size_t end = std::min(subkey.find('\\', start), subkey.size());
+    const std::string_view name = subkey.substr(start, end - start);
+    start = end + 1;
+    if (name.empty()) continue;
+    Store::Node child = 0;
+    Status status = base.store->FindChild(node, name, child);
+    if (status == kFileNotFound && create) status = base.store->CreateChild(node, name, child);
+    if (status != kSuccess) return status;
+    node = child;
+  }
+  out = node;
+  return kSuccess;
+}
+
+HKey PortableRegistry::Add(Mount mount, std::uint32_t access) {
+  const HKey key{nextHandle_};
+  nextHandle_ += 4;
+  handles_.emplace(key, OpenHandle{std::move(mount), access});
+  return key;
+}
+
+Status PortableRegistry::OpenKey(HKey base, std::string_view subkey, std::uint32_t access,
+                                 HKey& result) {
+  Status status = kSuccess;
+  const Mount* mount = Resolve(base, true, status);
+  if (!mount) return status;
+  if (WantsWrite(access) && !mount->store->Writable()) return kAccessDenied;
+  Store::Node node = 0;
+  status = Walk(*mount, subkey, false, node);
+  if (status != kSuccess) return status;
+  result = Add(Mount{mount->store, node, mount->driveFolder}, access);
+  return kSuccess;
+}
+
+Status PortableRegistry::CreateKey(HKey base, std::string_view subkey, std::uint32_t access,
+                                   HKey& result) {
+  Status status = kSuccess;
+  const Mount* mount = Resolve(base, true, status);
+  if (!mount) return status;
+  if (!mount->store->Writable()) return kAccessDenied;
+  Store::Node node = 0;
+  status = Walk(*mount, subkey, true, node);
+  if (status != kSuccess) return status;
+  result = Add(Mount{mount->store, node, mount->driveFolder}, access);
+  return kSuccess;
+}
+
+Status PortableRegistry::CloseKey(HKey key) {
+  if (IsPredefinedRoot(key)) return kSuccess;
+  return handles_.erase(key) == 1 ? kSuccess : kInvalidHandle;
+}
+
+Status PortableRegistry::QueryValue(HKey key, std::string_view name, std::uint32_t* type,
+                                    std::byte* data, std::uint32_t* size) {
+  Status status = kSuccess;
+  const Mount* mount = Resolve(key, false, status);
+  if (!mount) return status;
+  if (!data) {
+    std::uint32_t valueType = REG_NONE;
+    std::uint32_t valueSize = 0;
+    status = mount->store->GetValueInfo(mount->node, name, valueType, valueSize);
+    if (status != kSuccess) return status;
+    if (type) *type = valueType;
+    if (size) *size = valueSize;
+    return kSuccess;
+  }
+  if (!size) return kInvalidParameter;
+  Value value;
+  status = mount->store->GetValue(mount->node, name, value);
+  if (status != kSuccess) return status;
+  if (type) *type = value.type;
+  if (value.data.size() > *size) {
+    *size = static_cast<std::uint32_t>(std::min<std::size_t>(value.data.size(), 0xFFFFFFFFu));
+    return kMoreData;
+  }
+  if (!value.data.empty()) std::memcpy(data, value.data.data(), value.data.size());
+  *size = static_cast<std::uint32_t>(value.data.size());
+  return kSuccess;
+}
+
+Status PortableRegistry::QueryInfoKey(HKey key, KeyFigures& figures) {
+  Status status = kSuccess;
+  const Mount* mount = Resolve(key, false, status);
+  if (!mount) return status;
+  return mount->store->Figures(mount->node, figures);
+}
+
+Status PortableRegistry::EnumKey(HKey key, std::uint32_t index, std::string& name) {
+  Status status = kSuccess;
+  const Mount* mount = Resolve(key, false, status);
+  if (!mount) return status;
+  return mount->store->SubkeyName(mount->node, index, name);
+}
+
+Status PortableRegistry::ConnectRegistry(std::string_view machine, HKey root, HKey& result) {
+  if (!IsPredefinedRoot(root)) return kInvalidHandle;
+  lastConnectError_.clear();
+  if (!connector_) {
+    lastConnectError_ = std::string(machine) + ": other computers cannot be reached";
+    return kBadNetPath;
+  }
+  Mount mount;
+  const Status status = connector_(machine, root, mount, lastConnectError_);
+  if (status != kSuccess) return status;
+  result = Add(std::move(mount), KEY_READ);
+  return kSuccess;
+}
+
+Status PortableRegistry::SetValue(HKey key, std::string_view name, std::uint32_t type,
+                                  std::span<const std::byte> data) {
+  Status status = kSuccess;
+  const Mount* mount = Resolve(key, false, status);
+  if (!mount) return status;
+  if (!IsPredefinedRoot(key) && !WantsWrite(handles_.at(key).access)) return kAccessDenied;
+  return mount->store->SetValue(mount->node, name, type, data);
+}
+
+std::string PortableRegistry::RootProblem(HKey root) {
+  Status status = kSuccess;
+  Resolve(root, false, status);
+  const auto it = roots_.find(root);
+  return it == roots_.end() ? std::string() : it->second.problem;
+}
+
+std::optional<std::filesystem::path> PortableRegistry::DriveFolderOf(HKey key) {
+  Status status = kSuccess;
+  const Mount* mount = Resolve(key, false, status);
+  return mount ? mount->driveFolder : std::nullopt;
+}
+
+}  // namespace orbel::platform

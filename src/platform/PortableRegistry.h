@@ -1,0 +1,81 @@
+// The registry API over stores: each predefined root is mounted on a key of a
+// store, handles point at keys, and another computer is a registry image
+// opened by the connector.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <unordered_map>
+
+#include "platform/RegistryApi.h"
+#include "platform/Store.h"
+
+namespace orbel::platform {
+
+// A key of a store, and the folder of the machine's files it belongs to.
+struct Mount {
+  std::shared_ptr<Store> store;
+  Store::Node node = 0;
+  std::optional<std::filesystem::path> driveFolder;
+};
+
+class PortableRegistry : public RegistryApi {
+ public:
+  // Gives the mount of a root when it is first used; a status other than
+  // kSuccess makes every use of the root fail with it, `error` saying why.
+  using RootProvider = std::function<Status(Mount& out, std::string& error)>;
+  // Opens the registry of another computer for one predefined root.
+  // Opens the registry of another computer for one predefined root; on
+  // failure `error` says why.
+  using Connector =
+      std::function<Status(std::string_view machine, HKey root, Mount& out, std::string& error)>;
+
+  void MountRoot(HKey root, Mount mount);
+  void MountRootLazily(HKey root, RootProvider provider);
+  void SetConnector(Connector connector);
+
+  Status OpenKey(HKey base, std::string_view subkey, std::uint32_t access, HKey& result) override;
+  Status CloseKey(HKey key) override;
+  Status QueryValue(HKey key, std::string_view name, std::uint32_t* type, std::byte* data,
+                    std::uint32_t* size) override;
+  Status QueryInfoKey(HKey key, KeyFigures& figures) override;
+  Status EnumKey(HKey key, std::uint32_t index, std::string& name) override;
+  Status ConnectRegistry(std::string_view machine, HKey root, HKey& result) override;
+  Status CreateKey(HKey base, std::string_view subkey, std::uint32_t access, HKey& result) override;
+  Status SetValue(HKey key, std::string_view name, std::uint32_t type,
+                  std::span<const std::byte> data) override;
+  std::optional<std::filesystem::path> DriveFolderOf(HKey key) override;
+  std::string LastConnectError() const override { return lastConnectError_; }
+  std::string RootProblem(HKey root) override;
+
+  // Handles open now (keys and connected roots), for tests that look for leaks.
+  std::size_t OpenHandleCount() const { return handles_.size(); }
+
+ private:
+  struct RootSlot {
+    std::optional<Mount> mount;
+    RootProvider provider;
+    Status failure = kSuccess;
+    std::string problem;
+  };
+  struct OpenHandle {
+    Mount mount;
+    std::uint32_t access = 0;
+  };
+
+  // The key behind a handle or a predefined root; null with `status` set
+  // when there is none.
+  const Mount* Resolve(HKey key, bool refresh, Status& status);
+  Status Walk(const Mount& base, std::string_view subkey, bool create, Store::Node& out);
+  HKey Add(Mount mount, std::uint32_t access);
+
+  std::unordered_map<HKey, RootSlot> roots_;
+  std::unordered_map<HKey, OpenHandle> handles_;
+  std::uintptr_t nextHandle_ = 0x1000;
+  Connector connector_;
+  std::string lastConnectError_;
+};
+
+}  // namespace orbel::platform

@@ -1,0 +1,32 @@
+// Writes a MemoryStore tree as a regf hive (version 1.5, laid out as Windows
+// lays it out), so that tests and benchmarks get hives with known content.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/MemoryStore.h"
+#include "platform/RegistryTypes.h"
+
+namespace orbel::platform {
+
+struct RegfWriteOptions {
+  std::string rootName = "ROOT";  // name of the root key node
+  FileTime defaultTime = 0;       // last-write time for keys whose MemoryStore time is 0
+};
+
+// The hive bytes of `node` and everything below it (node becomes the root key,
+// named options.rootName). Subkeys are listed in the order Windows keeps them.
+// Throws std::length_error when the tree does not fit the format (a name above
+// 65,535 bytes, a value above 1 GiB, more than 65 million subkeys in one key, a
+// hive above 2 GiB).
+std::vector<std::byte> WriteRegfHive(const MemoryStore& store, Store::Node node,
+                                     const RegfWriteOptions& options = {});
+
+// Writes them to a file; false and `error` set on failure.
+bool WriteRegfHiveFile(const std::filesystem::path& file, const MemoryStore& store,
+                       Store::Node node, const RegfWriteOptions& options, std::string& error);
+
+}  // namespace orbel::platform

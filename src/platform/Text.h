@@ -1,0 +1,35 @@
+// Text helpers shared by the registry stores: UTF-8 inside, UTF-16LE on disk,
+// and the case folding that key and value names are matched with.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orbel::platform {
+
+// Decodes UTF-16LE bytes to UTF-8. Stops at the first NUL code unit; an odd
+// trailing byte is ignored; unpaired surrogates become U+FFFD.
+std::string Utf16LeToUtf8(std::span<const std::byte> bytes);
+
+// Encodes UTF-8 as UTF-16LE, without a terminator. Invalid UTF-8 bytes become
+// U+FFFD.
+std::vector<std::byte> Utf8ToUtf16Le(std::string_view text);
+
+// Encodes UTF-8 as UTF-16LE followed by one NUL code unit, as a REG_SZ value
+// is stored.
+std::vector<std::byte> Utf16LeStringValue(std::string_view text);
+
+// Upper-cases a name for comparison without regard to case: ASCII, Latin-1,
+// Latin Extended-A, Greek and Cyrillic letters. Invalid UTF-8 is kept as is.
+std::string FoldCase(std::string_view text);
+
+// True when the two names are equal without regard to case.
+bool EqualsNoCase(std::string_view a, std::string_view b);
+
+// Upper-cases the ASCII letters a to z only.
+std::string AsciiUpper(std::string_view text);
+
+}  // namespace orbel::platform

@@ -1,0 +1,30 @@
+// Windows file names from registrations mapped onto the files of the machine
+// whose registry is viewed: a Wine prefix's drive_c, a mounted Windows volume.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string_view>
+
+namespace orbel::platform {
+
+// The files of the machine whose registry is viewed.
+struct ImageFiles {
+  std::filesystem::path driveC;                       // folder standing for C:\ ; empty: none
+  std::map<char, std::filesystem::path> otherDrives;  // 'd' -> folder, lower-case letter keys
+};
+
+// A Wine prefix: drive_c as C:, and the dosdevices/<x>: links that lead to a
+// folder for the other letters.
+ImageFiles ImageFilesOfWinePrefix(const std::filesystem::path& prefix);
+
+// Maps a Windows file name from a registration to an existing regular file in
+// the image, or nullopt. Expands %SystemRoot% and the like, matches each
+// component without regard to case, looks bare file names up in the system
+// folders and keeps ".." inside the drive folder. Quotes and ",index" must
+// already be cut; blanks are kept as they are.
+std::optional<std::filesystem::path> MapWindowsPath(std::string_view windowsPath,
+                                                    const ImageFiles& files);
+
+}  // namespace orbel::platform

@@ -1,0 +1,81 @@
+// The read-only registry reader: one open key at a time below a root of this
+// computer or of another one, string values as UTF-8 text.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/RegistryApi.h"
+
+namespace orbel {
+
+using platform::HKey;
+
+// The one exception of the registry code; its message is shown to the user.
+class ERegistryException : public std::runtime_error {
+ public:
+  explicit ERegistryException(const std::string& message) : std::runtime_error(message) {}
+};
+
+// Figures of a key, as QueryKeyInfo gives them.
+struct KeyInfo {
+  std::uint32_t SubkeyCount = 0;
+  std::uint32_t MaxSubkeyNameLength = 0;
+  std::uint32_t ValueCount = 0;
+  std::uint32_t MaxValueNameLength = 0;
+  std::uint32_t MaxValueDataLength = 0;
+  platform::FileTime LastWriteTime = 0;
+};
+
+class TPatchRegistry {
+ public:
+  // A reader on HKEY_CURRENT_USER with no key open.
+  explicit TPatchRegistry(platform::RegistryApi& api);
+  ~TPatchRegistry();
+  TPatchRegistry(const TPatchRegistry&) = delete;
+  TPatchRegistry& operator=(const TPatchRegistry&) = delete;
+
+  // Makes `root` the root; the open key is closed unless it is the root
+  // already. A root that came from ConnectRemote is released.
+  void SelectRoot(HKey root);
+  // Replaces the root by the same root on the named computer; false (and
+  // nothing changed) when it cannot be reached.
+  bool ConnectRemote(const std::string& computer);
+
+  // Opens a key read-only and makes it the current key. A path beginning
+  // with "\" starts at the root, any other path at the open key (or the root
+  // when none is open). On failure nothing changes.
+  bool OpenPath(const std::string& path);
+  void ClosePath();
+  // Whether the key can be opened for reading; the current key stays.
+  bool PathExists(const std::string& path);
+
+  // A string value of the current key (empty name: the default value).
+  // Missing or empty values, and no open key, give empty text; data that
+  // cannot be read, or a value that is no string, raise ERegistryException.
+  std::string ReadText(const std::string& name);
+  // Replaces `list` by the names of the current key's subkeys.
+  void ListSubkeys(std::vector<std::string>& list);
+  bool QueryKeyInfo(KeyInfo& info);
+
+  HKey Current() const { return current_; }
+  HKey Root() const { return root_; }
+  const std::string& Path() const { return path_; }
+  bool OwnsRoot() const { return ownsRoot_; }
+  platform::RegistryApi& Api() const { return api_; }
+
+ private:
+  // Opens `path` by the path rules; the handle in `key`, the resulting path
+  // text in `newPath`.
+  bool OpenByRules(const std::string& path, HKey& key, std::string& newPath);
+
+  platform::RegistryApi& api_;
+  HKey current_{};
+  HKey root_ = platform::HKeyCurrentUser;
+  std::string path_;
+  bool ownsRoot_ = false;
+};
+
+}  // namespace orbel
