@@ -17,16 +17,18 @@
 namespace orbel::platform {
 namespace {
 
-// Keys with more subkeys than this get a hash index on their first lookup.
+// Keys with more subkeys than this get a hash index on their first lookup,
+// and are kept in the pool for large keys.
 constexpr std::size_t kIndexThreshold = 16;
-// What the cache may hold before the least recently used keys are forgotten.
-constexpr std::size_t kCacheBudget = std::size_t{16} << 20;
+// What each pool may hold before its least recently used keys are forgotten.
+constexpr std::size_t kSmallPoolBudget = std::size_t{1} << 20;
+constexpr std::size_t kLargePoolBudget = std::size_t{16} << 20;
 // A single key whose names need more than this is refused: only a hostile
 // hive (one list naming the same long-named cell over and over) gets there.
-constexpr std::size_t kMaxEntryBytes = std::size_t{32} << 20;
-// Rough cost of one cache entry and of one hash index slot beyond their strings.
-constexpr std::size_t kEntryOverhead = 160;
-constexpr std::size_t kIndexSlotBytes = 56;
+constexpr std::size_t kMaxListBytes = std::size_t{32} << 20;
+// A forgotten entry keeps its buffers for the next key when they are this
+// small, saving allocations on a walk through many small keys.
+constexpr std::size_t kReuseBytes = 4096;
 
 struct FreeDeleter {
   void operator()(void* p) const { std::free(p); }
@@ -45,13 +47,48 @@ Status FromErrno(int err) {
   }
 }
 
+// The home slot of a node in a table of mask + 1 slots.
+std::size_t Home(std::uint64_t node, std::size_t mask) {
+  return static_cast<std::size_t>((node * 0x9E3779B97F4A7C15u) >> 32) & mask;
+}
+
+std::size_t NameHash(std::string_view folded) { return std::hash<std::string_view>{}(folded); }
+
 std::uint32_t Clamp32(std::size_t n) {
   return n > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(n);
 }
 
-std::size_t HeapBytes(const std::string& s) {
-  // Short strings live inside the object itself.
-  return s.capacity() > 15 ? s.capacity() + 1 : 0;
+// Appends `name` upper-cased as FoldCase does; ASCII names, nearly all of
+// them, eight bytes at a time without the general decoder.
+void AppendFolded(std::string& out, std::string_view name) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101u;
+  constexpr std::uint64_t kHigh = 0x80 * kOnes;
+  const std::size_t start = out.size();
+  out.append(name);
+  char* p = out.data() + start;
+  const char* const end = out.data() + out.size();
+  std::uint64_t high = 0;
+  for (; end - p >= 8; p += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    high |= word;
+    // Per byte, below 0x80: the top bit of (b + 0x80 - 'a') says b >= 'a',
+    // that of (b + 0x80 - 'z' - 1) says b > 'z'; no carry crosses bytes.
+    const std::uint64_t seven = word & ~kHigh;
+    const std::uint64_t lower =
+        (seven + (0x80 - 'a') * kOnes) & ~(seven + (0x80 - 'z' - 1) * kOnes) & kHigh;
+    word ^= lower >> 2;
+    std::memcpy(p, &word, 8);
+  }
+  for (; p != end; ++p) {
+    const auto u = static_cast<unsigned char>(*p);
+    high |= u;
+    if (u - unsigned{'a'} < 26u) *p = static_cast<char>(u - 0x20);
+  }
+  if (high & kHigh) {
+    out.resize(start);
+    out += FoldCase(name);
+  }
 }
 
 std::string Latin1ToUtf8(std::span<const std::byte> bytes) {
@@ -115,120 +152,226 @@ std::unique_ptr<HiveStore> HiveStore::Open(const std::filesystem::path& file, st
 
 HiveStore::HiveStore(std::filesystem::path file, hive_h* hive, int fd, std::uint64_t fileSize,
                      Node root)
-    : file_(std::move(file)), hive_(hive), fd_(fd), fileSize_(fileSize), root_(root) {}
+    : file_(std::move(file)), hive_(hive), fd_(fd), fileSize_(fileSize), root_(root) {
+  pools_[0].budget = kSmallPoolBudget;
+  pools_[1].budget = kLargePoolBudget;
+  table_.resize(64);
+}
 
 HiveStore::~HiveStore() {
   hivex_close(hive_);
   if (fd_ >= 0) ::close(fd_);
 }
 
+std::size_t HiveStore::SlotOf(Node node) const {
+  const std::size_t mask = table_.size() - 1;
+  std::size_t slot = Home(node, mask);
+  while (table_[slot].node != 0 && table_[slot].node != node) slot = (slot + 1) & mask;
+  return slot;
+}
+
+void HiveStore::Rehash(std::size_t size) {
+  std::vector<Slot> old(size);
+  old.swap(table_);
+  for (const Slot& slot : old) {
+    if (slot.node != 0) table_[SlotOf(slot.node)] = slot;
+  }
+}
+
 Status HiveStore::Touch(Node node, Entry*& out) {
   if (node == 0 || node >= (Node{1} << 63)) return kInvalidHandle;
-  if (const auto it = cache_.find(node); it != cache_.end()) {
-    lru_.splice(lru_.begin(), lru_, it->second.lru);
-    out = &it->second;
+  std::size_t slot = SlotOf(node);
+  if (table_[slot].node == node) {
+    const std::uint32_t at = table_[slot].entry;
+    const int pool = entries_[at].pool;
+    if (pools_[pool].newest != at) {
+      Unlink(at);
+      Link(at, pool);
+    }
+    out = &entries_[at];
     return kSuccess;
   }
   // A node that libhivex does not take for a key cell is no key of ours. A
   // key whose name overruns its cell (EFAULT) is still a key.
   errno = 0;
   if (hivex_node_struct_length(hive_, node) == 0 && errno != EFAULT) return kInvalidHandle;
-  Entry& entry = cache_[node];
-  lru_.push_front(node);
-  entry.lru = lru_.begin();
-  out = &entry;
-  Account(entry, kEntryOverhead);
+  if ((liveEntries_ + 1) * 2 > table_.size()) {
+    Rehash(table_.size() * 2);
+    slot = SlotOf(node);
+  }
+  std::uint32_t at = 0;
+  if (freeEntries_.empty()) {
+    at = static_cast<std::uint32_t>(entries_.size());
+    entries_.emplace_back();
+  } else {
+    at = freeEntries_.back();
+    freeEntries_.pop_back();
+  }
+  table_[slot] = Slot{node, at};
+  ++liveEntries_;
+  entries_[at].node = node;
+  Link(at, 0);
+  Account(at, sizeof(Entry) + 2 * sizeof(Slot));
+  out = &entries_[at];
   return kSuccess;
 }
 
-void HiveStore::Account(Entry& entry, std::size_t bytes) {
-  entry.bytes += bytes;
-  cacheBytes_ += bytes;
-  Evict();
+void HiveStore::Link(std::uint32_t at, int pool) {
+  Entry& entry = entries_[at];
+  Pool& p = pools_[pool];
+  entry.pool = pool;
+  entry.newer = kNoEntry;
+  entry.older = p.newest;
+  if (p.newest != kNoEntry) entries_[p.newest].newer = at;
+  p.newest = at;
+  if (p.oldest == kNoEntry) p.oldest = at;
+  p.bytes += entry.bytes;
 }
 
-void HiveStore::Evict() {
-  // The front entry is the one in use; it stays even when it alone is over budget.
-  while (cacheBytes_ > kCacheBudget && lru_.size() > 1) {
-    const auto it = cache_.find(lru_.back());
-    lru_.pop_back();
-    cacheBytes_ -= it->second.bytes;
-    cache_.erase(it);
+void HiveStore::Unlink(std::uint32_t at) {
+  Entry& entry = entries_[at];
+  Pool& p = pools_[entry.pool];
+  (entry.newer != kNoEntry ? entries_[entry.newer].older : p.newest) = entry.older;
+  (entry.older != kNoEntry ? entries_[entry.older].newer : p.oldest) = entry.newer;
+  entry.newer = entry.older = kNoEntry;
+  p.bytes -= entry.bytes;
+}
+
+void HiveStore::Account(std::uint32_t at, std::size_t bytes) {
+  entries_[at].bytes += bytes;
+  Pool& pool = pools_[entries_[at].pool];
+  pool.bytes += bytes;
+  // The entry in use is the newest of its pool; it stays even when it alone
+  // is over the budget.
+  while (pool.bytes > pool.budget && pool.oldest != at) Forget(pool.oldest);
+}
+
+void HiveStore::Forget(std::uint32_t at) {
+  Entry& entry = entries_[at];
+  Unlink(at);
+  // Linear-probing deletion: later slots of the same run move back into the
+  // hole unless their home lies after it.
+  const std::size_t mask = table_.size() - 1;
+  std::size_t hole = SlotOf(entry.node);
+  for (std::size_t next = (hole + 1) & mask; table_[next].node != 0; next = (next + 1) & mask) {
+    if (((next - Home(table_[next].node, mask)) & mask) >= ((next - hole) & mask)) {
+      table_[hole] = table_[next];
+      hole = next;
+    }
   }
+  table_[hole] = Slot{};
+  --liveEntries_;
+  entry.node = 0;
+  entry.bytes = 0;
+  entry.index = {};
+  for (List* list : {&entry.children, &entry.values}) {
+    if (list->text.capacity() + list->items.capacity() * sizeof(Item) > kReuseBytes) {
+      *list = List{};
+    } else {
+      list->text.clear();
+      list->items.clear();
+      list->loaded = false;
+      list->status = kSuccess;
+      list->longestName = list->largestData = 0;
+    }
+  }
+  freeEntries_.push_back(at);
 }
 
-Status HiveStore::LoadChildren(Entry& entry, Node node) {
+bool HiveStore::Add(List& list, std::string_view name, std::size_t handle) {
+  if (list.text.size() + name.size() * 3 + (list.items.size() + 1) * sizeof(Item) > kMaxListBytes) {
+    return false;
+  }
+  Item item;
+  item.handle = handle;
+  item.nameAt = static_cast<std::uint32_t>(list.text.size());
+  item.nameLength = static_cast<std::uint32_t>(name.size());
+  list.text.append(name);
+  item.foldedAt = static_cast<std::uint32_t>(list.text.size());
+  AppendFolded(list.text, name);
+  item.foldedLength = static_cast<std::uint32_t>(list.text.size() - item.foldedAt);
+  if (list.Folded(item) == list.Name(item)) {
+    list.text.resize(item.foldedAt);
+    item.foldedAt = item.nameAt;
+  }
+  list.longestName = std::max(list.longestName, item.nameLength);
+  list.items.push_back(item);
+  return true;
+}
+
+Status HiveStore::LoadChildren(Entry& entry) {
   List& list = entry.children;
   if (list.loaded) return list.status;
   list.loaded = true;
+  // The count is read straight from the key; most keys have no subkeys, and
+  // the list call would cost an allocation to say so.
   errno = 0;
-  const Owned<hive_node_h> children(hivex_node_children(hive_, node));
+  if (hivex_node_nr_children(hive_, entry.node) == 0 && errno == 0) return kSuccess;
+  errno = 0;
+  const Owned<hive_node_h> children(hivex_node_children(hive_, entry.node));
   if (!children) return list.status = FromErrno(errno);
   std::size_t count = 0;
   while (children.get()[count] != 0) ++count;
   list.items.reserve(count);
-  std::size_t bytes = count * sizeof(Named);
+  // Room for the common names (a class id is 38 bytes) without regrowing.
+  list.text.reserve(count * 40);
   for (std::size_t i = 0; i < count; ++i) {
     const hive_node_h child = children.get()[i];
-    std::optional<std::string> name;
-    if (const Owned<char> raw(hivex_node_name(hive_, child)); raw) {
-      name.emplace(raw.get());  // cut at an embedded NUL
-    } else {
-      name = RawName(child, true);
+    bool added = true;
+    if (const Owned<char> name(hivex_node_name(hive_, child)); name) {
+      added = Add(list, name.get(), child);  // cut at an embedded NUL
+    } else if (const auto raw = RawName(child, true)) {
+      added = Add(list, *raw, child);
     }
-    if (!name) continue;
-    Named item{std::move(*name), {}, child};
-    item.folded = FoldCase(item.name);
-    bytes += HeapBytes(item.name) + HeapBytes(item.folded);
-    if (bytes > kMaxEntryBytes) {
-      list.items = {};
-      list.longestName = 0;
+    if (!added) {
+      list = List{};
+      list.loaded = true;
       return list.status = kNotEnoughMemory;
     }
-    list.longestName = std::max(list.longestName, Clamp32(item.name.size()));
-    list.items.push_back(std::move(item));
   }
-  Account(entry, bytes);
+  const auto at = static_cast<std::uint32_t>(&entry - entries_.data());
+  if (list.items.size() > kIndexThreshold && entry.pool == 0) {
+    Unlink(at);
+    Link(at, 1);
+  }
+  Account(at, list.text.capacity() + list.items.capacity() * sizeof(Item));
   return kSuccess;
 }
 
-Status HiveStore::LoadValues(Entry& entry, Node node) {
+Status HiveStore::LoadValues(Entry& entry) {
   List& list = entry.values;
   if (list.loaded) return list.status;
   list.loaded = true;
   errno = 0;
-  const Owned<hive_value_h> values(hivex_node_values(hive_, node));
+  if (hivex_node_nr_values(hive_, entry.node) == 0 && errno == 0) return kSuccess;
+  errno = 0;
+  const Owned<hive_value_h> values(hivex_node_values(hive_, entry.node));
   if (!values) return list.status = FromErrno(errno);
   std::size_t count = 0;
   while (values.get()[count] != 0) ++count;
   list.items.reserve(count);
-  std::size_t bytes = count * sizeof(Named);
   for (std::size_t i = 0; i < count; ++i) {
     const hive_value_h value = values.get()[i];
-    std::optional<std::string> name;
-    if (const Owned<char> raw(hivex_value_key(hive_, value)); raw) {
-      name.emplace(raw.get());
-    } else {
-      name = RawName(value, false);
+    const std::size_t before = list.items.size();
+    bool added = true;
+    if (const Owned<char> name(hivex_value_key(hive_, value)); name) {
+      added = Add(list, name.get(), value);
+    } else if (const auto raw = RawName(value, false)) {
+      added = Add(list, *raw, value);
     }
-    if (!name) continue;
-    Named item{std::move(*name), {}, value};
-    item.folded = FoldCase(item.name);
-    bytes += HeapBytes(item.name) + HeapBytes(item.folded);
-    if (bytes > kMaxEntryBytes) {
-      list.items = {};
-      list.longestName = list.largestData = 0;
+    if (!added) {
+      list = List{};
+      list.loaded = true;
       return list.status = kNotEnoughMemory;
     }
-    hive_type type;
+    hive_type type = hive_t_REG_NONE;
     std::size_t length = 0;
-    if (hivex_value_type(hive_, value, &type, &length) == 0) {
+    if (list.items.size() > before && hivex_value_type(hive_, value, &type, &length) == 0) {
       list.largestData = std::max(list.largestData, Clamp32(length));
     }
-    list.longestName = std::max(list.longestName, Clamp32(item.name.size()));
-    list.items.push_back(std::move(item));
   }
-  Account(entry, bytes);
+  Account(static_cast<std::uint32_t>(&entry - entries_.data()),
+          list.text.capacity() + list.items.capacity() * sizeof(Item));
   return kSuccess;
 }
 
@@ -258,31 +401,64 @@ std::optional<std::string> HiveStore::RawName(std::uint64_t offset, bool key) co
 }
 
 void HiveStore::BuildIndex(Entry& entry) {
-  const auto& items = entry.children.items;
-  entry.index = std::make_unique<std::unordered_map<std::string_view, std::uint32_t>>();
-  entry.index->reserve(items.size());
-  for (std::size_t i = 0; i < items.size(); ++i) {
+  const List& list = entry.children;
+  std::size_t size = 1;
+  while (size < 2 * list.items.size()) size <<= 1;
+  entry.index.assign(size, 0);
+  const std::size_t mask = size - 1;
+  for (std::size_t i = 0; i < list.items.size(); ++i) {
+    const std::string_view folded = list.Folded(list.items[i]);
+    std::size_t slot = NameHash(folded) & mask;
     // The first of duplicated names wins, as a scan in hive order would find.
-    entry.index->try_emplace(items[i].folded, static_cast<std::uint32_t>(i));
+    bool duplicate = false;
+    for (; entry.index[slot] != 0 && !duplicate; slot = (slot + 1) & mask) {
+      duplicate = list.Folded(list.items[entry.index[slot] - 1]) == folded;
+    }
+    if (!duplicate) entry.index[slot] = static_cast<std::uint32_t>(i + 1);
   }
-  Account(entry, items.size() * kIndexSlotBytes);
+  Account(static_cast<std::uint32_t>(&entry - entries_.data()), size * sizeof(std::uint32_t));
 }
 
 Status HiveStore::FindChild(Node parent, std::string_view name, Node& out) {
+  // The file does not change, so a name once found stays found.
+  for (const Recent& recent : recent_) {
+    if (recent.parent == parent && recent.child != 0 && recent.name == name) {
+      out = recent.child;
+      return kSuccess;
+    }
+  }
+  const Status status = Lookup(parent, name, out);
+  if (status == kSuccess) {
+    Recent& recent = recent_[nextRecent_++ % recent_.size()];
+    recent.parent = parent;
+    recent.child = out;
+    recent.name.assign(name);
+  }
+  return status;
+}
+
+Status HiveStore::Lookup(Node parent, std::string_view name, Node& out) {
   Entry* entry = nullptr;
   if (const Status status = Touch(parent, entry); status != kSuccess) return status;
-  if (const Status status = LoadChildren(*entry, parent); status != kSuccess) return status;
-  const std::string folded = FoldCase(name);
-  const auto& items = entry->children.items;
-  if (items.size() > kIndexThreshold) {
-    if (!entry->index) BuildIndex(*entry);
-    const auto it = entry->index->find(folded);
-    if (it == entry->index->end()) return kFileNotFound;
-    out = items[it->second].handle;
-    return kSuccess;
+  if (const Status status = LoadChildren(*entry); status != kSuccess) return status;
+  query_.clear();
+  AppendFolded(query_, name);
+  const List& list = entry->children;
+  if (list.items.size() > kIndexThreshold) {
+    if (entry->index.empty()) BuildIndex(*entry);
+    const std::size_t mask = entry->index.size() - 1;
+    for (std::size_t slot = NameHash(query_) & mask; entry->index[slot] != 0;
+         slot = (slot + 1) & mask) {
+      const Item& item = list.items[entry->index[slot] - 1];
+      if (list.Folded(item) == query_) {
+        out = item.handle;
+        return kSuccess;
+      }
+    }
+    return kFileNotFound;
   }
-  for (const Named& item : items) {
-    if (item.folded == folded) {
+  for (const Item& item : list.items) {
+    if (list.Folded(item) == query_) {
       out = item.handle;
       return kSuccess;
     }
@@ -293,8 +469,8 @@ Status HiveStore::FindChild(Node parent, std::string_view name, Node& out) {
 Status HiveStore::Figures(Node node, KeyFigures& out) {
   Entry* entry = nullptr;
   if (const Status status = Touch(node, entry); status != kSuccess) return status;
-  const Status children = LoadChildren(*entry, node);
-  const Status values = LoadValues(*entry, node);
+  const Status children = LoadChildren(*entry);
+  const Status values = LoadValues(*entry);
   out = KeyFigures{};
   out.subkeyCount = Clamp32(entry->children.items.size());
   out.maxSubkeyNameLength = entry->children.longestName;
@@ -309,22 +485,24 @@ Status HiveStore::Figures(Node node, KeyFigures& out) {
 Status HiveStore::SubkeyName(Node node, std::uint32_t index, std::string& out) {
   Entry* entry = nullptr;
   if (const Status status = Touch(node, entry); status != kSuccess) return status;
-  if (const Status status = LoadChildren(*entry, node); status != kSuccess) return status;
-  const auto& items = entry->children.items;
-  if (index >= items.size()) return kNoMoreItems;
-  out = items[index].name;
+  if (const Status status = LoadChildren(*entry); status != kSuccess) return status;
+  const List& list = entry->children;
+  if (index >= list.items.size()) return kNoMoreItems;
+  out.assign(list.Name(list.items[index]));
   return kSuccess;
 }
 
 Status HiveStore::GetValue(Node node, std::string_view name, Value& out) {
   Entry* entry = nullptr;
   if (const Status status = Touch(node, entry); status != kSuccess) return status;
-  if (const Status status = LoadValues(*entry, node); status != kSuccess) return status;
+  if (const Status status = LoadValues(*entry); status != kSuccess) return status;
   // Matched here rather than by hivex_node_get_value, which folds ASCII only
   // and gives up at the first name it cannot decode.
-  const std::string folded = FoldCase(name);
-  for (const Named& item : entry->values.items) {
-    if (item.folded != folded) continue;
+  query_.clear();
+  AppendFolded(query_, name);
+  const List& list = entry->values;
+  for (const Item& item : list.items) {
+    if (list.Folded(item) != query_) continue;
     hive_type type = hive_t_REG_NONE;
     std::size_t length = 0;
     errno = 0;

@@ -4,6 +4,7 @@
 // only the keys that are asked for. Read-only; one thread at a time.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -11,7 +12,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/Store.h"
@@ -69,11 +69,12 @@ class HiveStore : public Store {
       return std::string_view(text).substr(item.foldedAt, item.foldedLength);
     }
   };
+  static constexpr std::uint32_t kNoEntry = 0xFFFFFFFF;
   struct Entry {
-    Node node = 0;
+    Node node = 0;  // 0: a free slot
     // Least-recently-used order within the entry's pool.
-    Entry* newer = nullptr;
-    Entry* older = nullptr;
+    std::uint32_t newer = kNoEntry;
+    std::uint32_t older = kNoEntry;
     int pool = 0;
     List children;
     List values;
@@ -85,27 +86,34 @@ class HiveStore : public Store {
   // Keys with few and with many subkeys are forgotten separately, so that a
   // large list in steady use is not pushed out by a walk through small keys.
   struct Pool {
-    Entry* newest = nullptr;
-    Entry* oldest = nullptr;
+    std::uint32_t newest = kNoEntry;
+    std::uint32_t oldest = kNoEntry;
     std::size_t bytes = 0;
     std::size_t budget = 0;
   };
+  struct Slot {
+    Node node = 0;  // 0: empty
+    std::uint32_t entry = 0;
+  };
 
-  HiveStore(std::filesystem::path file, hive_h* hive, int fd, std::uint64_t fileSize,
-            Node root);
+  HiveStore(std::filesystem::path file, hive_h* hive, int fd, std::uint64_t fileSize, Node root);
 
   // The cache entry of `node`, created (and checked to be a key) on first
-  // use and made the newest of its pool.
+  // use and made the newest of its pool. Valid until the next Touch.
   Status Touch(Node node, Entry*& out);
+  Status Lookup(Node parent, std::string_view name, Node& out);
   Status LoadChildren(Entry& entry);
   Status LoadValues(Entry& entry);
   // Appends a name and its folded form to `list`; false when the list has
   // grown past what one key may take.
   static bool Add(List& list, std::string_view name, std::size_t handle);
   void BuildIndex(Entry& entry);
-  void Link(Entry& entry, int pool);
-  void Unlink(Entry& entry);
-  void Account(Entry& entry, std::size_t bytes);
+  void Link(std::uint32_t at, int pool);
+  void Unlink(std::uint32_t at);
+  void Account(std::uint32_t at, std::size_t bytes);
+  void Forget(std::uint32_t at);
+  std::size_t SlotOf(Node node) const;  // its slot, or the empty slot where it would go
+  void Rehash(std::size_t size);
   // Decodes a key (nk) or value (vk) name straight from the file when libhivex
   // cannot: cut at the cell's end, unpaired surrogates replaced. Nothing when
   // the cell is not of that kind.
@@ -116,9 +124,23 @@ class HiveStore : public Store {
   int fd_;
   std::uint64_t fileSize_;
   Node root_;
-  std::unordered_map<Node, Entry> cache_;
+  // The cache: entries in a slab (freed ones reused with their buffers),
+  // found through an open-addressing table keyed by node.
+  std::vector<Entry> entries_;
+  std::vector<std::uint32_t> freeEntries_;
+  std::vector<Slot> table_;
+  std::size_t liveEntries_ = 0;
   Pool pools_[2];
   std::string query_;  // the folded name being looked up
+  // The last few names found: opening keys by path from a root looks up the
+  // same first steps again and again.
+  struct Recent {
+    Node parent = 0;
+    Node child = 0;
+    std::string name;
+  };
+  std::array<Recent, 8> recent_;
+  std::size_t nextRecent_ = 0;
 };
 
 }  // namespace orbel::platform

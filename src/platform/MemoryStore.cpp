@@ -23,6 +23,8 @@ std::vector<std::string_view> SplitPath(std::string_view path) {
   return parts;
 }
 
+constexpr std::size_t kValueIndexThreshold = 32;
+
 std::uint32_t Clamp32(std::size_t n) {
   return n > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(n);
 }
@@ -32,6 +34,17 @@ std::uint32_t Clamp32(std::size_t n) {
 MemoryStore::MemoryStore() { keys_.push_back(Key{}); }
 
 bool MemoryStore::Valid(Node node) const { return node < keys_.size() && keys_[node].alive; }
+
+std::size_t MemoryStore::FindValue(const Key& key, std::string_view name) const {
+  if (!key.valueIndex.empty()) {
+    const auto it = key.valueIndex.find(FoldCase(name));
+    return it == key.valueIndex.end() ? std::string::npos : it->second;
+  }
+  for (std::size_t i = 0; i < key.values.size(); ++i) {
+    if (EqualsNoCase(key.values[i].name, name)) return i;
+  }
+  return std::string::npos;
+}
 
 std::vector<Store::Node>::const_iterator MemoryStore::LowerBound(const Key& key,
                                                                  const std::string& folded) const {
@@ -77,13 +90,11 @@ Status MemoryStore::SubkeyName(Node node, std::uint32_t index, std::string& out)
 
 Status MemoryStore::GetValue(Node node, std::string_view name, Value& out) {
   if (!Valid(node)) return kInvalidHandle;
-  for (const auto& value : keys_[node].values) {
-    if (EqualsNoCase(value.name, name)) {
-      out = value.value;
-      return kSuccess;
-    }
-  }
-  return kFileNotFound;
+  const Key& key = keys_[node];
+  const std::size_t at = FindValue(key, name);
+  if (at == std::string::npos) return kFileNotFound;
+  out = key.values[at].value;
+  return kSuccess;
 }
 
 Status MemoryStore::CreateChild(Node parent, std::string_view name, Node& out) {
@@ -142,15 +153,21 @@ std::optional<Store::Node> MemoryStore::Find(std::string_view path) const {
 void MemoryStore::Put(Node node, std::string_view name, std::uint32_t type,
                       std::span<const std::byte> data) {
   if (!Valid(node)) throw std::invalid_argument("MemoryStore: no such key");
-  auto& values = keys_[node].values;
-  for (auto& value : values) {
-    if (EqualsNoCase(value.name, name)) {
-      value.value.type = type;
-      value.value.data.assign(data.begin(), data.end());
-      return;
+  Key& key = keys_[node];
+  const std::size_t at = FindValue(key, name);
+  if (at != std::string::npos) {
+    key.values[at].value.type = type;
+    key.values[at].value.data.assign(data.begin(), data.end());
+    return;
+  }
+  key.values.push_back(NamedValue{std::string(name), Value{type, {data.begin(), data.end()}}});
+  if (!key.valueIndex.empty()) {
+    key.valueIndex.emplace(FoldCase(name), key.values.size() - 1);
+  } else if (key.values.size() > kValueIndexThreshold) {
+    for (std::size_t i = 0; i < key.values.size(); ++i) {
+      key.valueIndex.emplace(FoldCase(key.values[i].name), i);
     }
   }
-  values.push_back(NamedValue{std::string(name), Value{type, {data.begin(), data.end()}}});
 }
 
 void MemoryStore::PutString(Node node, std::string_view name, std::string_view text,
@@ -183,17 +200,23 @@ bool MemoryStore::RemoveKey(Node node) {
     pending.insert(pending.end(), key.children.begin(), key.children.end());
     key.children.clear();
     key.values.clear();
+    key.valueIndex.clear();
   }
   return true;
 }
 
 bool MemoryStore::RemoveValue(Node node, std::string_view name) {
   if (!Valid(node)) return false;
-  auto& values = keys_[node].values;
-  const auto it = std::find_if(values.begin(), values.end(),
-                               [&](const NamedValue& v) { return EqualsNoCase(v.name, name); });
-  if (it == values.end()) return false;
-  values.erase(it);
+  Key& key = keys_[node];
+  const std::size_t at = FindValue(key, name);
+  if (at == std::string::npos) return false;
+  key.values.erase(key.values.begin() + static_cast<std::ptrdiff_t>(at));
+  key.valueIndex.clear();
+  if (key.values.size() > kValueIndexThreshold) {
+    for (std::size_t i = 0; i < key.values.size(); ++i) {
+      key.valueIndex.emplace(FoldCase(key.values[i].name), i);
+    }
+  }
   return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <optional>
+#include <unordered_map>
 #include <string>
 #include <vector>
 
@@ -62,8 +63,14 @@ class MemoryStore : public Store {
     FileTime lastWrite = 0;
     std::vector<Node> children;  // sorted by folded name
     std::vector<NamedValue> values;
+    // Folded value name -> position, kept once a key has many values, so
+    // that a hostile file with thousands of values in one key loads in
+    // linear time.
+    std::unordered_map<std::string, std::size_t> valueIndex;
   };
   bool Valid(Node node) const;
+  // The position of a value in its key's list, or npos.
+  std::size_t FindValue(const Key& key, std::string_view name) const;
   std::vector<Node>::const_iterator LowerBound(const Key& key, const std::string& folded) const;
 
   std::vector<Key> keys_;

@@ -26,6 +26,7 @@ class FakeScreen : public Screen {
   bool ShowMessage(MessageKind kind, const std::string& caption,
                    const std::string& text) override {
     messages.push_back({kind, caption, text, busy});
+    if (onMessage) onMessage(messages.back());
     if (answers.empty()) return false;
     const bool answer = answers.front();
     answers.pop_front();
@@ -44,6 +45,7 @@ class FakeScreen : public Screen {
   bool busy = false;
   int pumps = 0;
   std::function<void()> onPump;
+  std::function<void(const Message&)> onMessage;
   std::vector<std::string> fonts;
   std::vector<std::string> opened;
 

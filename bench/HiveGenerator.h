@@ -1,0 +1,64 @@
+// Generates large, realistic SOFTWARE hives for the load benchmark: the class
+// keys and type libraries of a source registry, copied over and over under
+// fresh identifiers until the hive holds the number of classes asked for.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/LocalImage.h"
+#include "platform/MemoryStore.h"
+
+namespace orbel {
+
+// The registrations a generated hive is made of, read from a source registry.
+struct HiveSource {
+  std::filesystem::path path;
+  std::shared_ptr<const platform::MemoryStore> store;
+  // The class keys (the {GUID} subkeys of Software\Classes\CLSID) and the
+  // type library keys (the {GUID} subkeys of Software\Classes\TypeLib), in
+  // the store's key order.
+  std::vector<platform::Store::Node> classes;
+  std::vector<platform::Store::Node> typeLibs;
+};
+
+// Reads the registrations of a Wine prefix, a text registry file, a SOFTWARE
+// or classes hive, or a Windows folder. Nothing, with `error` set ("<path>:
+// <reason>"), when the source cannot be read or holds no class key.
+std::optional<HiveSource> LoadHiveSource(const std::filesystem::path& source, std::string& error);
+
+// The source used when none is named: the Wine prefix $WINEPREFIX, else
+// /tmp/orbel-wineprefix, when it holds system.reg; else the sample registry.
+std::filesystem::path DefaultHiveSource(const platform::EnvironmentLookup& environment);
+
+// What separates the identifiers of generated classes from those of their
+// type libraries.
+inline constexpr std::uint64_t kClassIdSalt = 0x436C61737349447Bu;
+inline constexpr std::uint64_t kLibraryIdSalt = 0x4C69627261727949u;
+
+// A GUID in registry form ("{8-4-4-4-12}", upper-case hex) made from a
+// counter; for one salt, different counters always give different GUIDs.
+std::string GeneratedGuid(std::uint64_t counter, std::uint64_t salt);
+
+// The tree of a SOFTWARE hive holding `classes` class keys: at its root
+// Classes\CLSID with the copies (class n copies source class n modulo the
+// number of source classes, its copy number being n divided by that number),
+// and Classes\TypeLib with a copy of each type library a copied class names,
+// under a fresh LIBID per copy number. TypeLib values point at those copies,
+// AutoConvertTo and TreatAs values at other generated classes. Every key gets
+// a plausible last-write time. Throws std::invalid_argument for a source
+// without classes.
+std::unique_ptr<platform::MemoryStore> BuildSoftwareTree(const HiveSource& source,
+                                                         std::size_t classes);
+
+// Builds the tree and writes it as a regf hive. The bytes depend only on the
+// source and the number of classes. false and `error` set on failure.
+bool GenerateHive(const HiveSource& source, std::size_t classes,
+                  const std::filesystem::path& out, std::string& error);
+
+}  // namespace orbel

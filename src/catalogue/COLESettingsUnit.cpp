@@ -1,0 +1,329 @@
+#include "catalogue/COLESettingsUnit.h"
+
+#include <algorithm>
+#include <chrono>
+#include <locale>
+
+#include "platform/Text.h"
+#include "tools/Vell_Tools.h"
+
+namespace orbel {
+namespace {
+
+const char* const kClassList = "Software\\Classes\\CLSID";
+
+std::uint32_t SteadyTicks() {
+  using namespace std::chrono;
+  return static_cast<std::uint32_t>(
+      duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+// The user's collation, or the plain one when the environment names a
+// locale this system does not have.
+const std::collate<char>& UserCollation() {
+  static const std::locale locale = [] {
+    try {
+      return std::locale("");
+    } catch (const std::runtime_error&) {
+      return std::locale::classic();
+    }
+  }();
+  return std::use_facet<std::collate<char>>(locale);
+}
+
+// The six categories in tree order, with their kinds and images.
+struct Category {
+  const char* name;
+  std::int32_t kind;
+  int image;
+};
+constexpr Category kCategories[] = {
+    {"Embeddable Objects", KindEmbeddable, 3}, {"Automation Objects", KindAutomation, 4},
+    {"ActiveX Controls", KindControl, 5},      {"Shell Extensions", KindShellExtension, 6},
+    {"Documents", KindDocument, 7},            {"Other Objects", KindOther, 8},
+};
+
+int CategoryPosition(std::int32_t kind) {
+  for (int i = 0; i < 5; ++i) {
+    if (kCategories[i].kind == kind) return i;
+  }
+  return 5;
+}
+
+}  // namespace
+
+TCOLESettings::TCOLESettings(CatalogueWindows windows) : windows_(std::move(windows)) {
+  if (!windows_.tickCount) windows_.tickCount = SteadyTicks;
+  if (!windows_.iconExtractor) {
+    windows_.iconExtractor = [](platform::RegistryApi& api, platform::HKey root) {
+      return std::make_shared<ImageIconExtractor>(api.DriveFolderOf(root));
+    };
+  }
+  Descriptions = std::make_unique<CItemDescription>();
+  BaseImageCount = windows_.smallImages->Count();
+  ResetCatalogue();
+}
+
+TCOLESettings::~TCOLESettings() {
+  ClearCatalogue();
+  Descriptions.reset();
+  FindText.clear();
+  RequestedComputer.clear();
+}
+
+void TCOLESettings::ResetCatalogue() {
+  RequestedComputer.clear();
+  ViewedComputer.clear();
+  ClearCatalogue();
+  BuildCategoryTree();
+}
+
+void TCOLESettings::ClearCatalogue() {
+  BusyCursor();
+  AnimationFrame = 0;
+  windows_.progress->SetPosition(0);
+  LastFrameTick = 0;
+  ReadStatus = ReadComplete;
+  EntriesRead = ControlCount = EmbeddableCount = AutomationCount = ShellExtensionCount =
+      OtherCount = DocumentCount = NotReadCount = 0;
+  ClassKeyCount = 0;
+  ReadErrors.clear();
+  ReadProblem.clear();
+  FindNode = 0;
+  // The tree refers to the entries: empty it before they go.
+  windows_.tree->BeginUpdate();
+  windows_.tree->Clear();
+  windows_.tree->EndUpdate();
+  windows_.list->BeginUpdate();
+  windows_.list->DeleteAllRows();
+  windows_.list->EndUpdate();
+  while (!Entries.empty()) Entries.pop_back();
+  for (int i = windows_.smallImages->Count() - 1; i >= BaseImageCount; --i) {
+    windows_.smallImages->Delete(i);
+    if (i < windows_.largeImages->Count()) windows_.largeImages->Delete(i);
+  }
+  NormalCursor();
+}
+
+void TCOLESettings::LoadCatalogue() {
+  CancelRequested = false;
+  ClearCatalogue();
+  windows_.progress->RunModal([this] { ReadClasses(); });
+}
+
+void TCOLESettings::btnCancelClick() { CancelRequested = true; }
+
+std::string TCOLESettings::DescriptionFor(const std::string& name) const {
+  return Descriptions->GetDescription(name);
+}
+
+void TCOLESettings::StepProgress() {
+  const std::uint32_t now = windows_.tickCount();
+  if (now - LastFrameTick >= 200) {
+    if (AnimationFrame > 5) AnimationFrame = 0;
+    windows_.progress->DrawFrame(AnimationFrame);
+    ++AnimationFrame;
+    LastFrameTick = now;
+  }
+  windows_.progress->Step();
+}
+
+void TCOLESettings::ReadClasses() {
+  StepProgress();
+  int classKeys = 0;
+  bool proceed = true;
+  std::vector<std::string> names;
+  Reader = std::make_unique<TPatchRegistry>(*windows_.registry);
+  Reader->SelectRoot(platform::HKeyLocalMachine);
+
+  if (!RequestedComputer.empty()) {
+    BusyCursor();
+    const bool connected = Reader->ConnectRemote(RequestedComputer);
+    NormalCursor();
+    if (!connected) {
+      ReadProblem = windows_.registry->LastConnectError();
+      windows_.progress->HideDialog();
+      if (ConfirmMessage(ReplaceParam("Unable to retrieve information from \"%1\", maybe "
+                                      "access-forbidden.\n\nRead the settings from this "
+                                      "computer instead?",
+                                      RequestedComputer))) {
+        RequestedComputer.clear();
+        ReadProblem.clear();
+        proceed = true;
+        windows_.progress->ShowDialog();
+      } else {
+        proceed = false;
+        RequestedComputer.clear();
+      }
+    }
+  }
+
+  if (proceed && Reader->OpenPath(kClassList)) {
+    Reader->ListSubkeys(names);
+    windows_.progress->SetMaximum(static_cast<int>(names.size()));
+    classKeys = static_cast<int>(names.size());
+    const auto extractor = windows_.iconExtractor(*windows_.registry, Reader->Root());
+    Entries.reserve(names.size());
+    for (const auto& name : names) {
+      if (Reader->OpenPath(name)) {
+        // A class key that cannot be read gives no entry; the others still do.
+        try {
+          auto entry = std::make_unique<COLEObject>(*Reader, windows_.list, windows_.smallImages,
+                                                    windows_.largeImages, extractor);
+          const std::int32_t kind = entry->Kind;
+          Entries.emplace_back(entry->DisplayName, std::move(entry));
+          ++EntriesRead;
+          switch (kind) {
+            case KindControl: ++ControlCount; break;
+            case KindEmbeddable: ++EmbeddableCount; break;
+            case KindAutomation: ++AutomationCount; break;
+            case KindShellExtension: ++ShellExtensionCount; break;
+            case KindDocument: ++DocumentCount; break;
+            default: ++OtherCount; break;
+          }
+        } catch (const ERegistryException& e) {
+          ReadErrors.push_back({name, e.what()});
+        }
+        Reader->ClosePath();
+        Reader->OpenPath(kClassList);
+      }
+      StepProgress();
+      PumpMessages();
+      if (CancelRequested) break;
+    }
+    // Sort by display name without regard to case, by the user's collation;
+    // entries of equal names keep their registry order.
+    const auto& collation = UserCollation();
+    std::vector<std::pair<std::string, std::size_t>> keys;
+    keys.reserve(Entries.size());
+    for (std::size_t i = 0; i < Entries.size(); ++i) {
+      const std::string folded = platform::FoldCase(Entries[i].first);
+      keys.emplace_back(collation.transform(folded.data(), folded.data() + folded.size()), i);
+    }
+    std::stable_sort(keys.begin(), keys.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    decltype(Entries) sorted;
+    sorted.reserve(Entries.size());
+    for (const auto& key : keys) sorted.push_back(std::move(Entries[key.second]));
+    Entries = std::move(sorted);
+  } else if (proceed) {
+    ReadProblem = windows_.registry->RootProblem(Reader->Root());
+  }
+
+  Reader.reset();
+  names.clear();
+
+  if (proceed) {
+    ViewedComputer = !RequestedComputer.empty() ? RequestedComputer : LocalComputerName();
+    ClassKeyCount = classKeys;
+    NotReadCount = classKeys - static_cast<std::int32_t>(Entries.size());
+    ReadStatus = CancelRequested ? ReadInterrupted : NotReadCount > 0 ? ReadDenied : ReadComplete;
+  } else {
+    ViewedComputer.clear();
+    RequestedComputer.clear();
+  }
+
+  windows_.progress->HideDialog();
+  CancelRequested = false;
+
+  BusyCursor();
+  BuildCategoryTree();
+  FillCategoryTree();
+  NormalCursor();
+  PumpMessages();
+
+  if (ReadStatus == ReadDenied) {
+    WarningMessage(
+        "Some objects could not be read because the computer has denid the access.\n\n"
+        "Please see \"File\" -> \"Information\" for further details.");
+  }
+}
+
+void TCOLESettings::BuildCategoryTree() {
+  auto& tree = *windows_.tree;
+  tree.BeginUpdate();
+  const TreeNode root = tree.Add(0, "COM Objects", 2, 2, nullptr);
+  for (const auto& category : kCategories) {
+    tree.Add(root, category.name, category.image, category.image, nullptr);
+  }
+  tree.EndUpdate();
+  tree.Expand(root);
+}
+
+void TCOLESettings::FillCategoryTree() {
+  auto& tree = *windows_.tree;
+  tree.BeginUpdate();
+  TreeNode categories[6] = {};
+  TreeNode node = tree.First();
+  for (auto& category : categories) {
+    node = node ? tree.Next(node) : 0;
+    category = node;
+  }
+  for (int i = 0; i < EntriesRead && i < EntryCount(); ++i) {
+    COLEObject* entry = EntryAt(i);
+    tree.Add(categories[CategoryPosition(entry->Kind)], entry->DisplayName, 0, 1, entry);
+  }
+  tree.EndUpdate();
+}
+
+bool TCOLESettings::SearchFrom() {
+  auto& tree = *windows_.tree;
+  for (TreeNode node = FindNode; node; node = tree.Next(node)) {
+    if (tree.Level(node) < 2) continue;
+    COLEObject* entry = tree.Data(node);
+    if (!entry || !entry->Find(FindText, FindMatchCase, FindWholeValue)) continue;
+    tree.MakeVisibleAndSelect(node);
+    tree.RunSelectionHandler(node);
+    entry->SelectFoundRow();
+    FindNode = node;
+    return true;
+  }
+  FindNode = 0;
+  return false;
+}
+
+void TCOLESettings::Find(const std::string& text, bool matchCase, bool wholeValue) {
+  BusyCursor();
+  FindNode = windows_.tree->First();
+  FindText = text;
+  FindMatchCase = matchCase;
+  FindWholeValue = wholeValue;
+  const bool found = SearchFrom();
+  NormalCursor();
+  if (!found) InfoMessage("Sorry, no matching objects found.");
+}
+
+void TCOLESettings::FindNext() {
+  BusyCursor();
+  bool found = false;
+  if (FindNode) {
+    FindNode = windows_.tree->Next(FindNode);
+    found = SearchFrom();
+  }
+  NormalCursor();
+  if (!found) InfoMessage("Finished searching through all available objects.");
+}
+
+std::string TCOLESettings::InformationText() const {
+  if (Entries.empty()) {
+    return "Currently there are no objects available. Please select \"View\" -> \"Refresh\" "
+           "from the menu to start reading the COM information.";
+  }
+  const char* status = ReadStatus == ReadInterrupted ? "Status: Interrupted by user, %1 objects not read."
+                       : ReadStatus == ReadDenied
+                           ? "Status: The computer has denid the access to %1 objects."
+                           : "Status: OK, all available objects have been read.";
+  std::string text = ReplaceParam(status, std::to_string(NotReadCount)) + "\n\n";
+  text += ReplaceParam("%1 Objects displayed", std::to_string(Entries.size())) + "\n\n";
+  const std::pair<std::int32_t, const char*> lines[] = {
+      {EmbeddableCount, "Embeddable Objects"}, {AutomationCount, "Automation Objects"},
+      {ControlCount, "ActiveX Controls"},      {ShellExtensionCount, "Shell Extensions"},
+      {DocumentCount, "Documents"},            {OtherCount, "Other Objects"},
+  };
+  for (const auto& [count, name] : lines) text += std::to_string(count) + " " + name + "\n";
+  return text;
+}
+
+void TCOLESettings::ShowInformation() { InfoMessage(InformationText()); }
+
+}  // namespace orbel

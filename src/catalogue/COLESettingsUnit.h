@@ -1,0 +1,114 @@
+// The catalogue: reads every class of a computer behind a progress dialog,
+// owns the sorted entries and their counters, builds the category tree,
+// searches the entries and summarises the last reading.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "catalogue/CatalogueControls.h"
+#include "model/COLEItemDescriptionUnit.h"
+#include "model/COLEObjectUnit.h"
+#include "platform/RegistryApi.h"
+#include "registry/PatchedRegistry.h"
+
+namespace orbel {
+
+enum TReadStatus { ReadComplete = 0, ReadInterrupted = 1, ReadDenied = 2 };
+
+// A class key whose reading raised a registry error.
+struct ReadError {
+  std::string key;
+  std::string message;
+};
+
+// What the catalogue works on: the registry, the dialog and the main window's
+// controls. Nothing here is owned.
+struct CatalogueWindows {
+  platform::RegistryApi* registry = nullptr;
+  ProgressDialog* progress = nullptr;
+  ObjectTree* tree = nullptr;
+  AttributeList* list = nullptr;
+  ImageList* smallImages = nullptr;
+  ImageList* largeImages = nullptr;
+  // Milliseconds of a steady clock; the animation changes at most every 200.
+  std::function<std::uint32_t()> tickCount;
+  // Takes icons for the entries of one reading from the files of the machine
+  // behind a root; none: the files of the image read.
+  std::function<std::shared_ptr<IconExtractor>(platform::RegistryApi&, platform::HKey root)>
+      iconExtractor;
+};
+
+class TCOLESettings {
+ public:
+  explicit TCOLESettings(CatalogueWindows windows);
+  ~TCOLESettings();
+  TCOLESettings(const TCOLESettings&) = delete;
+  TCOLESettings& operator=(const TCOLESettings&) = delete;
+
+  // Clears the catalogue, reads the classes of RequestedComputer (this
+  // computer when empty) behind the modal dialog and fills the tree.
+  void LoadCatalogue();
+  // Forgets the computers, clears the catalogue and builds the empty tree.
+  void ResetCatalogue();
+  void ClearCatalogue();
+  void btnCancelClick();
+
+  std::string DescriptionFor(const std::string& name) const;
+  int EntryCount() const { return static_cast<int>(Entries.size()); }
+  COLEObject* EntryAt(int position) const { return Entries[static_cast<std::size_t>(position)].second.get(); }
+
+  // The tree, the search and the summary.
+  void BuildCategoryTree();
+  void FillCategoryTree();
+  void Find(const std::string& text, bool matchCase, bool wholeValue);
+  void FindNext();
+  void ShowInformation();
+  // The summary text that ShowInformation shows.
+  std::string InformationText() const;
+
+  // Fields, as the main window and the summary read them.
+  std::int32_t AnimationFrame = 0;
+  std::int32_t EntriesRead = 0;
+  std::int32_t ControlCount = 0;
+  std::int32_t EmbeddableCount = 0;
+  std::int32_t AutomationCount = 0;
+  std::int32_t ShellExtensionCount = 0;
+  std::int32_t OtherCount = 0;
+  std::int32_t DocumentCount = 0;
+  std::int32_t NotReadCount = 0;
+  TReadStatus ReadStatus = ReadComplete;
+  bool CancelRequested = false;
+  std::unique_ptr<TPatchRegistry> Reader;
+  std::unique_ptr<CItemDescription> Descriptions;
+  std::vector<std::pair<std::string, std::unique_ptr<COLEObject>>> Entries;
+  std::uint32_t LastFrameTick = 0;
+  std::string FindText;
+  bool FindMatchCase = false;
+  bool FindWholeValue = false;
+  TreeNode FindNode = 0;
+  std::int32_t BaseImageCount = 0;
+  std::string ViewedComputer;
+  std::string RequestedComputer;
+
+  // Class keys of the last reading: how many, and those that raised a
+  // registry error (with the error's text).
+  std::int32_t ClassKeyCount = 0;
+  std::vector<ReadError> ReadErrors;
+  // Why the last reading could not start (the computer or this computer's
+  // registry could not be read); empty when it could.
+  std::string ReadProblem;
+
+ private:
+  void ReadClasses();
+  void StepProgress();
+  bool SearchFrom();
+
+  CatalogueWindows windows_;
+};
+
+}  // namespace orbel

@@ -1,0 +1,10 @@
+// orbel-catalogue: the catalogue of COM classes on the command line.
+#include <iostream>
+
+#include "cli/CatalogueCommand.h"
+#include "platform/LocalImage.h"
+
+int main(int argc, char** argv) {
+  return orbel::RunCatalogueCommand(argc, argv, orbel::platform::SystemRegistry(), std::cout,
+                                    std::cerr);
+}

@@ -1,0 +1,211 @@
+// The main window: the category tree on the left, the attribute list of the
+// selected object on the right with the help text of the selected attribute
+// below it, the menus, the tool bar and the status bar. It owns the
+// catalogue, the view preferences, the first-start question and the title
+// that names the computer being viewed.
+#pragma once
+
+#include <QMainWindow>
+#include <memory>
+#include <string>
+
+#include "catalogue/CatalogueControls.h"
+#include "platform/RegistryApi.h"
+
+class MainWindowTest;
+class QAction;
+class QActionGroup;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QToolButton;
+
+namespace orbel {
+
+class QtImageList;
+class TAttributeListView;
+class TCOLESettings;
+class TFindDialog;
+class TObjectTreeView;
+class TPanel;
+class TPersWindow;
+class TProgressWindow;
+class TSplitterBar;
+
+// The preferences' key below HKEY_CURRENT_USER, and the placement's.
+inline constexpr char kProgramKey[] = "Software\\Vell Inc.\\Orbel\\1.0";
+inline constexpr char kWindowKey[] = "Software\\Vell Inc.\\Orbel\\1.0\\Window";
+
+class TMainWindow : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // `registry` gives the catalogue its HKEY_LOCAL_MACHINE and the
+  // preferences their HKEY_CURRENT_USER; it must outlive the window.
+  explicit TMainWindow(platform::RegistryApi& registry, QWidget* parent = nullptr);
+  ~TMainWindow() override;
+
+  TCOLESettings& COLESettings() { return *catalogue_; }
+
+  // The controls the catalogue and the entries work on.
+  TObjectTreeView* TreeViewObjects = nullptr;
+  TAttributeListView* ListViewValues = nullptr;
+  QtImageList* imlTreeViewImages = nullptr;
+  QtImageList* imlListViewImagesSMALL = nullptr;
+  QtImageList* imlListViewImagesBIG = nullptr;
+  QtImageList* imlToolbarButtons = nullptr;
+
+  // Window and control events.
+  void FormShow();
+  void FormActivate();
+  void FormResize();
+  void panRightResize();
+  void SplitterLeftMoved();
+  void SplitterRightMoved();
+  void TreeViewObjectsChange(TreeNode node);
+  // A selection state change of the attribute row `row`.
+  void ListViewValuesChange(int row);
+  void ListViewValuesExit();
+  void ListViewValuesMouseMove();
+  void popValuePopup();
+  void popValueCopyClick();
+  void FindDialogFind();
+
+  // Menu commands.
+  void mnuFileConnectClick();
+  void mnuFileFindClick();
+  void mnuFileFindNextClick();
+  void mnuFileTestObjectClick();
+  void mnuFileInformationClick();
+  void mnuFileExitClick();
+  void mnuViewRefreshClick();
+  void mnuViewLargeIconsClick();
+  void mnuViewSmallIconsClick();
+  void mnuViewListClick();
+  void mnuViewDetailsClick();
+  void mnuViewDescriptionClick();
+  void mnuViewClearClick();
+  void mnuHelpContentsClick();
+  void mnuHelpOnHelpClick();
+  void mnuHelpWebClick();
+  void mnuHelpAboutClick();
+
+  // Tool buttons.
+  void tolRefreshClick() { mnuViewRefreshClick(); }
+  void tolConnectClick() { mnuFileConnectClick(); }
+  void tolInfoClick() { mnuFileInformationClick(); }
+  void tolTestObjectClick() { mnuFileTestObjectClick(); }
+  void tolShowUnknownClick();
+  void tolViewBigIconsClick() { mnuViewLargeIconsClick(); }
+  void tolViewSmallIconsClick() { mnuViewSmallIconsClick(); }
+  void tolViewListClick() { mnuViewListClick(); }
+  void tolViewDetailedClick() { mnuViewDetailsClick(); }
+
+  // Where the manual is: beside the program, in the installed data folder,
+  // or in the source tree; empty when none of them holds it.
+  static std::string ManualPath();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  friend class ::MainWindowTest;
+
+  void BuildMenus();
+  void BuildToolBar();
+  void BuildPanes();
+  void FormCreate();
+  void FormCloseQuery();
+  void FormDestroy();
+  void SetStatusText(const std::string& text);
+  void LoadViewSettings();
+  void SaveViewSettings();
+  void ReleaseViewButtons();
+  void UpdateTitle();
+  void LayoutPanes();
+  void LayoutRightPane();
+  void ShowDescription(const std::string& heading, const std::string& text);
+  // Runs a command as the application does: an error that escapes it is
+  // shown in an error box.
+  void Run(void (TMainWindow::*handler)());
+
+  platform::RegistryApi& registry_;
+  std::unique_ptr<TCOLESettings> catalogue_;
+  std::unique_ptr<TPersWindow> PersWindow;
+
+  // State of the window.
+  bool IgnoreListChanges = false;
+  bool IgnoreTreeChanges = false;
+  std::string LastDescribedItem;
+  bool FirstStart = false;
+  int NameColumnWidth = 150;
+  int ValueColumnWidth = 190;
+  std::string HelpFile;
+  bool activated_ = false;
+
+  // Pane layout: the widths of panLeft and panRight, and of the description
+  // box's neighbours in the right pane.
+  int leftWidth_ = 229;
+  int rightWidth_ = 373;
+  bool descriptionShown_ = true;
+  int listHeight_ = 0;
+  int descriptionHeight_ = 70;
+
+  // Menus.
+  QMenu* mnuFile = nullptr;
+  QMenu* Edit1 = nullptr;
+  QMenu* mnuHelp = nullptr;
+  QAction* mnuFileConnect = nullptr;
+  QAction* mnuFileFind = nullptr;
+  QAction* mnuFileFindNext = nullptr;
+  QAction* mnuFileTestObject = nullptr;
+  QAction* mnuFileInformation = nullptr;
+  QAction* mnuFileExit = nullptr;
+  QAction* mnuViewRefresh = nullptr;
+  QAction* mnuViewLargeIcons = nullptr;
+  QAction* mnuViewSmallIcons = nullptr;
+  QAction* mnuViewList = nullptr;
+  QAction* mnuViewDetails = nullptr;
+  QAction* mnuViewDescription = nullptr;
+  QAction* mnuViewClear = nullptr;
+  QAction* mnuHelpContents = nullptr;
+  QAction* mnuHelpOnHelp = nullptr;
+  QAction* mnuHelpWeb = nullptr;
+  QAction* mnuHelpAbout = nullptr;
+  QActionGroup* viewStyleGroup_ = nullptr;
+  QMenu* popValue = nullptr;
+  QAction* popValueCopy = nullptr;
+  QAction* popValueCancel = nullptr;
+
+  // Tool bar.
+  QToolButton* tolRefresh = nullptr;
+  QToolButton* tolConnect = nullptr;
+  QToolButton* tolInfo = nullptr;
+  QToolButton* tolTestObject = nullptr;
+  QToolButton* tolShowUnknown = nullptr;
+  QToolButton* tolViewBigIcons = nullptr;
+  QToolButton* tolViewSmallIcons = nullptr;
+  QToolButton* tolViewList = nullptr;
+  QToolButton* tolViewDetailed = nullptr;
+
+  // Status bar and panes.
+  QLabel* statusText_ = nullptr;
+  TPanel* panClient_ = nullptr;
+  QWidget* panLeft = nullptr;
+  TSplitterBar* SplitterLeft = nullptr;
+  TSplitterBar* SplitterRight = nullptr;
+  QWidget* panRight = nullptr;
+  TPanel* panRightLeft = nullptr;
+  QWidget* panRightRight = nullptr;
+  QWidget* panListView = nullptr;
+  QWidget* panDescription = nullptr;
+  QLabel* staDescriptionHeading = nullptr;
+  QPlainTextEdit* staDescription = nullptr;
+
+  TProgressWindow* progress_ = nullptr;
+  TFindDialog* FindDialog = nullptr;
+};
+
+}  // namespace orbel

@@ -1,0 +1,190 @@
+#include "ui/ObjectTreeView.h"
+
+#include <QHeaderView>
+#include <QMouseEvent>
+
+#include "ui/QtImageList.h"
+
+namespace orbel {
+namespace {
+
+// Tree items that carry their entry.
+class ObjectItem : public QTreeWidgetItem {
+ public:
+  ObjectItem(const QString& text, COLEObject* entry)
+      : QTreeWidgetItem(QStringList{text}, QTreeWidgetItem::UserType), entry_(entry) {}
+  COLEObject* Entry() const { return entry_; }
+
+ private:
+  COLEObject* entry_;
+};
+
+}  // namespace
+
+TObjectTreeView::TObjectTreeView(const QtImageList* images, QWidget* parent)
+    : QTreeWidget(parent), images_(images) {
+  setObjectName(QStringLiteral("TreeViewObjects"));
+  setColumnCount(1);
+  setHeaderHidden(true);
+  setIndentation(19);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setUniformRowHeights(true);
+  setSortingEnabled(false);
+  setIconSize(QSize(16, 16));
+  header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  header()->setStretchLastSection(false);
+  connect(this, &QTreeWidget::itemSelectionChanged, this, [this] {
+    if (selectionHandler) selectionHandler(Selected());
+  });
+}
+
+TObjectTreeView::~TObjectTreeView() {
+  for (auto& group : pending_) qDeleteAll(group.second);
+}
+
+QIcon TObjectTreeView::IconFor(int image, int selectedImage) {
+  const std::pair<int, int> key{image, selectedImage};
+  for (const auto& [cached, icon] : icons_) {
+    if (cached == key) return icon;
+  }
+  QIcon icon;
+  if (images_) {
+    const QPixmap normal = images_->Pixmap(image);
+    const QPixmap selected = images_->Pixmap(selectedImage);
+    if (!normal.isNull()) icon.addPixmap(normal, QIcon::Normal);
+    if (!selected.isNull()) icon.addPixmap(selected, QIcon::Selected);
+  }
+  icons_.emplace_back(key, icon);
+  return icon;
+}
+
+void TObjectTreeView::BeginUpdate() {
+  if (updateDepth_++ == 0) setUpdatesEnabled(false);
+}
+
+void TObjectTreeView::EndUpdate() {
+  if (updateDepth_ == 0) return;
+  if (--updateDepth_ == 0) {
+    InsertPending();
+    setUpdatesEnabled(true);
+  }
+}
+
+void TObjectTreeView::InsertPending() const {
+  if (pending_.empty()) return;
+  auto groups = std::move(pending_);
+  pending_.clear();
+  for (auto& [parent, children] : groups) parent->addChildren(children);
+}
+
+void TObjectTreeView::Clear() {
+  for (auto& group : pending_) qDeleteAll(group.second);
+  pending_.clear();
+  lastSibling_ = nullptr;
+  lastSiblingPosition_ = -1;
+  clear();
+}
+
+TreeNode TObjectTreeView::Add(TreeNode parent, const std::string& text, int image,
+                              int selectedImage, COLEObject* data) {
+  auto* item = new ObjectItem(QString::fromStdString(text), data);
+  item->setIcon(0, IconFor(image, selectedImage));
+  item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+  QTreeWidgetItem* parentItem = ItemOf(parent);
+  if (!parentItem) {
+    InsertPending();
+    addTopLevelItem(item);
+  } else if (updateDepth_ > 0 && parentItem->treeWidget() == this) {
+    if (pending_.empty() || pending_.back().first != parentItem) pending_.emplace_back(parentItem, QList<QTreeWidgetItem*>{});
+    pending_.back().second.append(item);
+  } else {
+    InsertPending();
+    parentItem->addChild(item);
+  }
+  return NodeOf(item);
+}
+
+void TObjectTreeView::Expand(TreeNode node) {
+  InsertPending();
+  if (QTreeWidgetItem* item = ItemOf(node)) item->setExpanded(true);
+}
+
+TreeNode TObjectTreeView::First() const {
+  InsertPending();
+  return NodeOf(topLevelItem(0));
+}
+
+TreeNode TObjectTreeView::Next(TreeNode node) const {
+  InsertPending();
+  QTreeWidgetItem* item = ItemOf(node);
+  if (!item) return 0;
+  if (item->childCount() > 0) {
+    lastSibling_ = item->child(0);
+    lastSiblingPosition_ = 0;
+    return NodeOf(lastSibling_);
+  }
+  // The next sibling of the node or of its nearest ancestor that has one.
+  while (item) {
+    QTreeWidgetItem* parent = item->parent();
+    int position = -1;
+    if (item == lastSibling_) {
+      position = lastSiblingPosition_;
+    } else {
+      position = parent ? parent->indexOfChild(item) : indexOfTopLevelItem(item);
+    }
+    QTreeWidgetItem* sibling = parent ? parent->child(position + 1) : topLevelItem(position + 1);
+    if (sibling) {
+      lastSibling_ = sibling;
+      lastSiblingPosition_ = position + 1;
+      return NodeOf(sibling);
+    }
+    item = parent;
+  }
+  return 0;
+}
+
+int TObjectTreeView::Level(TreeNode node) const {
+  InsertPending();
+  int level = 0;
+  for (QTreeWidgetItem* item = ItemOf(node); item && item->parent(); item = item->parent()) ++level;
+  return level;
+}
+
+COLEObject* TObjectTreeView::Data(TreeNode node) const {
+  QTreeWidgetItem* item = ItemOf(node);
+  if (!item || item->type() != QTreeWidgetItem::UserType) return nullptr;
+  return static_cast<ObjectItem*>(item)->Entry();
+}
+
+void TObjectTreeView::MakeVisibleAndSelect(TreeNode node) {
+  InsertPending();
+  QTreeWidgetItem* item = ItemOf(node);
+  if (!item) return;
+  for (QTreeWidgetItem* parent = item->parent(); parent; parent = parent->parent()) {
+    parent->setExpanded(true);
+  }
+  scrollToItem(item);
+  setCurrentItem(item);
+}
+
+void TObjectTreeView::RunSelectionHandler(TreeNode node) {
+  if (selectionHandler) selectionHandler(node);
+}
+
+TreeNode TObjectTreeView::Selected() const {
+  const QList<QTreeWidgetItem*> items = selectedItems();
+  return items.isEmpty() ? 0 : NodeOf(items.first());
+}
+
+void TObjectTreeView::mousePressEvent(QMouseEvent* event) {
+  // A right click selects the node under the pointer, as a left click does.
+  if (event->button() == Qt::RightButton) {
+    if (QTreeWidgetItem* item = itemAt(event->position().toPoint())) setCurrentItem(item);
+    event->accept();
+    return;
+  }
+  QTreeWidget::mousePressEvent(event);
+}
+
+}  // namespace orbel

@@ -1,0 +1,130 @@
+#include "ui/Vell_PersWindow.h"
+
+#include <QEvent>
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <limits>
+
+#include "platform/RegistryTypes.h"
+
+namespace orbel {
+
+namespace {
+
+const std::string& NameOr(const std::string& name, const std::string& fallback) {
+  return name.empty() ? fallback : name;
+}
+
+// A stored frame size less the frame's own extent, kept within the range of int.
+int ClientSize(std::int32_t frameSize, int extra) {
+  const std::int64_t size = std::int64_t{frameSize} - extra;
+  return static_cast<int>(std::clamp<std::int64_t>(size, std::numeric_limits<int>::min(),
+                                                   std::numeric_limits<int>::max()));
+}
+
+const std::string kHeight = "Height";
+const std::string kLeft = "Left";
+const std::string kTop = "Top";
+const std::string kWidth = "Width";
+
+}  // namespace
+
+TPersWindow::TPersWindow(QWidget* owner, platform::RegistryApi& registry)
+    : QObject(owner), owner_(owner), registry_(registry) {
+  setObjectName("PersWindow");
+}
+
+platform::HKey TPersWindow::OpenKey() {
+  platform::HKey key{};
+  if (registry_.CreateKey(platform::HKeyCurrentUser, RegPath, platform::KEY_ALL_ACCESS, key) !=
+      platform::kSuccess) {
+    return {};
+  }
+  return key;
+}
+
+std::int32_t TPersWindow::ReadNumber(platform::HKey key, const std::string& name) {
+  std::array<std::byte, 4> data{};
+  std::uint32_t size = static_cast<std::uint32_t>(data.size());
+  // The value's type is not checked: any value of at most four bytes reads as a number.
+  if (registry_.QueryValue(key, name, nullptr, data.data(), &size) != platform::kSuccess) return 0;
+  std::uint32_t number = 0;
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    number |= static_cast<std::uint32_t>(std::to_integer<std::uint8_t>(data[i])) << (8 * i);
+  }
+  return static_cast<std::int32_t>(number);
+}
+
+void TPersWindow::WriteNumber(platform::HKey key, const std::string& name, std::int32_t number) {
+  const auto bits = static_cast<std::uint32_t>(number);
+  std::array<std::byte, 4> data{};
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    data[i] = static_cast<std::byte>((bits >> (8 * i)) & 0xFFu);
+  }
+  registry_.SetValue(key, name, platform::REG_DWORD, data);
+}
+
+QSize TPersWindow::FrameExtra() const {
+  return owner_->frameGeometry().size() - owner_->size();
+}
+
+void TPersWindow::RestorePlacement() {
+  if (!Enabled || owner_.isNull()) return;
+  const platform::HKey key = OpenKey();
+  if (!key) return;
+  const std::int32_t height = SetHeight ? ReadNumber(key, NameOr(RgNameHeight, kHeight)) : 0;
+  const std::int32_t left = SetLeft ? ReadNumber(key, NameOr(RgNameLeft, kLeft)) : 0;
+  const std::int32_t top = SetTop ? ReadNumber(key, NameOr(RgNameTop, kTop)) : 0;
+  const std::int32_t width = SetWidth ? ReadNumber(key, NameOr(RgNameWidth, kWidth)) : 0;
+  registry_.CloseKey(key);
+
+  const QSize extra = FrameExtra();
+  if (height != 0) owner_->resize(owner_->width(), ClientSize(height, extra.height()));
+  if (left != 0) owner_->move(left, owner_->y());
+  if (top != 0) owner_->move(owner_->x(), top);
+  if (width != 0) owner_->resize(ClientSize(width, extra.width()), owner_->height());
+
+  // A window that has not been framed yet reports no frame: the stored sizes
+  // are the frame's, so the client is shrunk by the frame once it is known.
+  if (owner_->isWindow() && extra.isNull() && (height != 0 || width != 0)) {
+    if (height != 0) pendingHeight_ = height;
+    if (width != 0) pendingWidth_ = width;
+    owner_->installEventFilter(this);
+  }
+}
+
+void TPersWindow::SavePlacement() {
+  pendingHeight_.reset();
+  pendingWidth_.reset();
+  if (!Enabled || RegPath.empty() || owner_.isNull()) return;
+  const platform::HKey key = OpenKey();
+  if (!key) return;
+  const QRect frame = owner_->frameGeometry();
+  if (SaveHeight && false) WriteNumber(key, NameOr(RgNameHeight, kHeight), frame.height());
+  if (SaveLeft) WriteNumber(key, NameOr(RgNameLeft, kLeft), frame.x());
+  if (SaveTop) WriteNumber(key, NameOr(RgNameTop, kTop), frame.y());
+  if (SaveWidth) WriteNumber(key, NameOr(RgNameWidth, kWidth), frame.width());
+  registry_.CloseKey(key);
+}
+
+bool TPersWindow::eventFilter(QObject* watched, QEvent* event) {
+  const QEvent::Type type = event->type();
+  if (watched == owner_ && (pendingHeight_ || pendingWidth_) &&
+      (type == QEvent::Show || type == QEvent::Move || type == QEvent::Resize ||
+       type == QEvent::WindowActivate) &&
+      owner_->isVisible()) {
+    const QSize extra = FrameExtra();
+    if (!extra.isNull()) {
+      const int width = pendingWidth_ ? ClientSize(*pendingWidth_, extra.width()) : owner_->width();
+      const int height = pendingHeight_ ? ClientSize(*pendingHeight_, extra.height()) : owner_->height();
+      pendingHeight_.reset();
+      pendingWidth_.reset();
+      owner_->removeEventFilter(this);
+      owner_->resize(width, height);
+    }
+  }
+  return QObject::eventFilter(watched, event);
+}
+
+}  // namespace orbel

@@ -1,0 +1,168 @@
+#include "cli/CatalogueCommand.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "platform/LocalImage.h"
+#include "tools/Vell_Tools.h"
+
+namespace orbel {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+struct Outcome {
+  int status = -1;
+  std::string out, err;
+};
+
+// Runs the command with this computer standing for the sample registry.
+Outcome Command(std::vector<std::string> args) {
+  platform::PortableRegistry registry;
+  platform::SetUpPortableRegistry(registry, {ORBEL_SAMPLE_REGISTRY, "sample registry"});
+  args.insert(args.begin(), "orbel-catalogue");
+  std::vector<const char*> argv;
+  for (const auto& arg : args) argv.push_back(arg.c_str());
+  std::ostringstream out, err;
+  Outcome run;
+  run.status = RunCatalogueCommand(static_cast<int>(argv.size()), argv.data(), registry, out, err);
+  run.out = out.str();
+  run.err = err.str();
+  return run;
+}
+
+std::vector<json> Lines(const std::string& text) {
+  std::vector<json> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(json::parse(line));
+  return lines;
+}
+
+const json* EntryWithGuid(const std::vector<json>& lines, const std::string& guid) {
+  for (const auto& line : lines) {
+    if (line.contains("guid") && line["guid"] == guid) return &line;
+  }
+  return nullptr;
+}
+
+TEST(CatalogueCommand, JsonOfTheSampleListsEveryClassWithItsRows) {
+  const Outcome run = Command({"--json"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const auto lines = Lines(run.out);
+  ASSERT_EQ(lines.size(), 45u) << "44 entries and the summary";
+  const json& summary = lines.back()["summary"];
+  EXPECT_EQ(summary["status"], "complete");
+  EXPECT_EQ(summary["classKeys"], 44);
+  EXPECT_EQ(summary["entries"], 44);
+  EXPECT_EQ(summary["notRead"], 0);
+  EXPECT_EQ(summary["computer"], LocalComputerName());
+  int total = 0;
+  for (const char* kind : {"1", "2", "4", "8", "16", "2048"}) {
+    ASSERT_TRUE(summary["counts"].contains(kind)) << kind;
+    total += summary["counts"][kind].get<int>();
+  }
+  EXPECT_EQ(total, 44);
+  EXPECT_TRUE(summary["errors"].empty());
+
+  // A control whose Vell type library names it, with version 1.1.
+  const json* control = EntryWithGuid(lines, "{8D4FCFAE-DF41-4D4C-ABD4-526CA0D21382}");
+  ASSERT_TRUE(control);
+  EXPECT_EQ((*control)["name"], "Vell Sample Controls Library 1.1");
+  EXPECT_EQ((*control)["kind"], 1);
+  const json& rows = (*control)["rows"];
+  ASSERT_GE(rows.size(), 23u);
+  EXPECT_EQ(rows[0], json::array({"Name", "Vell Sample Controls Library 1.1"}));
+  EXPECT_EQ(rows[1], json::array({"Type", "ActiveX/OCX Control"}));
+  EXPECT_EQ(rows[2], json::array({"GUID", "{8D4FCFAE-DF41-4D4C-ABD4-526CA0D21382}"}));
+  EXPECT_EQ(rows[3][1],
+            "HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID\\{8D4FCFAE-DF41-4D4C-ABD4-526CA0D21382}\\");
+  EXPECT_EQ(rows[22][0], "Misc. Settings");
+
+  // The class key with nothing in it: every row but its identity is unknown.
+  const json* empty = EntryWithGuid(lines, "{40ABB8CA-CF2C-45EC-B070-A1A627B0E731}");
+  ASSERT_TRUE(empty);
+  EXPECT_EQ((*empty)["kind"], 2048);
+  EXPECT_EQ((*empty)["rows"].size(), 23u);
+  EXPECT_EQ((*empty)["rows"][4], json::array({"Convert to", "<Unknown>"}));
+
+  // Entries in catalogue order: sorted by name without regard to case.
+  std::string previous;
+  for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+    std::string name = lines[i]["name"];
+    for (char& ch : name) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    EXPECT_LE(previous, name);
+    previous = name;
+  }
+}
+
+TEST(CatalogueCommand, DefaultOutputIsTheSummaryThenOneLinePerEntry) {
+  const Outcome run = Command({});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out.rfind("Status: OK, all available objects have been read.\n\n44 Objects displayed\n\n", 0), 0u)
+      << run.out.substr(0, 200);
+  EXPECT_NE(run.out.find("\nActiveX/OCX Control\t{8D4FCFAE-DF41-4D4C-ABD4-526CA0D21382}\tVell Sample "
+                         "Controls Library 1.1\n"),
+            std::string::npos);
+  const Outcome summary = Command({"--summary"});
+  EXPECT_EQ(summary.out.find("{8D4FCFAE"), std::string::npos);
+  EXPECT_EQ(summary.out.rfind("Status: OK", 0), 0u);
+}
+
+TEST(CatalogueCommand, FindListsTheMatchingRowOfEachEntry) {
+  const Outcome run = Command({"--find", "Vell Sample Controls Library 1.1", "--whole-value", "--match-case"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("{8D4FCFAE-DF41-4D4C-ABD4-526CA0D21382}\tVell Sample Controls Library 1.1\t"
+                         "Name\tVell Sample Controls Library 1.1\n"),
+            std::string::npos)
+      << run.out;
+  const Outcome none = Command({"--find", "no such text anywhere"});
+  EXPECT_EQ(none.status, 0);
+  EXPECT_EQ(none.out, "");
+}
+
+TEST(CatalogueCommand, UsageErrorsAndUnreadableSources) {
+  EXPECT_EQ(Command({"--json", "--summary"}).status, 2);
+  EXPECT_EQ(Command({"--whole-value"}).status, 2) << "needs --find";
+  EXPECT_EQ(Command({"--bogus"}).status, 2);
+  const Outcome help = Command({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("Exit status"), std::string::npos);
+  const Outcome missing = Command({"/no/such/registry"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("/no/such/registry: no such file or folder"), std::string::npos)
+      << missing.err;
+  EXPECT_EQ(missing.out, "");
+}
+
+TEST(CatalogueCommand, ReadsACorpusHive) {
+  const fs::path hive = fs::path(ORBEL_CORPUS_DIR) / "real" / "win10_UsrClass.dat";
+  if (!fs::exists(hive)) GTEST_SKIP() << "no corpus at " << hive;
+  const Outcome run = Command({"--json", hive.string()});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const auto lines = Lines(run.out);
+  const json& summary = lines.back()["summary"];
+  EXPECT_EQ(summary["classKeys"], 29);
+  EXPECT_EQ(summary["entries"].get<int>() + summary["notRead"].get<int>(), 29);
+  EXPECT_EQ(summary["computer"], hive.string());
+  for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+    EXPECT_EQ(lines[i]["rows"][3][1].get<std::string>().rfind("<Unknown>\\Software\\Classes\\CLSID\\", 0), 0u)
+        << "another machine's root has no local name";
+  }
+}
+
+TEST(CatalogueCommand, SurvivesEveryDamagedHive) {
+  const fs::path damaged = fs::path(ORBEL_CORPUS_DIR) / "damaged";
+  if (!fs::exists(damaged)) GTEST_SKIP() << "no corpus at " << damaged;
+  for (const auto& entry : fs::directory_iterator(damaged)) {
+    const Outcome run = Command({"--json", entry.path().string()});
+    EXPECT_TRUE(run.status == 0 || run.status == 1) << entry.path();
+    if (run.status == 1) EXPECT_FALSE(run.err.empty()) << entry.path();
+  }
+}
+
+}  // namespace
+}  // namespace orbel
