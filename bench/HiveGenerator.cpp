@@ -76,7 +76,8 @@ std::optional<fs::path> SourceHive(const fs::path& source) {
     return std::nullopt;
   }
   for (const char* relative : {"Windows/System32/config/SOFTWARE", "System32/config/SOFTWARE"}) {
-    if (auto hive = platform::FindNoCase(source, relative); hive && fs::is_regular_file(*hive, ec)) {
+    if (auto hive = platform::FindNoCase(source, relative);
+        hive && fs::is_regular_file(*hive, ec)) {
       return hive;
     }
   }
@@ -301,8 +302,8 @@ std::unique_ptr<MemoryStore> BuildSoftwareTree(const HiveSource& source, std::si
   std::sort(libraryOrder.begin(), libraryOrder.end());
   for (const auto& [libid, copy] : libraryOrder) {
     const auto& [cycle, library] = copy;
-    const platform::FileTime time = TimeOf(cycle * source.typeLibs.size() + library,
-                                           kLibraryIdSalt);
+    const platform::FileTime time =
+        TimeOf(cycle * source.typeLibs.size() + library, kLibraryIdSalt);
     newest = std::max(newest, time);
     CopyKey(from, source.typeLibs[library], *tree, tree->EnsureChild(typeLib, libid), time, 0);
   }

@@ -58,7 +58,7 @@ std::unique_ptr<platform::MemoryStore> BuildSoftwareTree(const HiveSource& sourc
 
 // Builds the tree and writes it as a regf hive. The bytes depend only on the
 // source and the number of classes. false and `error` set on failure.
-bool GenerateHive(const HiveSource& source, std::size_t classes,
-                  const std::filesystem::path& out, std::string& error);
+bool GenerateHive(const HiveSource& source, std::size_t classes, const std::filesystem::path& out,
+                  std::string& error);
 
 }  // namespace orbel

@@ -4,5 +4,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null
-cmake --build build -j"$(nproc)"
-echo "Built. The program itself arrives with the main window; nothing to start yet."
+cmake --build build -j"$(nproc)" --target orbel orbel-catalogue
+exec build/src/orbel "$@"

@@ -29,6 +29,12 @@ constexpr std::size_t kMaxListBytes = std::size_t{32} << 20;
 // A forgotten entry keeps its buffers for the next key when they are this
 // small, saving allocations on a walk through many small keys.
 constexpr std::size_t kReuseBytes = 4096;
+// The value read last is kept for the next call when it is this small.
+constexpr std::size_t kKeptValueBytes = 4096;
+// Names are read from the file through a few windows this large: the cells
+// of one key lie close together, and so do those of its neighbours.
+constexpr std::size_t kWindowBytes = std::size_t{32} << 10;
+constexpr std::uint64_t kWindowAlign = 4096;
 
 struct FreeDeleter {
   void operator()(void* p) const { std::free(p); }
@@ -91,20 +97,34 @@ void AppendFolded(std::string& out, std::string_view name) {
   }
 }
 
-std::string Latin1ToUtf8(std::span<const std::byte> bytes) {
-  std::string out;
-  out.reserve(bytes.size());
-  for (std::byte b : bytes) {
-    const auto c = std::to_integer<unsigned char>(b);
-    if (c == 0) break;
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
+// Appends Latin-1 text up to its first NUL as UTF-8.
+void AppendLatin1(std::string& out, std::span<const std::byte> bytes) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const auto* const end = p + bytes.size();
+  while (p != end) {
+    // A run of plain ASCII goes in one piece.
+    const auto* run = p;
+    while (run != end && *run != 0 && *run < 0x80) ++run;
+    out.append(reinterpret_cast<const char*>(p), static_cast<std::size_t>(run - p));
+    p = run;
+    if (p == end || *p == 0) break;
+    out.push_back(static_cast<char>(0xC0 | (*p >> 6)));
+    out.push_back(static_cast<char>(0x80 | (*p & 0x3F)));
+    ++p;
   }
-  return out;
+}
+
+// Appends UTF-16LE text up to its first NUL as UTF-8, as Utf16LeToUtf8 does;
+// ASCII without the general decoder.
+void AppendUtf16Le(std::string& out, std::span<const std::byte> bytes) {
+  const std::size_t units = bytes.size() / 2;
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  std::size_t i = 0;
+  while (i < units && p[2 * i] != 0 && p[2 * i] < 0x80 && p[2 * i + 1] == 0) ++i;
+  const std::size_t start = out.size();
+  out.resize(start + i);
+  for (std::size_t k = 0; k < i; ++k) out[start + k] = static_cast<char>(p[2 * k]);
+  if (i < units && (p[2 * i] != 0 || p[2 * i + 1] != 0)) out += Utf16LeToUtf8(bytes.subspan(2 * i));
 }
 
 unsigned Le16(const unsigned char* p) { return p[0] | (p[1] << 8); }
@@ -142,7 +162,8 @@ std::unique_ptr<HiveStore> HiveStore::Open(const std::filesystem::path& file, st
     error = shown + ": not a registry hive (it has no root key)";
     return nullptr;
   }
-  // A second, plain handle on the file, only for names libhivex cannot decode.
+  // A second, plain handle on the file for the names, which are decoded
+  // here: libhivex decodes every name through iconv, and gives up on some.
   const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
   struct stat st {};
   const std::uint64_t size =
@@ -287,21 +308,29 @@ bool HiveStore::Add(List& list, std::string_view name, std::size_t handle) {
   item.nameAt = static_cast<std::uint32_t>(list.text.size());
   item.nameLength = static_cast<std::uint32_t>(name.size());
   list.text.append(name);
-  item.foldedAt = static_cast<std::uint32_t>(list.text.size());
-  AppendFolded(list.text, name);
-  item.foldedLength = static_cast<std::uint32_t>(list.text.size() - item.foldedAt);
-  if (list.Folded(item) == list.Name(item)) {
-    list.text.resize(item.foldedAt);
-    item.foldedAt = item.nameAt;
+  item.foldedAt = item.nameAt;
+  item.foldedLength = item.nameLength;
+  // Only a name with lower-case or non-ASCII letters may need a folded copy.
+  const bool plain = std::none_of(name.begin(), name.end(), [](char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u >= 0x80 || u - unsigned{'a'} < 26u;
+  });
+  if (!plain) {
+    item.foldedAt = static_cast<std::uint32_t>(list.text.size());
+    AppendFolded(list.text, name);
+    item.foldedLength = static_cast<std::uint32_t>(list.text.size() - item.foldedAt);
+    if (list.Folded(item) == list.Name(item)) {
+      list.text.resize(item.foldedAt);
+      item.foldedAt = item.nameAt;
+    }
   }
   list.longestName = std::max(list.longestName, item.nameLength);
   list.items.push_back(item);
   return true;
 }
 
-Status HiveStore::LoadChildren(Entry& entry) {
+Status HiveStore::ReadChildren(Entry& entry) {
   List& list = entry.children;
-  if (list.loaded) return list.status;
   list.loaded = true;
   // The count is read straight from the key; most keys have no subkeys, and
   // the list call would cost an allocation to say so.
@@ -317,13 +346,7 @@ Status HiveStore::LoadChildren(Entry& entry) {
   list.text.reserve(count * 40);
   for (std::size_t i = 0; i < count; ++i) {
     const hive_node_h child = children.get()[i];
-    bool added = true;
-    if (const Owned<char> name(hivex_node_name(hive_, child)); name) {
-      added = Add(list, name.get(), child);  // cut at an embedded NUL
-    } else if (const auto raw = RawName(child, true)) {
-      added = Add(list, *raw, child);
-    }
-    if (!added) {
+    if (CellName(child, true, name_) && !Add(list, name_, child)) {
       list = List{};
       list.loaded = true;
       return list.status = kNotEnoughMemory;
@@ -338,9 +361,8 @@ Status HiveStore::LoadChildren(Entry& entry) {
   return kSuccess;
 }
 
-Status HiveStore::LoadValues(Entry& entry) {
+Status HiveStore::ReadValues(Entry& entry) {
   List& list = entry.values;
-  if (list.loaded) return list.status;
   list.loaded = true;
   errno = 0;
   if (hivex_node_nr_values(hive_, entry.node) == 0 && errno == 0) return kSuccess;
@@ -352,21 +374,15 @@ Status HiveStore::LoadValues(Entry& entry) {
   list.items.reserve(count);
   for (std::size_t i = 0; i < count; ++i) {
     const hive_value_h value = values.get()[i];
-    const std::size_t before = list.items.size();
-    bool added = true;
-    if (const Owned<char> name(hivex_value_key(hive_, value)); name) {
-      added = Add(list, name.get(), value);
-    } else if (const auto raw = RawName(value, false)) {
-      added = Add(list, *raw, value);
-    }
-    if (!added) {
+    if (!CellName(value, false, name_)) continue;
+    if (!Add(list, name_, value)) {
       list = List{};
       list.loaded = true;
       return list.status = kNotEnoughMemory;
     }
     hive_type type = hive_t_REG_NONE;
     std::size_t length = 0;
-    if (list.items.size() > before && hivex_value_type(hive_, value, &type, &length) == 0) {
+    if (hivex_value_type(hive_, value, &type, &length) == 0) {
       list.largestData = std::max(list.largestData, Clamp32(length));
     }
   }
@@ -375,7 +391,37 @@ Status HiveStore::LoadValues(Entry& entry) {
   return kSuccess;
 }
 
-std::optional<std::string> HiveStore::RawName(std::uint64_t offset, bool key) const {
+const unsigned char* HiveStore::FileBytes(std::uint64_t offset, std::size_t length) {
+  if (offset > fileSize_ || length > fileSize_ - offset) return nullptr;
+  Window* oldest = &windows_[0];
+  for (Window& window : windows_) {
+    if (offset >= window.at && offset - window.at + length <= window.bytes.size()) {
+      window.used = ++windowReads_;
+      return window.bytes.data() + (offset - window.at);
+    }
+    if (window.used < oldest->used) oldest = &window;
+  }
+  if (fd_ < 0) return nullptr;
+  Window& window = *oldest;
+  const std::uint64_t at = offset & ~std::uint64_t{kWindowAlign - 1};
+  const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(
+      std::max<std::uint64_t>(kWindowBytes, offset - at + length), fileSize_ - at));
+  window.bytes.resize(wanted);
+  std::size_t got = 0;
+  while (got < wanted) {
+    const ssize_t n =
+        ::pread(fd_, window.bytes.data() + got, wanted - got, static_cast<off_t>(at + got));
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  window.bytes.resize(got);
+  window.at = at;
+  window.used = ++windowReads_;
+  if (offset - at + length > got) return nullptr;
+  return window.bytes.data() + (offset - at);
+}
+
+bool HiveStore::CellName(std::uint64_t offset, bool key, std::string& out) {
   // Cell layout: a 32-bit size (negative when in use), the two-letter
   // signature, then the record; the name length, flags and name sit at
   // fixed places, different for key and value records.
@@ -383,21 +429,24 @@ std::optional<std::string> HiveStore::RawName(std::uint64_t offset, bool key) co
   const std::size_t flagsAt = key ? 6 : 20;
   const std::size_t nameAt = key ? 0x50 : 24;
   const unsigned latin1Flag = key ? 0x20 : 0x01;
-  if (fd_ < 0 || offset >= fileSize_ || fileSize_ - offset < nameAt) return std::nullopt;
-  std::array<unsigned char, 0x50> head{};
-  if (::pread(fd_, head.data(), nameAt, static_cast<off_t>(offset)) != ssize_t(nameAt)) {
-    return std::nullopt;
-  }
-  if (head[4] != (key ? 'n' : 'v') || head[5] != 'k') return std::nullopt;
-  const std::int64_t cellSize = std::abs(Le32Signed(head.data()));
+  const unsigned char* head = FileBytes(offset, nameAt);
+  if (!head || head[4] != (key ? 'n' : 'v') || head[5] != 'k') return false;
+  const std::int64_t cellSize = std::abs(Le32Signed(head));
   std::uint64_t available = cellSize > std::int64_t(nameAt) ? cellSize - nameAt : 0;
   available = std::min<std::uint64_t>(available, fileSize_ - offset - nameAt);
-  const std::size_t length = std::min<std::uint64_t>(Le16(head.data() + lengthAt), available);
-  std::vector<std::byte> bytes(length);
-  const ssize_t got = ::pread(fd_, bytes.data(), length, static_cast<off_t>(offset + nameAt));
-  bytes.resize(got > 0 ? std::size_t(got) : 0);
-  if (Le16(head.data() + flagsAt) & latin1Flag) return Latin1ToUtf8(bytes);
-  return Utf16LeToUtf8(bytes);
+  const std::size_t length = std::min<std::uint64_t>(Le16(head + lengthAt), available);
+  const bool latin1 = (Le16(head + flagsAt) & latin1Flag) != 0;
+  // The name may lie beyond the window that held the record's head.
+  const unsigned char* name = FileBytes(offset + nameAt, length);
+  const std::span<const std::byte> bytes(reinterpret_cast<const std::byte*>(name),
+                                         name ? length : 0);
+  out.clear();
+  if (latin1) {
+    AppendLatin1(out, bytes);
+  } else {
+    AppendUtf16Le(out, bytes);
+  }
+  return true;
 }
 
 void HiveStore::BuildIndex(Entry& entry) {
@@ -420,31 +469,13 @@ void HiveStore::BuildIndex(Entry& entry) {
 }
 
 Status HiveStore::FindChild(Node parent, std::string_view name, Node& out) {
-  // The file does not change, so a name once found stays found.
-  for (const Recent& recent : recent_) {
-    if (recent.parent == parent && recent.child != 0 && recent.name == name) {
-      out = recent.child;
-      return kSuccess;
-    }
-  }
-  const Status status = Lookup(parent, name, out);
-  if (status == kSuccess) {
-    Recent& recent = recent_[nextRecent_++ % recent_.size()];
-    recent.parent = parent;
-    recent.child = out;
-    recent.name.assign(name);
-  }
-  return status;
-}
-
-Status HiveStore::Lookup(Node parent, std::string_view name, Node& out) {
   Entry* entry = nullptr;
   if (const Status status = Touch(parent, entry); status != kSuccess) return status;
   if (const Status status = LoadChildren(*entry); status != kSuccess) return status;
-  query_.clear();
-  AppendFolded(query_, name);
   const List& list = entry->children;
   if (list.items.size() > kIndexThreshold) {
+    query_.clear();
+    AppendFolded(query_, name);
     if (entry->index.empty()) BuildIndex(*entry);
     const std::size_t mask = entry->index.size() - 1;
     for (std::size_t slot = NameHash(query_) & mask; entry->index[slot] != 0;
@@ -457,7 +488,17 @@ Status HiveStore::Lookup(Node parent, std::string_view name, Node& out) {
     }
     return kFileNotFound;
   }
+  // Folding keeps every name's length, and most names asked for are absent:
+  // only names of the same length are compared, and the query is folded for
+  // the first of them.
+  bool folded = false;
   for (const Item& item : list.items) {
+    if (item.foldedLength != name.size()) continue;
+    if (!folded) {
+      query_.clear();
+      AppendFolded(query_, name);
+      folded = true;
+    }
     if (list.Folded(item) == query_) {
       out = item.handle;
       return kSuccess;
@@ -492,31 +533,69 @@ Status HiveStore::SubkeyName(Node node, std::uint32_t index, std::string& out) {
   return kSuccess;
 }
 
+const HiveStore::Item* HiveStore::FindValue(const List& values, std::string_view name) {
+  // Matched here rather than by hivex_node_get_value, which folds ASCII only
+  // and gives up at the first name it cannot decode.
+  bool folded = false;
+  for (const Item& item : values.items) {
+    if (item.foldedLength != name.size()) continue;
+    if (!folded) {
+      query_.clear();
+      AppendFolded(query_, name);
+      folded = true;
+    }
+    if (values.Folded(item) == query_) return &item;
+  }
+  return nullptr;
+}
+
+Status HiveStore::ReadValue(Node node, const Item& item) {
+  if (cachedNode_ == node && cachedHandle_ == item.handle) return kSuccess;
+  cachedNode_ = 0;
+  hive_type type = hive_t_REG_NONE;
+  std::size_t length = 0;
+  errno = 0;
+  const Owned<char> data(hivex_value_value(hive_, item.handle, &type, &length));
+  if (!data && (length != 0 || errno != 0)) return FromErrno(errno);
+  // The hive's type field is any 32-bit number; copied as bytes so that no
+  // out-of-range enumerator is ever read as one.
+  static_assert(sizeof(type) == sizeof(cachedValue_.type));
+  std::memcpy(&cachedValue_.type, &type, sizeof(cachedValue_.type));
+  const auto* bytes = reinterpret_cast<const std::byte*>(data.get());
+  cachedValue_.data.assign(bytes, bytes + (data ? length : 0));
+  cachedNode_ = node;
+  cachedHandle_ = item.handle;
+  return kSuccess;
+}
+
 Status HiveStore::GetValue(Node node, std::string_view name, Value& out) {
   Entry* entry = nullptr;
   if (const Status status = Touch(node, entry); status != kSuccess) return status;
   if (const Status status = LoadValues(*entry); status != kSuccess) return status;
-  // Matched here rather than by hivex_node_get_value, which folds ASCII only
-  // and gives up at the first name it cannot decode.
-  query_.clear();
-  AppendFolded(query_, name);
-  const List& list = entry->values;
-  for (const Item& item : list.items) {
-    if (list.Folded(item) != query_) continue;
-    hive_type type = hive_t_REG_NONE;
-    std::size_t length = 0;
-    errno = 0;
-    const Owned<char> data(hivex_value_value(hive_, item.handle, &type, &length));
-    if (!data && (length != 0 || errno != 0)) return FromErrno(errno);
-    // The hive's type field is any 32-bit number; copied as bytes so that no
-    // out-of-range enumerator is ever read as one.
-    static_assert(sizeof(type) == sizeof(out.type));
-    std::memcpy(&out.type, &type, sizeof(out.type));
-    const auto* bytes = reinterpret_cast<const std::byte*>(data.get());
-    out.data.assign(bytes, bytes + (data ? length : 0));
-    return kSuccess;
+  const Item* item = FindValue(entry->values, name);
+  if (!item) return kFileNotFound;
+  if (const Status status = ReadValue(node, *item); status != kSuccess) return status;
+  if (cachedValue_.data.size() <= kKeptValueBytes) {
+    out = cachedValue_;
+  } else {
+    out = std::move(cachedValue_);
+    cachedValue_ = Value{};
+    cachedNode_ = 0;
   }
-  return kFileNotFound;
+  return kSuccess;
+}
+
+Status HiveStore::GetValueInfo(Node node, std::string_view name, std::uint32_t& type,
+                               std::uint32_t& size) {
+  Entry* entry = nullptr;
+  if (const Status status = Touch(node, entry); status != kSuccess) return status;
+  if (const Status status = LoadValues(*entry); status != kSuccess) return status;
+  const Item* item = FindValue(entry->values, name);
+  if (!item) return kFileNotFound;
+  if (const Status status = ReadValue(node, *item); status != kSuccess) return status;
+  type = cachedValue_.type;
+  size = static_cast<std::uint32_t>(cachedValue_.data.size());
+  return kSuccess;
 }
 
 }  // namespace orbel::platform

@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +41,11 @@ class HiveStore : public Store {
   // The data as stored: strings stay UTF-16LE, with whatever terminator the
   // hive holds.
   Status GetValue(Node node, std::string_view name, Value& out) override;
+  // As GetValue gives them: the value is read, so that data that cannot be
+  // read answers an error here too. The data is kept for the GetValue that
+  // usually follows.
+  Status GetValueInfo(Node node, std::string_view name, std::uint32_t& type,
+                      std::uint32_t& size) override;
 
   const std::filesystem::path& File() const { return file_; }
 
@@ -101,9 +105,15 @@ class HiveStore : public Store {
   // The cache entry of `node`, created (and checked to be a key) on first
   // use and made the newest of its pool. Valid until the next Touch.
   Status Touch(Node node, Entry*& out);
-  Status Lookup(Node parent, std::string_view name, Node& out);
-  Status LoadChildren(Entry& entry);
-  Status LoadValues(Entry& entry);
+  // A key's subkeys and values, read on first use.
+  Status LoadChildren(Entry& entry) {
+    return entry.children.loaded ? entry.children.status : ReadChildren(entry);
+  }
+  Status LoadValues(Entry& entry) {
+    return entry.values.loaded ? entry.values.status : ReadValues(entry);
+  }
+  Status ReadChildren(Entry& entry);
+  Status ReadValues(Entry& entry);
   // Appends a name and its folded form to `list`; false when the list has
   // grown past what one key may take.
   static bool Add(List& list, std::string_view name, std::size_t handle);
@@ -114,10 +124,18 @@ class HiveStore : public Store {
   void Forget(std::uint32_t at);
   std::size_t SlotOf(Node node) const;  // its slot, or the empty slot where it would go
   void Rehash(std::size_t size);
-  // Decodes a key (nk) or value (vk) name straight from the file when libhivex
-  // cannot: cut at the cell's end, unpaired surrogates replaced. Nothing when
-  // the cell is not of that kind.
-  std::optional<std::string> RawName(std::uint64_t offset, bool key) const;
+  // Decodes a key (nk) or value (vk) name straight from the file into `out`,
+  // as libhivex does for a well-formed name and beyond: cut at the first NUL
+  // and at the cell's end, unpaired surrogates replaced. false when the cell
+  // is not of that kind.
+  bool CellName(std::uint64_t offset, bool key, std::string& out);
+  // The file's bytes at [offset, offset + length), valid until the next call;
+  // nullptr when the file does not hold them.
+  const unsigned char* FileBytes(std::uint64_t offset, std::size_t length);
+  // The value `name` of a key whose values are loaded, or nullptr.
+  const Item* FindValue(const List& values, std::string_view name);
+  // Reads a value's data into the one-value cache; a status when it cannot.
+  Status ReadValue(Node node, const Item& item);
 
   std::filesystem::path file_;
   hive_h* hive_;
@@ -132,15 +150,20 @@ class HiveStore : public Store {
   std::size_t liveEntries_ = 0;
   Pool pools_[2];
   std::string query_;  // the folded name being looked up
-  // The last few names found: opening keys by path from a root looks up the
-  // same first steps again and again.
-  struct Recent {
-    Node parent = 0;
-    Node child = 0;
-    std::string name;
+  std::string name_;   // a name being decoded
+  // Parts of the file read for the names, the least recently used replaced.
+  struct Window {
+    std::uint64_t at = 0;
+    std::uint64_t used = 0;
+    std::vector<unsigned char> bytes;
   };
-  std::array<Recent, 8> recent_;
-  std::size_t nextRecent_ = 0;
+  std::array<Window, 4> windows_;
+  std::uint64_t windowReads_ = 0;
+  // The value read last: ReadText-style callers ask for a value's size and
+  // then for its data.
+  Node cachedNode_ = 0;
+  std::size_t cachedHandle_ = 0;
+  Value cachedValue_;
 };
 
 }  // namespace orbel::platform

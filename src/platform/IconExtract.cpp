@@ -4,6 +4,12 @@
 #include <array>
 #include <cstdio>
 #include <fstream>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
 #include <optional>
 #include <system_error>
 #include <unordered_map>
@@ -456,6 +462,19 @@ ExtractedIcon ExtractIconFromFile(const std::filesystem::path& file, std::int32_
     return NoIcon(name + ": " + std::to_string(size) +
                   " bytes, larger than the 256 MiB read for icons");
   }
+#ifndef _WIN32
+  // Mapped, not read: a library of many megabytes is touched only where its
+  // headers and icon resources lie.
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return NoIcon(name + ": cannot be opened");
+  void* mapped = size ? ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0) : nullptr;
+  ::close(fd);
+  if (size && mapped == MAP_FAILED) return NoIcon(name + ": cannot be mapped");
+  const std::span<const std::byte> bytes(static_cast<const std::byte*>(mapped),
+                                         static_cast<std::size_t>(size));
+  ExtractedIcon result = ExtractIconFromBytes(bytes, index);
+  if (mapped) ::munmap(mapped, size);
+#else
   std::ifstream in(file, std::ios::binary);
   if (!in) return NoIcon(name + ": cannot be opened");
   std::vector<std::byte> bytes(static_cast<std::size_t>(size));
@@ -464,6 +483,7 @@ ExtractedIcon ExtractIconFromFile(const std::filesystem::path& file, std::int32_
     return NoIcon(name + ": read failed after " + std::to_string(in.gcount()) + " bytes");
   }
   ExtractedIcon result = ExtractIconFromBytes(bytes, index);
+#endif
   if (!result.error.empty()) result.error = name + ": " + result.error;
   return result;
 }

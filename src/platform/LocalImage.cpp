@@ -5,6 +5,7 @@
 
 #include "platform/MemoryStore.h"
 #include "platform/RegistryImage.h"
+#include "platform/UserFileStore.h"
 
 namespace fs = std::filesystem;
 
@@ -69,7 +70,8 @@ fs::path MachineNameToPath(std::string_view machine) {
   return fs::path(std::string(machine));
 }
 
-void SetUpPortableRegistry(PortableRegistry& registry, const LocalImageChoice& local) {
+void SetUpPortableRegistry(PortableRegistry& registry, const LocalImageChoice& local,
+                           std::shared_ptr<Store> user) {
   auto image = std::make_shared<std::optional<RegistryImage>>();
   auto problem = std::make_shared<std::string>();
   auto load = [image, problem, path = local.path]() {
@@ -87,12 +89,20 @@ void SetUpPortableRegistry(PortableRegistry& registry, const LocalImageChoice& l
       return MountOfImage(**image, root, out, error);
     });
   }
-  registry.MountRoot(HKeyCurrentUser, Mount{std::make_shared<MemoryStore>(), 0, std::nullopt});
+  if (!user) user = std::make_shared<MemoryStore>();
+  registry.MountRoot(HKeyCurrentUser, Mount{user, user->RootNode(), std::nullopt});
   registry.SetConnector([](std::string_view machine, HKey root, Mount& out, std::string& error) {
-    const fs::path path = MachineNameToPath(machine);
+    fs::path path = MachineNameToPath(machine);
     if (path.empty()) {
       error = "no computer named";
       return kBadNetPath;
+    }
+    // Computer names come upper-cased from the selector; paths on this
+    // system are matched without regard to case when they are not found as
+    // they stand.
+    std::error_code ec;
+    if (!fs::exists(path, ec) && path.is_absolute()) {
+      if (auto found = FindNoCase(path.root_path(), path.relative_path())) path = *found;
     }
     auto image = OpenRegistryImage(path, error);
     if (!image) return kBadNetPath;
@@ -108,7 +118,8 @@ RegistryApi& SystemRegistry() {
       const char* value = std::getenv(name);
       return value ? std::optional<std::string>(value) : std::nullopt;
     };
-    SetUpPortableRegistry(*made, ChooseLocalImage(environment, SampleRegistryPath()));
+    SetUpPortableRegistry(*made, ChooseLocalImage(environment, SampleRegistryPath()),
+                          std::make_shared<UserFileStore>(UserFileStore::DefaultFile(environment)));
     return made;
   }();
   return *registry;

@@ -34,8 +34,10 @@ std::filesystem::path MachineNameToPath(std::string_view machine);
 
 // Sets up `registry` as this computer's: HKEY_LOCAL_MACHINE (and
 // HKEY_CLASSES_ROOT below it) from the chosen image, read when first used;
-// HKEY_CURRENT_USER in memory; other computers as images.
-void SetUpPortableRegistry(PortableRegistry& registry, const LocalImageChoice& local);
+// HKEY_CURRENT_USER from `user` (in memory when none); other computers as
+// images.
+void SetUpPortableRegistry(PortableRegistry& registry, const LocalImageChoice& local,
+                           std::shared_ptr<Store> user = nullptr);
 
 // The registry of this computer for the program: the Windows registry on
 // Windows, elsewhere the stand-in set up from the process environment.

@@ -56,6 +56,47 @@ Status PortableRegistry::Walk(const Mount& base, std::string_view subkey, bool c
                               Store::Node& out) {
   Store::Node node = base.node;
   std::size_t start = 0;
+  WalkMemo* memo = nullptr;
+  if (!create && !base.store->Writable()) {
+    for (auto& candidate : memos_) {
+      if (candidate.raw == base.store.get() && candidate.base == base.node &&
+          !candidate.store.expired()) {
+        memo = &candidate;
+        break;
+      }
+    }
+    std::size_t kept = 0;  // leading components taken from the memo
+    if (memo) {
+      for (std::size_t i = memo->ends.size(); i > 0; --i) {
+        const std::size_t end = memo->ends[i - 1].first;
+        if (end <= subkey.size() && (end == subkey.size() || subkey[end] == '\\') &&
+            subkey.compare(0, end, memo->path, 0, end) == 0) {
+          node = memo->ends[i - 1].second;
+          start = end;
+          kept = i;
+          break;
+        }
+      }
+    } else {
+      memo =
+          &*std::min_element(memos_.begin(), memos_.end(),
+                             [](const WalkMemo& a, const WalkMemo& b) { return a.used < b.used; });
+      memo->store = base.store;
+      memo->raw = base.store.get();
+      memo->base = base.node;
+    }
+    memo->used = ++walks_;
+    memo->ends.resize(kept);
+  }
+  // Keeps the memo at the deepest key found, however the walk ends; its
+  // text up to `start` is the same already.
+  const std::size_t resumed = start;
+  std::size_t found = start;
+  auto remember = [&] {
+    if (!memo) return;
+    memo->path.resize(resumed);
+    memo->path.append(subkey.substr(resumed, found - resumed));
+  };
   while (start < subkey.size()) {
     const std::size_t end = std::min(subkey.find('\\', start), subkey.size());
     const std::string_view name = subkey.substr(start, end - start);
@@ -64,9 +105,15 @@ Status PortableRegistry::Walk(const Mount& base, std::string_view subkey, bool c
     Store::Node child = 0;
     Status status = base.store->FindChild(node, name, child);
     if (status == kFileNotFound && create) status = base.store->CreateChild(node, name, child);
-    if (status != kSuccess) return status;
+    if (status != kSuccess) {
+      remember();
+      return status;
+    }
     node = child;
+    found = end;
+    if (memo) memo->ends.emplace_back(end, node);
   }
+  remember();
   out = node;
   return kSuccess;
 }

@@ -3,11 +3,16 @@
 // opened by the connector.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "platform/RegistryApi.h"
 #include "platform/Store.h"
@@ -71,11 +76,28 @@ class PortableRegistry : public RegistryApi {
   Status Walk(const Mount& base, std::string_view subkey, bool create, Store::Node& out);
   HKey Add(Mount mount, std::uint32_t access);
 
+  // The last path walked from a base key of a store that cannot be written,
+  // up to the deepest key found, with the node at the end of each of its
+  // components: a walk below the same keys (the next value of the same class
+  // key) starts where they end instead of at the base. Such a store does not
+  // change under the registry, so a node once found stays valid.
+  struct WalkMemo {
+    std::weak_ptr<Store> store;
+    const Store* raw = nullptr;
+    Store::Node base = 0;
+    std::uint64_t used = 0;  // when last walked, to replace the least recent
+    std::string path;
+    std::vector<std::pair<std::size_t, Store::Node>> ends;
+  };
+
   std::unordered_map<HKey, RootSlot> roots_;
   std::unordered_map<HKey, OpenHandle> handles_;
   std::uintptr_t nextHandle_ = 0x1000;
   Connector connector_;
   std::string lastConnectError_;
+  // A few bases at a time: readers walk from a root and from an open key by turns.
+  std::array<WalkMemo, 4> memos_;
+  std::uint64_t walks_ = 0;
 };
 
 }  // namespace orbel::platform

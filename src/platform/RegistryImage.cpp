@@ -67,11 +67,12 @@ std::optional<fs::path> FindNoCase(const fs::path& folder, const fs::path& relat
       current /= part;
       continue;
     }
+    // Of several names that differ only in case, the smallest, so that the
+    // answer does not depend on the order of the directory.
     std::optional<fs::path> match;
     for (fs::directory_iterator it(current, ec), end; !ec && it != end; it.increment(ec)) {
-      if (EqualsNoCase(it->path().filename().string(), wanted)) {
+      if (EqualsNoCase(it->path().filename().string(), wanted) && (!match || it->path() < *match)) {
         match = it->path();
-        break;
       }
     }
     if (!match) return std::nullopt;
@@ -135,6 +136,7 @@ std::optional<std::string> MapExportKey(std::string_view path) {
   return std::nullopt;
 }
 
+#ifdef ORBEL_HAVE_HIVEX
 std::optional<RegistryImage> OpenHiveImage(const fs::path& file, std::string& error) {
   std::string openError;
   std::shared_ptr<Store> hive = HiveStore::Open(file, openError);
@@ -154,6 +156,12 @@ std::optional<RegistryImage> OpenHiveImage(const fs::path& file, std::string& er
   image.machine = std::make_shared<PrefixStore>(std::move(prefix), std::move(hive));
   return image;
 }
+#else
+std::optional<RegistryImage> OpenHiveImage(const fs::path& file, std::string& error) {
+  error = file.string() + ": reading hive files needs libhivex, which this build lacks";
+  return std::nullopt;
+}
+#endif
 
 }  // namespace
 

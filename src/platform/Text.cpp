@@ -136,7 +136,17 @@ std::vector<std::byte> Utf16LeStringValue(std::string_view text) {
 }
 
 std::string FoldCase(std::string_view text) {
-  std::string out;
+  std::string out(text);
+  // ASCII names, nearly all of them, need no decoding.
+  for (char& c : out) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u >= 0x80) {
+      out.clear();
+      break;
+    }
+    if (u - unsigned{'a'} < 26u) c = static_cast<char>(u - 0x20);
+  }
+  if (!out.empty() || text.empty()) return out;
   out.reserve(text.size());
   std::size_t pos = 0;
   while (pos < text.size()) {
@@ -152,23 +162,18 @@ std::string FoldCase(std::string_view text) {
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
-  // Fast path for the common ASCII names.
-  if (a.size() == b.size()) {
-    bool ascii = true;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-      const auto ca = static_cast<unsigned char>(a[i]);
-      const auto cb = static_cast<unsigned char>(b[i]);
-      if (ca >= 0x80 || cb >= 0x80) {
-        ascii = false;
-        break;
-      }
-      if (ca != cb && ((ca | 0x20) != (cb | 0x20) || (ca | 0x20) < 'a' || (ca | 0x20) > 'z')) {
-        return false;
-      }
+  // Folding keeps the UTF-8 length of every character (and invalid bytes as
+  // they are), so names of different lengths differ.
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const auto ca = static_cast<unsigned char>(a[i]);
+    const auto cb = static_cast<unsigned char>(b[i]);
+    if (ca >= 0x80 || cb >= 0x80) return FoldCase(a.substr(i)) == FoldCase(b.substr(i));
+    if (ca != cb && ((ca | 0x20) != (cb | 0x20) || (ca | 0x20) < 'a' || (ca | 0x20) > 'z')) {
+      return false;
     }
-    if (ascii) return true;
   }
-  return FoldCase(a) == FoldCase(b);
+  return true;
 }
 
 std::string AsciiUpper(std::string_view text) {

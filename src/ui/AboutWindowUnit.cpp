@@ -161,8 +161,8 @@ void TAboutWindow::FormCreate() {
 
 void TAboutWindow::FormActivate() {
   // Built from the design text each time, so that the line never grows.
-  staAppName->setText(FromUtf8(std::string(kAppNameDesignText) + " " + ProgramName + " " +
-                               ProgramVersion));
+  staAppName->setText(
+      FromUtf8(std::string(kAppNameDesignText) + " " + ProgramName + " " + ProgramVersion));
   btnInternet->setFocus();
 }
 

@@ -5,6 +5,7 @@
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QToolTip>
+#include <algorithm>
 #include <set>
 
 #include "ui/QtImageList.h"
@@ -191,8 +192,8 @@ void TAttributeListView::SetFocus() { CurrentView()->setFocus(Qt::OtherFocusReas
 bool TAttributeListView::SelectRow(int position) {
   if (position < 0 || position >= model_->rowCount()) return false;
   const QModelIndex index = model_->index(position, 0);
-  selection_->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
-                                         QItemSelectionModel::Rows);
+  selection_->setCurrentIndex(index,
+                              QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
   CurrentView()->scrollTo(index);
   return true;
 }

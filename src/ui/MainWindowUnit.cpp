@@ -166,10 +166,10 @@ void TMainWindow::BuildMenus() {
   mnuViewRefresh = item(Edit1, "mnuViewRefresh", "&Refresh", QKeySequence(Qt::Key_F5),
                         &TMainWindow::mnuViewRefreshClick);
   separator(Edit1, "N4");
-  mnuViewLargeIcons = item(Edit1, "mnuViewLargeIcons", "Lar&ge Icons", {},
-                           &TMainWindow::mnuViewLargeIconsClick);
-  mnuViewSmallIcons = item(Edit1, "mnuViewSmallIcons", "S&mall Icons", {},
-                           &TMainWindow::mnuViewSmallIconsClick);
+  mnuViewLargeIcons =
+      item(Edit1, "mnuViewLargeIcons", "Lar&ge Icons", {}, &TMainWindow::mnuViewLargeIconsClick);
+  mnuViewSmallIcons =
+      item(Edit1, "mnuViewSmallIcons", "S&mall Icons", {}, &TMainWindow::mnuViewSmallIconsClick);
   mnuViewList = item(Edit1, "mnuViewList", "&List", {}, &TMainWindow::mnuViewListClick);
   mnuViewDetails = item(Edit1, "mnuViewDetails", "&Details", {}, &TMainWindow::mnuViewDetailsClick);
   viewStyleGroup_ = new QActionGroup(this);
@@ -198,8 +198,8 @@ void TMainWindow::BuildMenus() {
   mnuHelpContents = item(mnuHelp, "mnuHelpContents", "&Contents", QKeySequence(Qt::Key_F1),
                          &TMainWindow::mnuHelpContentsClick);
   separator(mnuHelp, "N2");
-  mnuHelpOnHelp = item(mnuHelp, "mnuHelpOnHelp", "&Help on Help", {},
-                       &TMainWindow::mnuHelpOnHelpClick);
+  mnuHelpOnHelp =
+      item(mnuHelp, "mnuHelpOnHelp", "&Help on Help", {}, &TMainWindow::mnuHelpOnHelpClick);
   separator(mnuHelp, "N8");
   mnuHelpWeb = item(mnuHelp, "mnuHelpWeb", "Vell in the &Web", {}, &TMainWindow::mnuHelpWebClick);
   separator(mnuHelp, "N3");
@@ -209,7 +209,8 @@ void TMainWindow::BuildMenus() {
   popValue->setObjectName(QStringLiteral("popValue"));
   popValueCopy = popValue->addAction(QStringLiteral("Cop&y Value to Clipboard"));
   popValueCopy->setObjectName(QStringLiteral("popValueCopy"));
-  connect(popValueCopy, &QAction::triggered, this, [this] { Run(&TMainWindow::popValueCopyClick); });
+  connect(popValueCopy, &QAction::triggered, this,
+          [this] { Run(&TMainWindow::popValueCopyClick); });
   popValue->addSeparator();
   popValueCancel = popValue->addAction(QStringLiteral("&Cancel"));
   popValueCancel->setObjectName(QStringLiteral("popValueCancel"));
@@ -249,18 +250,19 @@ void TMainWindow::BuildToolBar() {
   tolConnect = button("tolConnect", "Connect other PC", 9, false, &TMainWindow::tolConnectClick);
   separator("ToolButton2", 10);
   tolInfo = button("tolInfo", "Information", 8, false, &TMainWindow::tolInfoClick);
-  tolTestObject = button("tolTestObject", "Test Object", 6, false, &TMainWindow::tolTestObjectClick);
+  tolTestObject =
+      button("tolTestObject", "Test Object", 6, false, &TMainWindow::tolTestObjectClick);
   separator("ToolButton7", 8);
   tolShowUnknown = button("tolShowUnknown", "Show/hide unknown items", 1, true,
                           &TMainWindow::tolShowUnknownClick);
   separator("ToolButton3", 8);
-  tolViewBigIcons = button("tolViewBigIcons", "Large Icons", 2, true,
-                           &TMainWindow::tolViewBigIconsClick);
-  tolViewSmallIcons = button("tolViewSmallIcons", "Small Icons", 3, true,
-                             &TMainWindow::tolViewSmallIconsClick);
+  tolViewBigIcons =
+      button("tolViewBigIcons", "Large Icons", 2, true, &TMainWindow::tolViewBigIconsClick);
+  tolViewSmallIcons =
+      button("tolViewSmallIcons", "Small Icons", 3, true, &TMainWindow::tolViewSmallIconsClick);
   tolViewList = button("tolViewList", "List", 4, true, &TMainWindow::tolViewListClick);
-  tolViewDetailed = button("tolViewDetailed", "Details", 5, true,
-                           &TMainWindow::tolViewDetailedClick);
+  tolViewDetailed =
+      button("tolViewDetailed", "Details", 5, true, &TMainWindow::tolViewDetailedClick);
   tolViewDetailed->setChecked(true);
 }
 
@@ -305,7 +307,8 @@ void TMainWindow::BuildPanes() {
   panListView->setObjectName(QStringLiteral("panListView"));
   auto* listLayout = new QVBoxLayout(panListView);
   listLayout->setContentsMargins(0, 0, 0, 0);
-  ListViewValues = new TAttributeListView(imlListViewImagesSMALL, imlListViewImagesBIG, panListView);
+  ListViewValues =
+      new TAttributeListView(imlListViewImagesSMALL, imlListViewImagesBIG, panListView);
   listLayout->addWidget(ListViewValues);
   connect(ListViewValues, &TAttributeListView::itemStateChanged, this,
           [this](int row) { ListViewValuesChange(row); });
@@ -433,10 +436,18 @@ void TMainWindow::LoadViewSettings() {
   mnuViewDescription->setChecked(settings.ReadFlag("View", "Show Description", true));
   tolShowUnknown->setChecked(settings.ReadFlag("View", "Hide Unknown", false));
   switch (settings.ReadNumber("View", "View Style", 4)) {
-    case 1: mnuViewLargeIconsClick(); break;
-    case 2: mnuViewSmallIconsClick(); break;
-    case 3: mnuViewListClick(); break;
-    default: mnuViewDetailsClick(); break;
+    case 1:
+      mnuViewLargeIconsClick();
+      break;
+    case 2:
+      mnuViewSmallIconsClick();
+      break;
+    case 3:
+      mnuViewListClick();
+      break;
+    default:
+      mnuViewDetailsClick();
+      break;
   }
 }
 
@@ -450,10 +461,18 @@ void TMainWindow::SaveViewSettings() {
   settings.WriteFlag("View", "Hide Unknown", tolShowUnknown->isChecked());
   int style = 4;
   switch (ListViewValues->Style()) {
-    case ViewStyle::LargeIcons: style = 1; break;
-    case ViewStyle::SmallIcons: style = 2; break;
-    case ViewStyle::List: style = 3; break;
-    case ViewStyle::Details: style = 4; break;
+    case ViewStyle::LargeIcons:
+      style = 1;
+      break;
+    case ViewStyle::SmallIcons:
+      style = 2;
+      break;
+    case ViewStyle::List:
+      style = 3;
+      break;
+    case ViewStyle::Details:
+      style = 4;
+      break;
   }
   settings.WriteNumber("View", "View Style", style);
 }
@@ -770,8 +789,10 @@ void TMainWindow::popValueCopyClick() {
 }
 
 std::string TMainWindow::ManualPath() {
+  const QString program = QCoreApplication::applicationDirPath();
   const QString candidates[] = {
-      QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(kManualName),
+      program + QLatin1Char('/') + QLatin1String(kManualName),
+      program + QStringLiteral("/../share/orbel/") + QLatin1String(kManualName),
       QStringLiteral(ORBEL_DATA_DIR "/") + QLatin1String(kManualName),
       QStringLiteral(ORBEL_SOURCE_DOCS_DIR "/") + QLatin1String(kManualName),
   };

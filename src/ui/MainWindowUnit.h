@@ -101,8 +101,9 @@ class TMainWindow : public QMainWindow {
   void tolViewListClick() { mnuViewListClick(); }
   void tolViewDetailedClick() { mnuViewDetailsClick(); }
 
-  // Where the manual is: beside the program, in the installed data folder,
-  // or in the source tree; empty when none of them holds it.
+  // Where the manual is: beside the program (or in its ../share/orbel), in
+  // the installed data folder, or in the source tree; empty when none of
+  // them holds it.
   static std::string ManualPath();
 
  protected:

@@ -75,12 +75,14 @@ void TObjectTreeView::InsertPending() const {
   if (pending_.empty()) return;
   auto groups = std::move(pending_);
   pending_.clear();
+  pendingGroup_.clear();
   for (auto& [parent, children] : groups) parent->addChildren(children);
 }
 
 void TObjectTreeView::Clear() {
   for (auto& group : pending_) qDeleteAll(group.second);
   pending_.clear();
+  pendingGroup_.clear();
   lastSibling_ = nullptr;
   lastSiblingPosition_ = -1;
   clear();
@@ -96,8 +98,9 @@ TreeNode TObjectTreeView::Add(TreeNode parent, const std::string& text, int imag
     InsertPending();
     addTopLevelItem(item);
   } else if (updateDepth_ > 0 && parentItem->treeWidget() == this) {
-    if (pending_.empty() || pending_.back().first != parentItem) pending_.emplace_back(parentItem, QList<QTreeWidgetItem*>{});
-    pending_.back().second.append(item);
+    const auto [group, added] = pendingGroup_.try_emplace(parentItem, pending_.size());
+    if (added) pending_.emplace_back(parentItem, QList<QTreeWidgetItem*>{});
+    pending_[group->second].second.append(item);
   } else {
     InsertPending();
     parentItem->addChild(item);

@@ -7,6 +7,7 @@
 #include <QTreeWidget>
 #include <functional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "catalogue/CatalogueControls.h"
@@ -56,6 +57,7 @@ class TObjectTreeView : public QTreeWidget, public ObjectTree {
   const QtImageList* images_;
   int updateDepth_ = 0;
   mutable std::vector<std::pair<QTreeWidgetItem*, QList<QTreeWidgetItem*>>> pending_;
+  mutable std::unordered_map<QTreeWidgetItem*, std::size_t> pendingGroup_;
   // The last node Next found among its siblings, with its position there,
   // so that a walk over all nodes does not search every parent's list.
   mutable QTreeWidgetItem* lastSibling_ = nullptr;

@@ -64,8 +64,8 @@ TPCSelector::TPCSelector(platform::RegistryApi& registry, QWidget* owner)
                  Qt::MSWindowsFixedSizeDialogHint);
   setFixedSize(kClientWidth, kClientHeight);
 
-  Label1 = new QLabel(
-      "Use this function to view the COM objects on a computer in your network.", this);
+  Label1 =
+      new QLabel("Use this function to view the COM objects on a computer in your network.", this);
   Label1->setObjectName("Label1");
   Label1->setWordWrap(true);
   Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -103,8 +103,7 @@ TPCSelector::TPCSelector(platform::RegistryApi& registry, QWidget* owner)
   setTabOrder(btnOK, btnCancel);
   drpComputers->setFocus();
 
-  connect(drpComputers, &QComboBox::currentTextChanged, this,
-          &TPCSelector::drpComputersChange);
+  connect(drpComputers, &QComboBox::currentTextChanged, this, &TPCSelector::drpComputersChange);
   connect(btnOK, &QPushButton::clicked, this, &TPCSelector::btnOKClick);
   connect(btnCancel, &QPushButton::clicked, this, &TPCSelector::btnCancelClick);
 
@@ -127,12 +126,15 @@ void TPCSelector::FormCreate() {
   drpComputersChange();
 }
 
-void TPCSelector::drpComputersChange() { btnOK->setEnabled(!drpComputers->currentText().isEmpty()); }
+void TPCSelector::drpComputersChange() {
+  btnOK->setEnabled(!drpComputers->currentText().isEmpty());
+}
 
 std::vector<std::string> TPCSelector::ListEntries() const {
   std::vector<std::string> entries;
   entries.reserve(static_cast<std::size_t>(drpComputers->count()));
-  for (int i = 0; i < drpComputers->count(); ++i) entries.push_back(ToUtf8(drpComputers->itemText(i)));
+  for (int i = 0; i < drpComputers->count(); ++i)
+    entries.push_back(ToUtf8(drpComputers->itemText(i)));
   return entries;
 }
 

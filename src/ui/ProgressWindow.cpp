@@ -1,7 +1,7 @@
 #include "ui/ProgressWindow.h"
 
 #include <QCloseEvent>
-#include <algorithm>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QLabel>
@@ -10,12 +10,17 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+#include <QWindow>
+#include <algorithm>
 
 #include "tools/Vell_Tools.h"
 #include "ui/QtImageList.h"
 
 namespace orbel {
 namespace {
+
+// How long the work waits for the dialog to appear, in milliseconds.
+constexpr qint64 kExposeWait = 500;
 
 // The area the animation frames are drawn into.
 class PaintBox : public QWidget {
@@ -80,7 +85,8 @@ TProgressWindow::TProgressWindow(QWidget* parent)
 TProgressWindow::~TProgressWindow() = default;
 
 void TProgressWindow::CentreOnScreen() {
-  const QScreen* screen = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
+  const QScreen* screen =
+      parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
   if (!screen) return;
   const QRect area = screen->availableGeometry();
   move(area.center() - QPoint(width() / 2, height() / 2));
@@ -94,8 +100,17 @@ void TProgressWindow::RunModal(const std::function<void()>& work) {
   QEventLoop loop;
   loop_ = &loop;
   std::exception_ptr failure;
-  // The reading starts from the event loop, so that the dialog is painted first.
-  QTimer::singleShot(1, this, [this, &work, &failure, &loop] {
+  // The work starts from the event loop once the dialog is on screen (or
+  // after a short wait for a display that never says so), painted.
+  QElapsedTimer waited;
+  waited.start();
+  QTimer start;
+  start.setInterval(1);
+  connect(&start, &QTimer::timeout, this, [&] {
+    const QWindow* window = windowHandle();
+    if (window && !window->isExposed() && waited.elapsed() < kExposeWait) return;
+    start.stop();
+    repaint();
     try {
       work();
     } catch (...) {
@@ -103,9 +118,12 @@ void TProgressWindow::RunModal(const std::function<void()>& work) {
     }
     loop.quit();
   });
+  start.start();
   loop.exec();
   loop_ = nullptr;
   hide();
+  // The owner takes the keyboard again, as after any modal dialog.
+  if (QWidget* owner = parentWidget()) owner->activateWindow();
   if (failure) std::rethrow_exception(failure);
 }
 
@@ -113,9 +131,7 @@ void TProgressWindow::HideDialog() { hide(); }
 
 void TProgressWindow::ShowDialog() { show(); }
 
-void TProgressWindow::SetMaximum(int maximum) {
-  progressBar_->setMaximum(std::max(1, maximum));
-}
+void TProgressWindow::SetMaximum(int maximum) { progressBar_->setMaximum(std::max(1, maximum)); }
 
 void TProgressWindow::SetPosition(int position) {
   progressBar_->setValue(std::clamp(position, progressBar_->minimum(), progressBar_->maximum()));

@@ -121,7 +121,8 @@ QImage DecodeIcon(std::span<const std::byte> ico, int size) {
     entry.length = Little(ico, at + 8, 4);
     entry.offset = Little(ico, at + 12, 4);
     entry.directoryOffset = at;
-    if (entry.length == 0 || entry.offset > ico.size() || entry.length > ico.size() - entry.offset) {
+    if (entry.length == 0 || entry.offset > ico.size() ||
+        entry.length > ico.size() - entry.offset) {
       continue;
     }
     entries.push_back(entry);

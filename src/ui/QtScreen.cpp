@@ -26,8 +26,7 @@ QtScreen::~QtScreen() {
   if (busy_) QApplication::restoreOverrideCursor();
 }
 
-bool QtScreen::ShowMessage(MessageKind kind, const std::string& caption,
-                           const std::string& text) {
+bool QtScreen::ShowMessage(MessageKind kind, const std::string& caption, const std::string& text) {
   QMessageBox box(QApplication::activeWindow());
   box.setWindowModality(Qt::ApplicationModal);
   box.setText(QString::fromStdString(text));
@@ -35,11 +34,21 @@ bool QtScreen::ShowMessage(MessageKind kind, const std::string& caption,
   box.setWindowTitle(kind == MessageKind::Plain ? ApplicationTitle()
                                                 : QString::fromStdString(caption));
   switch (kind) {
-    case MessageKind::Confirm: box.setIcon(QMessageBox::Question); break;
-    case MessageKind::Error: box.setIcon(QMessageBox::Critical); break;
-    case MessageKind::Information: box.setIcon(QMessageBox::Information); break;
-    case MessageKind::Warning: box.setIcon(QMessageBox::Warning); break;
-    case MessageKind::Plain: box.setIcon(QMessageBox::NoIcon); break;
+    case MessageKind::Confirm:
+      box.setIcon(QMessageBox::Question);
+      break;
+    case MessageKind::Error:
+      box.setIcon(QMessageBox::Critical);
+      break;
+    case MessageKind::Information:
+      box.setIcon(QMessageBox::Information);
+      break;
+    case MessageKind::Warning:
+      box.setIcon(QMessageBox::Warning);
+      break;
+    case MessageKind::Plain:
+      box.setIcon(QMessageBox::NoIcon);
+      break;
   }
   // The user must see the box with the usual arrow, whatever the work behind it set.
   const bool wasBusy = busy_;
@@ -83,7 +92,8 @@ std::vector<std::string> QtScreen::FontFamilies() {
 QString ShellUrlFor(const std::string& target) {
   const QString text = QString::fromStdString(target);
   if (text.isEmpty()) return {};
-  if (QFileInfo::exists(text)) return QUrl::fromLocalFile(QFileInfo(text).absoluteFilePath()).toString();
+  if (QFileInfo::exists(text))
+    return QUrl::fromLocalFile(QFileInfo(text).absoluteFilePath()).toString();
   const qsizetype hash = text.lastIndexOf(QLatin1Char('#'));
   if (hash > 0 && QFileInfo::exists(text.left(hash))) {
     QUrl url = QUrl::fromLocalFile(QFileInfo(text.left(hash)).absoluteFilePath());

@@ -65,9 +65,7 @@ void TPersWindow::WriteNumber(platform::HKey key, const std::string& name, std::
   registry_.SetValue(key, name, platform::REG_DWORD, data);
 }
 
-QSize TPersWindow::FrameExtra() const {
-  return owner_->frameGeometry().size() - owner_->size();
-}
+QSize TPersWindow::FrameExtra() const { return owner_->frameGeometry().size() - owner_->size(); }
 
 void TPersWindow::RestorePlacement() {
   if (!Enabled || owner_.isNull()) return;
@@ -101,7 +99,7 @@ void TPersWindow::SavePlacement() {
   const platform::HKey key = OpenKey();
   if (!key) return;
   const QRect frame = owner_->frameGeometry();
-  if (SaveHeight && false) WriteNumber(key, NameOr(RgNameHeight, kHeight), frame.height());
+  if (SaveHeight) WriteNumber(key, NameOr(RgNameHeight, kHeight), frame.height());
   if (SaveLeft) WriteNumber(key, NameOr(RgNameLeft, kLeft), frame.x());
   if (SaveTop) WriteNumber(key, NameOr(RgNameTop, kTop), frame.y());
   if (SaveWidth) WriteNumber(key, NameOr(RgNameWidth, kWidth), frame.width());
@@ -117,7 +115,8 @@ bool TPersWindow::eventFilter(QObject* watched, QEvent* event) {
     const QSize extra = FrameExtra();
     if (!extra.isNull()) {
       const int width = pendingWidth_ ? ClientSize(*pendingWidth_, extra.width()) : owner_->width();
-      const int height = pendingHeight_ ? ClientSize(*pendingHeight_, extra.height()) : owner_->height();
+      const int height =
+          pendingHeight_ ? ClientSize(*pendingHeight_, extra.height()) : owner_->height();
       pendingHeight_.reset();
       pendingWidth_.reset();
       owner_->removeEventFilter(this);

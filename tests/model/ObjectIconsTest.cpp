@@ -364,6 +364,9 @@ TEST_F(ImageIconExtractorTest, EntryTakesItsIconFromTheImage) {
 }
 
 TEST_F(ImageIconExtractorTest, WinePrefixLendsItsOtherDrives) {
+#ifdef _WIN32
+  GTEST_SKIP() << "a Wine prefix lends its drives through symbolic links";
+#endif
   const fs::path prefix = root / "prefix";
   const fs::path elsewhere = root / "elsewhere";
   Write(elsewhere / "Icons" / "App.ico", TinyIco());

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <hivex.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -60,10 +61,11 @@ std::vector<std::string> SubkeyNames(Store& store, Node node) {
 
 std::string SwapAsciiCase(std::string text) {
   for (char& c : text) {
-    if (c >= 'a' && c <= 'z')
+    if (c >= 'a' && c <= 'z') {
       c = static_cast<char>(c - 0x20);
-    else if (c >= 'A' && c <= 'Z')
+    } else if (c >= 'A' && c <= 'Z') {
       c = static_cast<char>(c + 0x20);
+    }
   }
   return text;
 }
@@ -164,8 +166,9 @@ TEST(HiveStoreTest, EnumeratesInHiveOrderAndFindsEveryNameInAnyCase) {
     EXPECT_EQ(expected.size(), c.count);
     ASSERT_EQ(SubkeyNames(*store, key), expected);
     std::map<std::string, Node> first;  // a duplicated name finds its first key
-    for (std::size_t i = 0; i < expected.size(); ++i)
+    for (std::size_t i = 0; i < expected.size(); ++i) {
       first.try_emplace(FoldCase(expected[i]), nodes[i]);
+    }
     for (const std::string& name : expected) {
       Node found = 0;
       ASSERT_EQ(store->FindChild(key, name, found), kSuccess) << name;
@@ -245,28 +248,6 @@ TEST(HiveStoreTest, ValuesAreTheStoredBytes) {
   EXPECT_EQ(figures.maxValueDataLength, 81725u);
 }
 
-TEST(HiveStoreTest, LastWriteTimesArePlausible) {
-  REQUIRE_CORPUS();
-  constexpr FileTime kYear2000 = 125911584000000000;
-  constexpr FileTime kYear2030 = 135379296000000000;
-  for (const char* file : {"regipy_UsrClass.dat", "win10_UsrClass.dat", "win11_UsrClass.dat",
-                           "win10_2016_UsrClass.dat", "NTUSER.DAT"}) {
-    SCOPED_TRACE(file);
-    auto store = OpenHive(kCorpus / "real" / file);
-    ASSERT_NE(store, nullptr);
-    std::vector<Node> keys{store->RootNode()};
-    for (const auto& name : SubkeyNames(*store, store->RootNode())) {
-      ASSERT_EQ(store->FindChild(store->RootNode(), name, keys.emplace_back()), kSuccess);
-    }
-    for (Node key : keys) {
-      KeyFigures figures;
-      ASSERT_EQ(store->Figures(key, figures), kSuccess);
-      EXPECT_GT(figures.lastWriteTime, kYear2000);
-      EXPECT_LT(figures.lastWriteTime, kYear2030);
-    }
-  }
-}
-
 TEST(HiveStoreTest, FilesThatAreNoHivesFailToOpenWithTheirName) {
   REQUIRE_CORPUS();
   for (const fs::path& file :
@@ -280,7 +261,11 @@ TEST(HiveStoreTest, FilesThatAreNoHivesFailToOpenWithTheirName) {
   EXPECT_NE(error.find("not a registry hive"), std::string::npos) << error;
 }
 
+constexpr FileTime kYear2000 = 125911584000000000;
+constexpr FileTime kYear2030 = 135379296000000000;
+
 struct WalkResult {
+  bool real = false;  // last-write times must then be plausible
   std::size_t keys = 0;
   std::size_t damaged = 0;
   std::size_t values = 0;
@@ -296,6 +281,9 @@ void Walk(HiveStore& store, hive_h* hivex, Node node, int depth, WalkResult& res
   if (status != kSuccess) {
     ++result.damaged;
     EXPECT_TRUE(IsFailure(status)) << status;
+  } else if (result.real) {
+    EXPECT_GT(figures.lastWriteTime, kYear2000);
+    EXPECT_LT(figures.lastWriteTime, kYear2030);
   }
 
   if (hive_value_h* values = hivex_node_values(hivex, node)) {
@@ -364,6 +352,7 @@ TEST(HiveStoreTest, EveryCorpusHiveOpensOrFailsCleanlyAndWalks) {
       HivexHandle hivex(file);
       ASSERT_NE(hivex.h, nullptr);
       WalkResult result;
+      result.real = std::string_view(folder) == "real";
       Walk(*store, hivex.h, store->RootNode(), 0, result);
       std::cout << "[ hive     ] " << folder << "/" << file.filename().string() << ": walked "
                 << result.keys << " keys and " << result.values << " values, " << result.damaged
@@ -371,7 +360,7 @@ TEST(HiveStoreTest, EveryCorpusHiveOpensOrFailsCleanlyAndWalks) {
       if (file.filename() == "corrupted_system_hive") {
         EXPECT_GT(result.damaged, 0u);
       }
-      if (std::string_view(folder) == "real") {
+      if (result.real) {
         EXPECT_EQ(result.damaged, 0u);
       }
     }
@@ -452,13 +441,13 @@ class HiveBuilder {
     Put32(key + 0x20, list);
   }
   std::uint32_t Value(std::uint32_t key, std::string_view name, std::string_view data) {
-    const std::uint32_t data_cell = Cell(data.size());
-    Put(data_cell + 4, data);
+    const std::uint32_t dataCell = Cell(data.size());
+    Put(dataCell + 4, data);
     const std::uint32_t at = Cell(0x14 + name.size());
     Put(at + 4, "vk");
     Put16(at + 6, static_cast<std::uint16_t>(name.size()));
     Put32(at + 8, static_cast<std::uint32_t>(data.size()));
-    Put32(at + 12, data_cell);
+    Put32(at + 12, dataCell);
     Put32(at + 16, REG_BINARY);
     Put16(at + 20, 1);
     Put(at + 24, name);
@@ -527,7 +516,8 @@ TEST(HiveStoreTest, DamagedListsAnswerErrorsAndLoopsDoNotHang) {
   builder.Value(lost, "Gr\xFCn", "abcdef");  // "Grün"
   builder.Put32(lost + 0x18, 1);
   builder.Put32(lost + 0x20, 0x7FFFFFF0);
-  const fs::path file = fs::temp_directory_path() / "orbel_hive_store_test.hiv";
+  const fs::path file =
+      fs::temp_directory_path() / ("orbel_hive_store_test_" + std::to_string(::getpid()) + ".hiv");
   builder.Write(file, root);
 
   auto store = OpenHive(file);

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 #include <unistd.h>
 
 #include <filesystem>
@@ -587,6 +589,9 @@ TEST_F(AtomicWriteTest, FailedRenameKeepsWhatWasThere) {
 }
 
 TEST_F(AtomicWriteTest, ReadOnlyFolderKeepsTheOldFile) {
+#ifdef _WIN32
+  GTEST_SKIP() << "folder permission bits and forked children are POSIX's";
+#else
   fs::permissions(folder_, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
                                fs::perms::group_exec | fs::perms::others_read |
                                fs::perms::others_exec);
@@ -611,6 +616,7 @@ TEST_F(AtomicWriteTest, ReadOnlyFolderKeepsTheOldFile) {
   }
   EXPECT_EQ(Contents(), "old");
   EXPECT_EQ(Entries(), 1u);
+#endif
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 #include <unistd.h>
 
 #include <filesystem>
@@ -193,6 +195,9 @@ TEST_F(UserFileStoreTest, FolderThatCannotBeCreatedFailsTheWrite) {
 }
 
 TEST_F(UserFileStoreTest, ReadOnlyFolderFailsTheWriteAndKeepsTheOldFile) {
+#ifdef _WIN32
+  GTEST_SKIP() << "folder permission bits and forked children are POSIX's";
+#else
   const std::string old = std::string(kHeader) + "[HKEY_CURRENT_USER\\App]\r\n\"Old\"=\"1\"\r\n";
   Write(old);
   fs::permissions(file_.parent_path(), fs::perms::owner_read | fs::perms::owner_exec |
@@ -222,6 +227,7 @@ TEST_F(UserFileStoreTest, ReadOnlyFolderFailsTheWriteAndKeepsTheOldFile) {
   EXPECT_EQ(WEXITSTATUS(status), 0) << "failed check number " << WEXITSTATUS(status);
   EXPECT_EQ(Contents(), old);
   EXPECT_EQ(std::distance(fs::directory_iterator(file_.parent_path()), {}), 1);
+#endif
 }
 
 TEST_F(UserFileStoreTest, OpenKeysFollowTheirPathAcrossRereads) {
@@ -330,6 +336,9 @@ TEST_F(UserFileStoreTest, MissingOrEmptyFileIsAnEmptyTree) {
 }
 
 TEST(UserFileStoreDefaultFile, FollowsXdgConfigHomeThenHome) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the cases are POSIX absolute paths, which Windows takes as relative";
+#endif
   using Env = std::map<std::string, std::string>;
   const struct {
     Env environment;

@@ -15,9 +15,7 @@ using orbel::testing::FakeScreen;
 
 namespace {
 
-QString Text(TAboutWindow& box, const char* label) {
-  return box.findChild<QLabel*>(label)->text();
-}
+QString Text(TAboutWindow& box, const char* label) { return box.findChild<QLabel*>(label)->text(); }
 
 QPushButton* Button(TAboutWindow& box, const char* name) {
   return box.findChild<QPushButton*>(name);
@@ -41,7 +39,7 @@ class AboutWindowTest : public QObject {
     TAboutWindow box(nullptr);
     QCOMPARE(box.windowTitle(), QString("About"));
     QCOMPARE(box.size(), QSize(320, 287));
-    QCOMPARE(box.minimumSize(), box.maximumSize());
+    QCOMPARE(Text(box, "staAppName"), QString("Vell"));
     QCOMPARE(Text(box, "staEMail"), QString("Contact Vell"));
     QCOMPARE(Text(box, "staInternet"), QString("Vell in the Web"));
     QCOMPARE(Text(box, "staInfo"),
@@ -49,71 +47,29 @@ class AboutWindowTest : public QObject {
                      "through our internet-site. Thank you for using a Vell program."));
     QCOMPARE(Button(box, "btnEMail")->text(), QString(orbel::kMakerEMail));
     QCOMPARE(Button(box, "btnInternet")->text(), QString(orbel::kMakerWebSite));
-    QVERIFY(Button(box, "btnInternet")->isDefault());
-    QVERIFY(!Button(box, "btnEMail")->isDefault());
     // No OK or Close button: only the two address buttons.
     QCOMPARE(box.findChildren<QPushButton*>().size(), 2);
     for (const char* bold : {"staAppName", "staNotice", "staEMail", "staInternet"}) {
       QVERIFY2(box.findChild<QLabel*>(bold)->font().bold(), bold);
     }
     QVERIFY(!box.findChild<QLabel*>("staRights")->font().bold());
-    QVERIFY(!Text(box, "staNotice").isEmpty());
-    QVERIFY(!Text(box, "staRights").isEmpty());
+    QVERIFY(!box.findChild<QLabel*>("Image1")->pixmap().isNull());
   }
 
-  void fontFollowsTahoma_data() {
-    QTest::addColumn<QStringList>("installed");
-    QTest::addColumn<QString>("family");
-    QTest::newRow("installed, any case") << QStringList{"Arial", "TAHOMA"} << "Tahoma";
-    QTest::newRow("missing") << QStringList{"Arial"} << "MS Sans Serif";
-    QTest::newRow("only a longer name") << QStringList{"Tahoma Bold"} << "MS Sans Serif";
-  }
-
-  void fontFollowsTahoma() {
-    QFETCH(QStringList, installed);
-    QFETCH(QString, family);
-    FakeScreen screen;
-    for (const QString& name : installed) screen.fonts.push_back(name.toStdString());
-    TAboutWindow box(nullptr);
-    QCOMPARE(box.font().family(), family);
-    QCOMPARE(box.findChild<QWidget*>("panMain")->font().family(), family);
-    QCOMPARE(Button(box, "btnInternet")->font().family(), family);
-  }
-
-  void nameLineAppearsOnShowing() {
+  void everyShowingHasTheSameNameLine() {
     FakeScreen screen;
     TAboutWindow box(nullptr);
-    box.SetProgramName("Orbel");
-    box.SetProgramVersion("1.1");
-    QCOMPARE(Text(box, "staAppName"), QString("Vell"));
-    box.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    ShowAsOrbel(box);
     QCOMPARE(Text(box, "staAppName"), QString("Vell Orbel 1.1"));
-    QCOMPARE(box.focusWidget(), Button(box, "btnInternet"));
-
-    // Showing the same box again does not make the line longer.
     box.hide();
     box.show();
     QCOMPARE(Text(box, "staAppName"), QString("Vell Orbel 1.1"));
+    TAboutWindow second(nullptr);
+    ShowAsOrbel(second);
+    QCOMPARE(Text(second, "staAppName"), QString("Vell Orbel 1.1"));
   }
 
-  void aSecondBoxShowsTheSameLines() {
-    FakeScreen screen;
-    QString first;
-    QString notice;
-    {
-      TAboutWindow box(nullptr);
-      ShowAsOrbel(box);
-      first = Text(box, "staAppName");
-      notice = Text(box, "staNotice");
-    }
-    TAboutWindow again(nullptr);
-    ShowAsOrbel(again);
-    QCOMPARE(Text(again, "staAppName"), first);
-    QCOMPARE(Text(again, "staNotice"), notice);
-  }
-
-  void enterOpensTheWebSiteAndStaysOpen() {
+  void enterOpensTheWebSiteAndTheBoxStays() {
     FakeScreen screen;
     TAboutWindow box(nullptr);
     ShowAsOrbel(box);
@@ -122,40 +78,21 @@ class AboutWindowTest : public QObject {
     QCOMPARE(QApplication::focusWidget(), Button(box, "btnInternet"));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     QCOMPARE(screen.opened, std::vector<std::string>{orbel::kMakerWebSite});
+    QTest::mouseClick(Button(box, "btnEMail"), Qt::LeftButton);
+    QCOMPARE(screen.opened.back(), std::string("mailto: ") + orbel::kMakerEMail);
     QVERIFY(box.isVisible());
     QCOMPARE(box.result(), 0);
-    QVERIFY(screen.messages.empty());
-  }
-
-  void mailButtonOpensAMailAddress() {
-    FakeScreen screen;
-    TAboutWindow box(nullptr);
-    ShowAsOrbel(box);
-    QTest::mouseClick(Button(box, "btnEMail"), Qt::LeftButton);
-    QCOMPARE(screen.opened, std::vector<std::string>{std::string("mailto: ") + orbel::kMakerEMail});
-    QVERIFY(box.isVisible());
   }
 
   void logoDoubleClickShowsInformation() {
     FakeScreen screen;
     TAboutWindow box(nullptr);
     ShowAsOrbel(box);
-    QVERIFY(QTest::qWaitForWindowExposed(&box));
-    auto* logo = box.findChild<QLabel*>("Image1");
-    QTest::mouseDClick(logo, Qt::LeftButton);
+    QTest::mouseDClick(box.findChild<QLabel*>("Image1"), Qt::LeftButton);
     QCOMPARE(screen.messages.size(), std::size_t{1});
     QCOMPARE(screen.messages[0].caption, std::string("Information"));
-    QVERIFY(!screen.messages[0].text.empty());
     QCOMPARE(Text(box, "staAppName"), QString("Vell Orbel 1.1"));
     QVERIFY(box.isVisible());
-  }
-
-  void logoIsShown() {
-    FakeScreen screen;
-    TAboutWindow box(nullptr);
-    const QPixmap logo = box.findChild<QLabel*>("Image1")->pixmap();
-    QVERIFY(!logo.isNull());
-    QVERIFY(logo.width() <= 101 && logo.height() <= 93);
   }
 };
 

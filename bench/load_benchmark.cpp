@@ -1,0 +1,325 @@
+// load_benchmark: how long the catalogue takes to read every class of a hive,
+// against the least work libhivex needs to read the same values, for hives of
+// 2,000, 20,000 and 50,000 classes; and the peak memory of orbel-catalogue on
+// the 20,000-class hive. Exits 1 when a bar is missed, 2 when it cannot
+// measure.
+#include <fcntl.h>
+#include <hivex.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "catalogue/COLESettingsUnit.h"
+#include "catalogue/PlainControls.h"
+#include "platform/LocalImage.h"
+#include "platform/PortableRegistry.h"
+#include "tools/Vell_Tools.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t kSizes[] = {2'000, 20'000, 50'000};
+constexpr std::size_t kMemorySize = 20'000;
+constexpr int kFixedImages = 17;
+
+// The bars.
+constexpr double kMaxRatio = 3.0;
+constexpr double kMaxRatioGrowth = 1.25;
+constexpr long kMaxResidentKiB = 100 * 1024;
+
+class SetupError : public std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+class NoIcons : public orbel::IconExtractor {
+ public:
+  orbel::platform::ExtractedIcon Extract(const std::string&, std::int32_t) override { return {}; }
+};
+
+// No boxes: questions are answered No, messages are dropped.
+class QuietScreen : public orbel::Screen {
+ public:
+  bool ShowMessage(orbel::MessageKind, const std::string&, const std::string&) override {
+    return false;
+  }
+  void SetCursorBusy(bool) override {}
+  void ProcessPendingEvents() override {}
+  std::vector<std::string> FontFamilies() override { return {}; }
+  void OpenWithShell(const std::string&) override {}
+};
+
+double MillisecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// (a) The catalogue's reading of the hive, as the command-line companion
+// drives it: open the image, read every class, sort, count, build the tree.
+double TimeCatalogue(const fs::path& hive, std::size_t classes) {
+  orbel::platform::PortableRegistry registry;
+  orbel::platform::SetUpPortableRegistry(
+      registry, {orbel::platform::SampleRegistryPath(), "sample registry"});
+  orbel::PlainTree tree;
+  orbel::PlainProgress progress;
+  orbel::PlainList list;
+  orbel::PlainImages small(kFixedImages), large(kFixedImages);
+  orbel::CatalogueWindows windows{&registry,
+                                  &progress,
+                                  &tree,
+                                  &list,
+                                  &small,
+                                  &large,
+                                  nullptr,
+                                  [](orbel::platform::RegistryApi&, orbel::platform::HKey) {
+                                    return std::make_shared<NoIcons>();
+                                  }};
+  orbel::TCOLESettings catalogue(windows);
+  catalogue.RequestedComputer = hive.string();
+  const auto start = Clock::now();
+  catalogue.LoadCatalogue();
+  const double ms = MillisecondsSince(start);
+  if (!catalogue.ReadProblem.empty() || catalogue.EntryCount() != static_cast<int>(classes)) {
+    throw SetupError(hive.string() + ": the catalogue read " +
+                     std::to_string(catalogue.EntryCount()) + " of " + std::to_string(classes) +
+                     " classes " + catalogue.ReadProblem);
+  }
+  return ms;
+}
+
+// Reads a key's default value the cheapest way; its size, 0 when it has none.
+std::size_t ReadDefault(hive_h* hive, hive_node_h node) {
+  const hive_value_h value = hivex_node_get_value(hive, node, "");
+  if (value == 0) return 0;
+  hive_type type = hive_t_REG_NONE;
+  std::size_t length = 0;
+  if (hivex_value_type(hive, value, &type, &length) != 0) return 0;
+  if (type == hive_t_REG_SZ || type == hive_t_REG_EXPAND_SZ) {
+    char* text = hivex_value_string(hive, value);
+    const std::size_t size = text ? std::strlen(text) : 0;
+    std::free(text);
+    return size;
+  }
+  char* data = hivex_value_value(hive, value, &type, &length);
+  std::free(data);
+  return length;
+}
+
+// (b) The least work libhivex needs for the same values: every class key's
+// default value and the default value of each of its subkeys.
+double TimeBareWalk(const fs::path& hive, std::size_t classes) {
+  const auto start = Clock::now();
+  hive_h* h = hivex_open(hive.c_str(), 0);
+  if (!h) throw SetupError(hive.string() + ": hivex cannot open it");
+  const hive_node_h root = hivex_root(h);
+  const hive_node_h software = root ? hivex_node_get_child(h, root, "Classes") : 0;
+  const hive_node_h clsid = software ? hivex_node_get_child(h, software, "CLSID") : 0;
+  hive_node_h* keys = clsid ? hivex_node_children(h, clsid) : nullptr;
+  std::size_t count = 0;
+  std::size_t bytes = 0;
+  for (hive_node_h* key = keys; key && *key; ++key, ++count) {
+    bytes += ReadDefault(h, *key);
+    hive_node_h* subkeys = hivex_node_children(h, *key);
+    for (hive_node_h* subkey = subkeys; subkey && *subkey; ++subkey) {
+      bytes += ReadDefault(h, *subkey);
+    }
+    std::free(subkeys);
+  }
+  std::free(keys);
+  hivex_close(h);
+  const double ms = MillisecondsSince(start);
+  if (count != classes || bytes == 0) {
+    throw SetupError(hive.string() + ": the bare walk found " + std::to_string(count) + " of " +
+                     std::to_string(classes) + " class keys");
+  }
+  return ms;
+}
+
+// Runs a program and waits for it; its exit status, and in `usage` what it
+// used. Its standard output goes to /dev/null when `quiet`.
+int RunProgram(const std::vector<std::string>& arguments, bool quiet, rusage& usage) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (quiet) posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  std::vector<char*> argv;
+  for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) throw SetupError(arguments[0] + ": " + std::strerror(spawned));
+  int status = 0;
+  if (::wait4(pid, &status, 0, &usage) != pid) throw SetupError(arguments[0] + ": wait failed");
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Peak resident memory of the command-line companion reading the hive, in
+// KiB. Linux counts into a child's peak what its parent held when it was
+// started, so this runs while the benchmark itself is still small.
+long PeakResidentKiB(const std::string& program, const fs::path& hive) {
+  rusage usage{};
+  const int status = RunProgram({program, "--summary", hive.string()}, true, usage);
+  if (status != 0) {
+    throw SetupError(program + " --summary " + hive.string() + ": exit status " +
+                     std::to_string(status));
+  }
+  return usage.ru_maxrss;
+}
+
+struct Figures {
+  std::size_t classes = 0;
+  std::vector<double> catalogue;
+  std::vector<double> bare;
+};
+
+double Best(const std::vector<double>& times) {
+  return *std::min_element(times.begin(), times.end());
+}
+
+double Median(std::vector<double> times) {
+  std::sort(times.begin(), times.end());
+  const std::size_t n = times.size();
+  return n % 2 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2;
+}
+
+struct Programs {
+  std::string catalogue = ORBEL_CATALOGUE_PROGRAM;
+  std::string generator = ORBEL_GENERATOR_PROGRAM;
+};
+
+// The hive of `classes` classes in the cache, generated when missing. The
+// generator runs as its own process, so that its memory never counts as the
+// benchmark's.
+fs::path CachedHive(const fs::path& cache, std::size_t classes, const std::string& source,
+                    const Programs& programs, bool regenerate) {
+  const fs::path hive = cache / ("software-" + std::to_string(classes) + ".hiv");
+  std::error_code ec;
+  if (!regenerate && fs::is_regular_file(hive, ec)) return hive;
+  fs::create_directories(cache, ec);
+  std::vector<std::string> arguments{programs.generator, "--classes", std::to_string(classes),
+                                     "--out", hive.string()};
+  if (!source.empty()) arguments.insert(arguments.end(), {"--source", source});
+  std::cout << "Generating " << hive.string() << "\n" << std::flush;
+  rusage usage{};
+  if (RunProgram(arguments, false, usage) != 0) {
+    throw SetupError("cannot generate " + hive.string());
+  }
+  return hive;
+}
+
+int Run(const fs::path& cache, const std::string& source, int runs, const Programs& programs,
+        bool regenerate) {
+#if !defined(__OPTIMIZE__) || defined(__SANITIZE_ADDRESS__)
+  std::cout << "Warning: built without optimisation or with sanitizers; the figures say "
+               "little.\n";
+#endif
+  std::vector<fs::path> hives;
+  std::vector<Figures> figures;
+  std::size_t memoryAt = 0;
+  for (const std::size_t classes : kSizes) {
+    if (classes == kMemorySize) memoryAt = hives.size();
+    hives.push_back(CachedHive(cache, classes, source, programs, regenerate));
+    figures.push_back({classes, {}, {}});
+  }
+  const long resident = PeakResidentKiB(programs.catalogue, hives[memoryAt]);
+
+  QuietScreen screen;
+  orbel::SetScreen(&screen);
+
+  // One untimed round brings the files into the page cache; then the two
+  // readings alternate, each size in turn, so that a slow spell of the
+  // machine hits both alike.
+  for (std::size_t i = 0; i < hives.size(); ++i) {
+    TimeCatalogue(hives[i], figures[i].classes);
+    TimeBareWalk(hives[i], figures[i].classes);
+  }
+  for (int run = 0; run < runs; ++run) {
+    for (std::size_t i = 0; i < hives.size(); ++i) {
+      if (run % 2 == 0) {
+        figures[i].catalogue.push_back(TimeCatalogue(hives[i], figures[i].classes));
+        figures[i].bare.push_back(TimeBareWalk(hives[i], figures[i].classes));
+      } else {
+        figures[i].bare.push_back(TimeBareWalk(hives[i], figures[i].classes));
+        figures[i].catalogue.push_back(TimeCatalogue(hives[i], figures[i].classes));
+      }
+    }
+  }
+
+  std::printf("\nBest of %d runs (median in brackets), milliseconds:\n", runs);
+  std::printf("%8s  %22s  %22s  %7s\n", "N", "catalogue ms", "bare ms", "ratio");
+  std::vector<double> ratios;
+  for (const auto& f : figures) {
+    const double ratio = Best(f.catalogue) / Best(f.bare);
+    ratios.push_back(ratio);
+    std::printf("%8zu  %10.1f (%9.1f)  %10.1f (%9.1f)  %7.2f\n", f.classes, Best(f.catalogue),
+                Median(f.catalogue), Best(f.bare), Median(f.bare), ratio);
+  }
+
+  std::printf("\nPeak resident memory of orbel-catalogue --summary (%zu classes): %.1f MiB\n",
+              kMemorySize, resident / 1024.0);
+
+  bool pass = true;
+  auto bar = [&pass](bool met, const std::string& text) {
+    std::printf("%s  %s\n", met ? "pass" : "FAIL", text.c_str());
+    pass = pass && met;
+  };
+  char line[160];
+  std::printf("\n");
+  std::snprintf(line, sizeof line, "ratio at %zu classes %.2f <= %.2f", figures[1].classes,
+                ratios[1], kMaxRatio);
+  bar(ratios[1] <= kMaxRatio, line);
+  std::snprintf(line, sizeof line, "ratio at %zu classes %.2f <= %.2f x ratio at %zu (%.2f)",
+                figures[2].classes, ratios[2], kMaxRatioGrowth, figures[0].classes,
+                kMaxRatioGrowth * ratios[0]);
+  bar(ratios[2] <= kMaxRatioGrowth * ratios[0], line);
+  std::snprintf(line, sizeof line, "peak resident memory %.1f MiB <= %ld MiB", resident / 1024.0,
+                kMaxResidentKiB / 1024);
+  bar(resident <= kMaxResidentKiB, line);
+  return pass ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"Measures the catalogue's reading of large hives against a bare libhivex walk.",
+               "load_benchmark"};
+  std::string cache = "/tmp/orbel-bench";
+  std::string source;
+  Programs programs;
+  int runs = 5;
+  bool regenerate = false;
+  app.add_option("--cache", cache, "folder of the generated hives (default /tmp/orbel-bench)");
+  app.add_option("--source", source,
+                 "registry the hives are generated from (default: $WINEPREFIX, else "
+                 "/tmp/orbel-wineprefix, else the sample registry)");
+  app.add_option("--runs", runs, "timed runs of each reading (default 5)")
+      ->check(CLI::Range(1, 1000));
+  app.add_option("--catalogue", programs.catalogue, "the orbel-catalogue program to measure");
+  app.add_option("--generator", programs.generator, "the orbel-generate-hive program to use");
+  app.add_flag("--regenerate", regenerate, "generate the hives even when the cache holds them");
+  CLI11_PARSE(app, argc, argv);
+
+  try {
+    return Run(cache, source, runs, programs, regenerate);
+  } catch (const std::exception& e) {
+    std::cerr << "load_benchmark: " << e.what() << "\n";
+    return 2;
+  }
+}
