@@ -82,6 +82,8 @@ int RunCatalogueCommand(int argc, const char* const* argv, platform::RegistryApi
                         std::ostream& out, std::ostream& err) {
   CLI::App app{"Lists the COM classes registered in a registry.", "orbel-catalogue"};
   app.footer(kHelpFooter);
+  // A source may be a path beginning with "/", on every system.
+  app.allow_windows_style_options(false);
   std::optional<std::string> source;
   bool asJson = false, summaryOnly = false, matchCase = false, wholeValue = false;
   std::optional<std::string> findText;

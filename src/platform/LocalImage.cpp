@@ -17,9 +17,11 @@ bool HoldsSystemReg(const fs::path& prefix) {
   return fs::is_regular_file(prefix / "system.reg", ec);
 }
 
+}  // namespace
+
 // Mounts `root` of an image: HKEY_LOCAL_MACHINE is the image's machine key,
 // HKEY_CLASSES_ROOT its Software\Classes.
-Status MountOfImage(const RegistryImage& image, HKey root, Mount& out, std::string& error) {
+Status MountImageRoot(const RegistryImage& image, HKey root, Mount& out, std::string& error) {
   out.store = image.machine;
   out.driveFolder = image.driveFolder;
   out.node = image.machine->RootNode();
@@ -34,8 +36,6 @@ Status MountOfImage(const RegistryImage& image, HKey root, Mount& out, std::stri
   error = image.source.string() + ": an image holds only HKEY_LOCAL_MACHINE";
   return kFileNotFound;
 }
-
-}  // namespace
 
 LocalImageChoice ChooseLocalImage(const EnvironmentLookup& environment,
                                   const fs::path& sampleRegistry) {
@@ -86,7 +86,7 @@ void SetUpPortableRegistry(PortableRegistry& registry, const LocalImageChoice& l
         error = *problem;
         return kBadDb;
       }
-      return MountOfImage(**image, root, out, error);
+      return MountImageRoot(**image, root, out, error);
     });
   }
   if (!user) user = std::make_shared<MemoryStore>();
@@ -106,7 +106,7 @@ void SetUpPortableRegistry(PortableRegistry& registry, const LocalImageChoice& l
     }
     auto image = OpenRegistryImage(path, error);
     if (!image) return kBadNetPath;
-    return MountOfImage(*image, root, out, error);
+    return MountImageRoot(*image, root, out, error);
   });
 }
 

@@ -32,6 +32,12 @@ std::filesystem::path SampleRegistryPath();
 // The name of another computer as a path: leading backslashes removed.
 std::filesystem::path MachineNameToPath(std::string_view machine);
 
+struct RegistryImage;
+
+// Mounts `root` of an image: HKEY_LOCAL_MACHINE is the image's machine key,
+// HKEY_CLASSES_ROOT its Software\Classes; an image has no other root.
+Status MountImageRoot(const RegistryImage& image, HKey root, Mount& out, std::string& error);
+
 // Sets up `registry` as this computer's: HKEY_LOCAL_MACHINE (and
 // HKEY_CLASSES_ROOT below it) from the chosen image, read when first used;
 // HKEY_CURRENT_USER from `user` (in memory when none); other computers as

@@ -88,24 +88,6 @@ bool IsThisComputer(std::string_view name) {
   return EqualsNoCase(Narrow(buffer, length), name);
 }
 
-// Mounts `root` of an image: HKEY_LOCAL_MACHINE is the image's machine key,
-// HKEY_CLASSES_ROOT its Software\Classes.
-Status MountImageRoot(const RegistryImage& image, HKey root, Mount& out, std::string& error) {
-  out.store = image.machine;
-  out.driveFolder = image.driveFolder;
-  out.node = image.machine->RootNode();
-  if (root == HKeyLocalMachine) return kSuccess;
-  if (root == HKeyClassesRoot) {
-    Store::Node software = 0;
-    Status status = image.machine->FindChild(out.node, "Software", software);
-    if (status == kSuccess) status = image.machine->FindChild(software, "Classes", out.node);
-    if (status != kSuccess) error = image.source.string() + ": holds no Software\\Classes key";
-    return status;
-  }
-  error = image.source.string() + ": an image holds only HKEY_LOCAL_MACHINE";
-  return kFileNotFound;
-}
-
 }  // namespace
 
 WindowsRegistry::WindowsRegistry()
@@ -221,9 +203,9 @@ Status WindowsRegistry::QueryInfoKey(HKey key, KeyFigures& figures) {
   DWORD longestValueName = 0;
   DWORD largestValue = 0;
   FILETIME written{};
-  const LSTATUS status = RegQueryInfoKeyW(Native(owner->inner), nullptr, nullptr, nullptr,
-                                          &subkeys, &longestSubkey, nullptr, &values,
-                                          &longestValueName, &largestValue, nullptr, &written);
+  const LSTATUS status =
+      RegQueryInfoKeyW(Native(owner->inner), nullptr, nullptr, nullptr, &subkeys, &longestSubkey,
+                       nullptr, &values, &longestValueName, &largestValue, nullptr, &written);
   if (status != ERROR_SUCCESS) return status;
   figures.subkeyCount = subkeys;
   figures.maxSubkeyNameLength = longestSubkey;
@@ -282,13 +264,13 @@ Status WindowsRegistry::ConnectRegistry(std::string_view machine, HKey root, HKe
   const LSTATUS status =
       RegConnectRegistryW(name.empty() ? nullptr : wide.c_str(), Native(root), &native);
   if (status != ERROR_SUCCESS) {
-    lastConnectError_ =
-        (name.empty() ? std::string("this computer") : std::string(machine)) + ": " +
-        SystemMessage(status);
+    lastConnectError_ = (name.empty() ? std::string("this computer") : std::string(machine)) +
+                        ": " + SystemMessage(status);
     return status;
   }
   const bool local = name.empty() || IsThisComputer(name);
-  result = AddNative(reinterpret_cast<std::uintptr_t>(native), local ? Side::ThisComputer : Side::OtherComputer);
+  result = AddNative(reinterpret_cast<std::uintptr_t>(native),
+                     local ? Side::ThisComputer : Side::OtherComputer);
   return kSuccess;
 }
 

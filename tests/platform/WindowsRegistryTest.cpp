@@ -68,8 +68,7 @@ TEST_F(WindowsRegistryTest, ValuesKeepTheirTypeAndBytesAndNamesTheirText) {
   const std::vector<std::byte> text = Utf16LeStringValue("Klasse \xE2\x84\xA2");
   const std::vector<std::byte> binary{std::byte{0}, std::byte{0xFF}, std::byte{7}};
   ASSERT_EQ(registry_.SetValue(cls, "", REG_SZ, text), kSuccess);
-  ASSERT_EQ(registry_.SetValue(cls, "Gr\xC3\xB6\xC3\x9F" "e", REG_DWORD, Dword(0x12345678)),
-            kSuccess);
+  ASSERT_EQ(registry_.SetValue(cls, "Gr\u00f6\u00dfe", REG_DWORD, Dword(0x12345678)), kSuccess);
   ASSERT_EQ(registry_.SetValue(cls, "Bytes", REG_BINARY, binary), kSuccess);
 
   HKey opened{};
@@ -81,7 +80,7 @@ TEST_F(WindowsRegistryTest, ValuesKeepTheirTypeAndBytesAndNamesTheirText) {
     std::vector<std::byte> data;
   };
   for (const Case& c : std::vector<Case>{{"", REG_SZ, text},
-                                         {"GR\xC3\x96\xC3\x9F" "E", REG_DWORD, Dword(0x12345678)},
+                                         {"GR\u00d6\u00dfE", REG_DWORD, Dword(0x12345678)},
                                          {"bytes", REG_BINARY, binary}}) {
     SCOPED_TRACE(c.name);
     std::uint32_t type = 0;
@@ -108,10 +107,10 @@ TEST_F(WindowsRegistryTest, ValuesKeepTheirTypeAndBytesAndNamesTheirText) {
 }
 
 TEST_F(WindowsRegistryTest, SubkeysEnumerateByNameWithLongAndWideNames) {
-  const std::string longName(200, 'L');     // past the first enumeration buffer
+  const std::string longName(200, 'L');          // past the first enumeration buffer
   const std::string smile = "\xF0\x9F\x98\x80";  // two UTF-16 code units
-  for (const std::string& name : {std::string("beta"), std::string("Alpha"), longName,
-                                  "\xE2\x82\xAC" + smile}) {
+  for (const std::string& name :
+       {std::string("beta"), std::string("Alpha"), longName, "\xE2\x82\xAC" + smile}) {
     registry_.CloseKey(Create(name));
   }
   std::set<std::string> names;
@@ -197,9 +196,9 @@ TEST(WindowsRegistryImages, AnExistingPathIsOpenedAsAnImageBesideTheRealRegistry
   WindowsRegistry registry;
 
   HKey machine{};
-  ASSERT_EQ(registry.ConnectRegistry("\\\\" + Utf8(folder.path() / "prefix"), HKeyLocalMachine,
-                                     machine),
-            kSuccess)
+  ASSERT_EQ(
+      registry.ConnectRegistry("\\\\" + Utf8(folder.path() / "prefix"), HKeyLocalMachine, machine),
+      kSuccess)
       << registry.LastConnectError();
   EXPECT_EQ(registry.DriveFolderOf(machine), folder.path() / "prefix" / "drive_c");
   HKey cls{};
