@@ -33,19 +33,26 @@ std::string ReadValueAt(platform::RegistryApi& api, HKey root, const std::string
   return reader.ReadText(name);
 }
 
-// The steps of reading one class key, with the reader they borrow.
+// The steps of reading one class key, with the reader they borrow. A subkey
+// that the class key does not list cannot be opened, so it is not tried:
+// most classes lack most of the subkeys asked for, and each try is a walk
+// from the root.
 class ClassKeyReading {
  public:
   ClassKeyReading(TPatchRegistry& reader, std::vector<std::string>& pending)
       : reader_(reader), pending_(pending) {}
 
+  // Takes the class key's subkeys into the pending list.
+  void ListSubkeys() {
+    reader_.ListSubkeys(pending_);
+    listed_ = pending_;
+  }
   std::string ValueAt(HKey root, const std::string& path, const std::string& name) {
     return ReadValueAt(reader_.Api(), root, path, name);
   }
-  std::string SubkeyDefault(const std::string& subkey) {
-    return ValueAt(reader_.Root(), reader_.Path() + "\\" + subkey, "");
-  }
+  std::string SubkeyDefault(const std::string& subkey) { return SubkeyValue(subkey, ""); }
   std::string SubkeyValue(const std::string& subkey, const std::string& name) {
+    if (!Listed(subkey)) return {};
     return ValueAt(reader_.Root(), reader_.Path() + "\\" + subkey, name);
   }
   // Removes the first pending subkey of that name, compared without regard
@@ -62,11 +69,20 @@ class ClassKeyReading {
     DefaultToUnknown(field);
     Consume(subkey);
   }
-  bool Exists(const std::string& path) { return reader_.PathExists(path); }
+  // Whether a path relative to the class key can be opened.
+  bool Exists(const std::string& path) {
+    return Listed(path.substr(0, path.find('\\'))) && reader_.PathExists(path);
+  }
 
  private:
+  bool Listed(const std::string& subkey) const {
+    return std::any_of(listed_.begin(), listed_.end(),
+                       [&](const std::string& n) { return platform::EqualsNoCase(n, subkey); });
+  }
+
   TPatchRegistry& reader_;
   std::vector<std::string>& pending_;
+  std::vector<std::string> listed_;
 };
 
 }  // namespace
@@ -98,7 +114,7 @@ COLEObjectRegistrySettings::COLEObjectRegistrySettings(TPatchRegistry& reader) {
   ClassKeyReading read(reader, OtherSubkeyNames);
 
   // 1. Pending subkeys.
-  reader.ListSubkeys(OtherSubkeyNames);
+  read.ListSubkeys();
   read.Consume("Verb");
 
   // 2. Identity.
