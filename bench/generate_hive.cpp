@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
   std::string source;
   app.add_option("--classes", classes, "number of class keys (N)")
       ->required()
-      ->check(CLI::Range(std::size_t{1}, std::size_t{5'000'000}));
+      ->check(CLI::Range(std::size_t{1}, std::size_t{1'000'000}));
   app.add_option("--out", out, "the hive file to write")->required();
   app.add_option("--source", source,
                  "the registry to copy from: a Wine prefix, a .reg file, a hive or a Windows "

@@ -422,6 +422,14 @@ const unsigned char* HiveStore::FileBytes(std::uint64_t offset, std::size_t leng
 }
 
 bool HiveStore::CellName(std::uint64_t offset, bool key, std::string& out) {
+  if (fd_ < 0) {
+    // Without a handle of its own on the file, the store takes what libhivex
+    // decodes.
+    const Owned<char> name(key ? hivex_node_name(hive_, offset) : hivex_value_key(hive_, offset));
+    if (!name) return false;
+    out.assign(name.get());
+    return true;
+  }
   // Cell layout: a 32-bit size (negative when in use), the two-letter
   // signature, then the record; the name length, flags and name sit at
   // fixed places, different for key and value records.

@@ -127,7 +127,7 @@ class HiveStore : public Store {
   // Decodes a key (nk) or value (vk) name straight from the file into `out`,
   // as libhivex does for a well-formed name and beyond: cut at the first NUL
   // and at the cell's end, unpaired surrogates replaced. false when the cell
-  // is not of that kind.
+  // is not of that kind or cannot be read.
   bool CellName(std::uint64_t offset, bool key, std::string& out);
   // The file's bytes at [offset, offset + length), valid until the next call;
   // nullptr when the file does not hold them.
