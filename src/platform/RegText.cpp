@@ -50,69 +50,11 @@ std::string_view AsChars(std::span<const std::byte> bytes) {
   return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
-// Decodes the UTF-8 sequence at `pos` and advances past it. An invalid byte
-// (overlong, surrogate, cut short) gives false and advances by one.
-bool DecodeUtf8At(std::string_view text, std::size_t& pos, char32_t& cp) {
-  const auto b0 = static_cast<unsigned char>(text[pos]);
-  std::size_t length = 0;
-  char32_t min = 0;
-  if (b0 < 0x80) {
-    cp = b0;
-    ++pos;
-    return true;
-  } else if ((b0 & 0xE0) == 0xC0) {
-    length = 2, cp = b0 & 0x1F, min = 0x80;
-  } else if ((b0 & 0xF0) == 0xE0) {
-    length = 3, cp = b0 & 0x0F, min = 0x800;
-  } else if ((b0 & 0xF8) == 0xF0) {
-    length = 4, cp = b0 & 0x07, min = 0x10000;
-  } else {
-    ++pos;
-    return false;
-  }
-  if (length > text.size() - pos) {
-    ++pos;
-    return false;
-  }
-  for (std::size_t i = 1; i < length; ++i) {
-    const auto b = static_cast<unsigned char>(text[pos + i]);
-    if ((b & 0xC0) != 0x80) {
-      ++pos;
-      return false;
-    }
-    cp = (cp << 6) | (b & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-    ++pos;
-    return false;
-  }
-  pos += length;
-  return true;
-}
-
 bool IsValidUtf8(std::string_view text) {
   std::size_t pos = 0;
   char32_t cp = 0;
   while (pos < text.size()) {
-    if (!DecodeUtf8At(text, pos, cp)) return false;
+    if (!DecodeUtf8(text, pos, cp)) return false;
   }
   return true;
 }
@@ -125,7 +67,7 @@ std::string SanitizeUtf8(std::string_view text) {
   std::size_t pos = 0;
   while (pos < text.size()) {
     char32_t cp = 0;
-    AppendUtf8(out, DecodeUtf8At(text, pos, cp) ? cp : char32_t{0xFFFD});
+    AppendUtf8(out, DecodeUtf8(text, pos, cp) ? cp : char32_t{0xFFFD});
   }
   return out;
 }
@@ -291,7 +233,7 @@ std::string Cut(std::string_view text, std::size_t maxChars) {
     }
     const std::size_t start = pos;
     char32_t cp = 0;
-    if (!DecodeUtf8At(text, pos, cp) || cp < 0x20 || (cp >= 0x7F && cp < 0xA0)) {
+    if (!DecodeUtf8(text, pos, cp) || cp < 0x20 || (cp >= 0x7F && cp < 0xA0)) {
       out.push_back('?');
     } else {
       out.append(text.substr(start, pos - start));
@@ -400,7 +342,7 @@ void ReadWineEscape(std::string_view text, std::size_t& pos, std::u16string& out
     return;
   }
   char32_t cp = 0;
-  AppendCodePoint(out, DecodeUtf8At(text, pos, cp) ? cp : char32_t{0xFFFD});
+  AppendCodePoint(out, DecodeUtf8(text, pos, cp) ? cp : char32_t{0xFFFD});
 }
 
 // Reads escaped text from `pos` up to the unescaped `terminator` and leaves
@@ -429,7 +371,7 @@ bool ReadEscaped(std::string_view text, std::size_t& pos, char terminator, Escap
       }
     }
     char32_t cp = 0;
-    AppendCodePoint(out, DecodeUtf8At(text, pos, cp) ? cp : char32_t{0xFFFD});
+    AppendCodePoint(out, DecodeUtf8(text, pos, cp) ? cp : char32_t{0xFFFD});
   }
   pos = text.size();
   return false;

@@ -7,6 +7,23 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
+char32_t UpperOf(char32_t cp) {
+  if (cp >= 'a' && cp <= 'z') return cp - 0x20;
+  if (cp < 0x80) return cp;
+  if ((cp >= 0xE0 && cp <= 0xFE && cp != 0xF7)) return cp - 0x20;
+  if (cp == 0xFF) return 0x178;
+  if (cp >= 0x100 && cp <= 0x137 && (cp & 1)) return cp - 1;
+  if (cp >= 0x139 && cp <= 0x148 && !(cp & 1)) return cp - 1;
+  if (cp >= 0x14A && cp <= 0x177 && (cp & 1)) return cp - 1;
+  if (cp == 0x17A || cp == 0x17C || cp == 0x17E) return cp - 1;
+  if (cp >= 0x3B1 && cp <= 0x3C9 && cp != 0x3C2) return cp - 0x20;
+  if (cp >= 0x430 && cp <= 0x44F) return cp - 0x20;
+  if (cp >= 0x450 && cp <= 0x45F) return cp - 0x50;
+  return cp;
+}
+
+}  // namespace
+
 void AppendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out.push_back(static_cast<char>(cp));
@@ -64,23 +81,6 @@ bool DecodeUtf8(std::string_view text, std::size_t& pos, char32_t& cp) {
   pos += length;
   return true;
 }
-
-char32_t UpperOf(char32_t cp) {
-  if (cp >= 'a' && cp <= 'z') return cp - 0x20;
-  if (cp < 0x80) return cp;
-  if ((cp >= 0xE0 && cp <= 0xFE && cp != 0xF7)) return cp - 0x20;
-  if (cp == 0xFF) return 0x178;
-  if (cp >= 0x100 && cp <= 0x137 && (cp & 1)) return cp - 1;
-  if (cp >= 0x139 && cp <= 0x148 && !(cp & 1)) return cp - 1;
-  if (cp >= 0x14A && cp <= 0x177 && (cp & 1)) return cp - 1;
-  if (cp == 0x17A || cp == 0x17C || cp == 0x17E) return cp - 1;
-  if (cp >= 0x3B1 && cp <= 0x3C9 && cp != 0x3C2) return cp - 0x20;
-  if (cp >= 0x430 && cp <= 0x44F) return cp - 0x20;
-  if (cp >= 0x450 && cp <= 0x45F) return cp - 0x50;
-  return cp;
-}
-
-}  // namespace
 
 std::string Utf16LeToUtf8(std::span<const std::byte> bytes) {
   std::string out;

@@ -10,6 +10,13 @@
 
 namespace orbel::platform {
 
+// Appends a code point as UTF-8.
+void AppendUtf8(std::string& out, char32_t cp);
+
+// Decodes the UTF-8 sequence at `pos` and advances past it. An invalid byte
+// (overlong, surrogate, cut short) gives false and advances by one.
+bool DecodeUtf8(std::string_view text, std::size_t& pos, char32_t& cp);
+
 // Decodes UTF-16LE bytes to UTF-8. Stops at the first NUL code unit; an odd
 // trailing byte is ignored; unpaired surrogates become U+FFFD.
 std::string Utf16LeToUtf8(std::span<const std::byte> bytes);
