@@ -496,23 +496,10 @@ Status HiveStore::FindChild(Node parent, std::string_view name, Node& out) {
     }
     return kFileNotFound;
   }
-  // Folding keeps every name's length, and most names asked for are absent:
-  // only names of the same length are compared, and the query is folded for
-  // the first of them.
-  bool folded = false;
-  for (const Item& item : list.items) {
-    if (item.foldedLength != name.size()) continue;
-    if (!folded) {
-      query_.clear();
-      AppendFolded(query_, name);
-      folded = true;
-    }
-    if (list.Folded(item) == query_) {
-      out = item.handle;
-      return kSuccess;
-    }
-  }
-  return kFileNotFound;
+  const Item* item = FindByScan(list, name);
+  if (!item) return kFileNotFound;
+  out = item->handle;
+  return kSuccess;
 }
 
 Status HiveStore::Figures(Node node, KeyFigures& out) {
@@ -541,18 +528,21 @@ Status HiveStore::SubkeyName(Node node, std::uint32_t index, std::string& out) {
   return kSuccess;
 }
 
-const HiveStore::Item* HiveStore::FindValue(const List& values, std::string_view name) {
-  // Matched here rather than by hivex_node_get_value, which folds ASCII only
-  // and gives up at the first name it cannot decode.
+const HiveStore::Item* HiveStore::FindByScan(const List& list, std::string_view name) {
+  // Folding keeps every name's length, and most names asked for are absent:
+  // only names of the same length are compared, and the query is folded for
+  // the first of them. Values are matched here rather than by
+  // hivex_node_get_value, which folds ASCII only and gives up at the first
+  // name it cannot decode.
   bool folded = false;
-  for (const Item& item : values.items) {
+  for (const Item& item : list.items) {
     if (item.foldedLength != name.size()) continue;
     if (!folded) {
       query_.clear();
       AppendFolded(query_, name);
       folded = true;
     }
-    if (values.Folded(item) == query_) return &item;
+    if (list.Folded(item) == query_) return &item;
   }
   return nullptr;
 }
@@ -580,7 +570,7 @@ Status HiveStore::GetValue(Node node, std::string_view name, Value& out) {
   Entry* entry = nullptr;
   if (const Status status = Touch(node, entry); status != kSuccess) return status;
   if (const Status status = LoadValues(*entry); status != kSuccess) return status;
-  const Item* item = FindValue(entry->values, name);
+  const Item* item = FindByScan(entry->values, name);
   if (!item) return kFileNotFound;
   if (const Status status = ReadValue(node, *item); status != kSuccess) return status;
   if (cachedValue_.data.size() <= kKeptValueBytes) {
@@ -598,7 +588,7 @@ Status HiveStore::GetValueInfo(Node node, std::string_view name, std::uint32_t& 
   Entry* entry = nullptr;
   if (const Status status = Touch(node, entry); status != kSuccess) return status;
   if (const Status status = LoadValues(*entry); status != kSuccess) return status;
-  const Item* item = FindValue(entry->values, name);
+  const Item* item = FindByScan(entry->values, name);
   if (!item) return kFileNotFound;
   if (const Status status = ReadValue(node, *item); status != kSuccess) return status;
   type = cachedValue_.type;

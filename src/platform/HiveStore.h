@@ -132,8 +132,9 @@ class HiveStore : public Store {
   // The file's bytes at [offset, offset + length), valid until the next call;
   // nullptr when the file does not hold them.
   const unsigned char* FileBytes(std::uint64_t offset, std::size_t length);
-  // The value `name` of a key whose values are loaded, or nullptr.
-  const Item* FindValue(const List& values, std::string_view name);
+  // The first item of `list` named `name`, without regard to case, by a
+  // scan of the list.
+  const Item* FindByScan(const List& list, std::string_view name);
   // Reads a value's data into the one-value cache; a status when it cannot.
   Status ReadValue(Node node, const Item& item);
 
