@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs, by Debian package name, whatever the build, the tests and the
-# program need and this machine lacks. Safe to run again.
+# program need and this machine lacks; with arguments, those packages
+# instead. Safe to run again.
 set -euo pipefail
 
 packages=(
@@ -11,6 +12,7 @@ packages=(
   qt6-base-dev qt6-svg-dev libqt6svg6
   xvfb xauth
 )
+if (($#)); then packages=("$@"); fi
 
 missing=()
 for package in "${packages[@]}"; do

@@ -10,24 +10,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(
-  cmake make pkg-config
-  g++-mingw-w64-x86-64 wine wine64
+scripts/install-deps.sh cmake make pkg-config g++-mingw-w64-x86-64 wine wine64 \
   googletest nlohmann-json3-dev libcli11-dev
-)
-missing=()
-for package in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$package")
-  fi
-done
-if ((${#missing[@]})); then
-  echo "Installing: ${missing[*]}"
-  sudo=""
-  if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
 
 build="${ORBEL_WINDOWS_BUILD:-build-windows}"
 suites=(platform_tests registry_tests tools_tests model_tests catalogue_tests cli_tests)
