@@ -15,6 +15,7 @@
 #include <filesystem>
 
 #include "tools/Vell_Tools.h"
+#include "ui/QtScreen.h"
 
 namespace orbel {
 
@@ -53,14 +54,6 @@ QFrame* Separator(QWidget* parent, const char* name, int top) {
   line->setFrameShadow(QFrame::Sunken);
   line->setGeometry(8, top, 305, 2);
   return line;
-}
-
-void CentreOnScreen(QWidget& window) {
-  const QScreen* screen = window.screen();
-  if (screen == nullptr) return;
-  QRect frame = window.frameGeometry();
-  frame.moveCenter(screen->availableGeometry().center());
-  window.move(frame.topLeft());
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "registry/PatchedRegistry.h"
 #include "registry/RegIniFile.h"
 #include "tools/Vell_Tools.h"
+#include "ui/QtScreen.h"
 
 namespace orbel {
 
@@ -36,15 +37,6 @@ QString FromUtf8(const std::string& text) {
 std::string ToUtf8(const QString& text) {
   const QByteArray bytes = text.toUtf8();
   return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-}
-
-// Puts the window's frame in the middle of the screen it is on.
-void CentreOnScreen(QWidget& window) {
-  const QScreen* screen = window.screen();
-  if (screen == nullptr) return;
-  QRect frame = window.frameGeometry();
-  frame.moveCenter(screen->availableGeometry().center());
-  window.move(frame.topLeft());
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <QFontDatabase>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QUrl>
 
 namespace orbel {
@@ -106,6 +107,14 @@ QString ShellUrlFor(const std::string& target) {
 void QtScreen::OpenWithShell(const std::string& target) {
   const QString url = ShellUrlFor(target);
   if (!url.isEmpty()) QDesktopServices::openUrl(QUrl(url));
+}
+
+void CentreOnScreen(QWidget& window) {
+  const QScreen* screen = window.screen();
+  if (screen == nullptr) return;
+  QRect frame = window.frameGeometry();
+  frame.moveCenter(screen->availableGeometry().center());
+  window.move(frame.topLeft());
 }
 
 }  // namespace orbel

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QString>
+#include <QWidget>
 #include <string>
 #include <vector>
 
@@ -38,5 +39,8 @@ void SetApplicationTitle(const QString& title);
 // optional "#fragment") becomes a file URL, anything else is taken as an
 // address as written. Empty for an empty target.
 QString ShellUrlFor(const std::string& target);
+
+// Puts a window's frame in the middle of the screen it is on.
+void CentreOnScreen(QWidget& window);
 
 }  // namespace orbel
