@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <locale>
 
 #include "platform/Text.h"
@@ -18,9 +19,9 @@ std::uint32_t SteadyTicks() {
       duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-// The user's collation, or the plain one when the environment names a
-// locale this system does not have.
-const std::collate<char>& UserCollation() {
+// The user's locale, or the plain one when the environment names a locale
+// this system does not have.
+const std::locale& UserLocale() {
   static const std::locale locale = [] {
     try {
       return std::locale("");
@@ -28,7 +29,55 @@ const std::collate<char>& UserCollation() {
       return std::locale::classic();
     }
   }();
-  return std::use_facet<std::collate<char>>(locale);
+  return locale;
+}
+
+// Whether the user's collation is plain byte order, as in the C locale and
+// its UTF-8 form (UTF-8 bytes sort as their code points do); names then
+// need no collation keys.
+bool CollatesByBytes() {
+  static const bool bytes = [] {
+    const std::string name = UserLocale().name();
+    return name == "C" || name == "POSIX" || name == "C.UTF-8" || name == "C.utf8";
+  }();
+  return bytes;
+}
+
+// Sorts entries by name without regard to case, by the user's collation;
+// entries of equal names keep their order. The keys stay where they are:
+// their first eight bytes and their positions are sorted, and the whole
+// keys compared only where those bytes are the same.
+template <typename Entry>
+void SortByName(std::vector<Entry>& entries) {
+  const auto& collation = std::use_facet<std::collate<char>>(UserLocale());
+  const bool bytes = CollatesByBytes();
+  std::vector<std::string> keys;
+  keys.reserve(entries.size());
+  struct Position {
+    std::uint64_t head;
+    std::uint32_t at;
+  };
+  std::vector<Position> order;
+  order.reserve(entries.size());
+  for (const auto& entry : entries) {
+    std::string key = platform::FoldCase(entry.first);
+    if (!bytes) key = collation.transform(key.data(), key.data() + key.size());
+    std::uint64_t head = 0;
+    for (std::size_t i = 0; i < 8; ++i) {
+      head = (head << 8) | (i < key.size() ? static_cast<unsigned char>(key[i]) : 0u);
+    }
+    order.push_back({head, static_cast<std::uint32_t>(keys.size())});
+    keys.push_back(std::move(key));
+  }
+  std::sort(order.begin(), order.end(), [&keys](const Position& a, const Position& b) {
+    if (a.head != b.head) return a.head < b.head;
+    if (const int c = keys[a.at].compare(keys[b.at]); c != 0) return c < 0;
+    return a.at < b.at;
+  });
+  std::vector<Entry> sorted;
+  sorted.reserve(entries.size());
+  for (const Position& position : order) sorted.push_back(std::move(entries[position.at]));
+  entries = std::move(sorted);
 }
 
 // The six categories in tree order, with their kinds and images.
@@ -191,21 +240,7 @@ void TCOLESettings::ReadClasses() {
       PumpMessages();
       if (CancelRequested) break;
     }
-    // Sort by display name without regard to case, by the user's collation;
-    // entries of equal names keep their registry order.
-    const auto& collation = UserCollation();
-    std::vector<std::pair<std::string, std::size_t>> keys;
-    keys.reserve(Entries.size());
-    for (std::size_t i = 0; i < Entries.size(); ++i) {
-      const std::string folded = platform::FoldCase(Entries[i].first);
-      keys.emplace_back(collation.transform(folded.data(), folded.data() + folded.size()), i);
-    }
-    std::stable_sort(keys.begin(), keys.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    decltype(Entries) sorted;
-    sorted.reserve(Entries.size());
-    for (const auto& key : keys) sorted.push_back(std::move(Entries[key.second]));
-    Entries = std::move(sorted);
+    SortByName(Entries);
   } else if (proceed) {
     ReadProblem = windows_.registry->RootProblem(Reader->Root());
   }

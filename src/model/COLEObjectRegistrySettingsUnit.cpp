@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <string_view>
 
 #include "platform/Text.h"
 
@@ -24,70 +25,7 @@ std::string TwoDigits(unsigned number) {
          static_cast<char>('0' + number % 10);
 }
 
-// A value read through a short-lived second reader on the same root.
-std::string ReadValueAt(platform::RegistryApi& api, HKey root, const std::string& path,
-                        const std::string& name) {
-  TPatchRegistry reader(api);
-  reader.SelectRoot(root);
-  reader.OpenPath(path);
-  return reader.ReadText(name);
-}
-
-// The steps of reading one class key, with the reader they borrow. A subkey
-// that the class key does not list cannot be opened, so it is not tried:
-// most classes lack most of the subkeys asked for, and each try is a walk
-// from the root.
-class ClassKeyReading {
- public:
-  ClassKeyReading(TPatchRegistry& reader, std::vector<std::string>& pending)
-      : reader_(reader), pending_(pending) {}
-
-  // Takes the class key's subkeys into the pending list.
-  void ListSubkeys() {
-    reader_.ListSubkeys(pending_);
-    listed_ = pending_;
-  }
-  std::string ValueAt(HKey root, const std::string& path, const std::string& name) {
-    return ReadValueAt(reader_.Api(), root, path, name);
-  }
-  std::string SubkeyDefault(const std::string& subkey) { return SubkeyValue(subkey, ""); }
-  std::string SubkeyValue(const std::string& subkey, const std::string& name) {
-    if (!Listed(subkey)) return {};
-    return ValueAt(reader_.Root(), reader_.Path() + "\\" + subkey, name);
-  }
-  // Removes the first pending subkey of that name, compared without regard
-  // to case.
-  void Consume(const std::string& name) {
-    const auto it = std::find_if(pending_.begin(), pending_.end(), [&](const std::string& n) {
-      return platform::EqualsNoCase(n, name);
-    });
-    if (it != pending_.end()) pending_.erase(it);
-  }
-  // Reads the default value of `subkey` into `field` and consumes the subkey.
-  void ReadAndConsume(std::string& field, const std::string& subkey) {
-    field = SubkeyDefault(subkey);
-    DefaultToUnknown(field);
-    Consume(subkey);
-  }
-  // Whether a path relative to the class key can be opened.
-  bool Exists(const std::string& path) {
-    return Listed(path.substr(0, path.find('\\'))) && reader_.PathExists(path);
-  }
-
- private:
-  bool Listed(const std::string& subkey) const {
-    return std::any_of(listed_.begin(), listed_.end(),
-                       [&](const std::string& n) { return platform::EqualsNoCase(n, subkey); });
-  }
-
-  TPatchRegistry& reader_;
-  std::vector<std::string>& pending_;
-  std::vector<std::string> listed_;
-};
-
-}  // namespace
-
-std::string COLEObjectRegistrySettings::RootName(HKey root) {
+const char* RootNameText(HKey root) {
   if (root == platform::HKeyClassesRoot) return "HKEY_CLASSES_ROOT";
   if (root == platform::HKeyCurrentUser) return "HKEY_CURRENT_USER";
   if (root == platform::HKeyLocalMachine) return "HKEY_LOCAL_MACHINE";
@@ -96,6 +34,97 @@ std::string COLEObjectRegistrySettings::RootName(HKey root) {
   if (root == platform::HKeyDynData) return "HKEY_DYN_DATA";
   return kUnknown;
 }
+
+// A value read through a short-lived second reader on the same root.
+std::string ReadValueAt(platform::RegistryApi& api, HKey root, const std::string& path,
+                        std::string_view name) {
+  TPatchRegistry reader(api);
+  reader.SelectRoot(root);
+  reader.OpenPath(path);
+  return reader.ReadText(name);
+}
+
+// The steps of reading one class key, with the reader they borrow. A subkey
+// that the class key does not list cannot be opened, so it is not tried:
+// most classes lack most of the subkeys asked for.
+class ClassKeyReading {
+ public:
+  // The class key's subkeys are listed into `listed`, which keeps at the
+  // end the extra attributes' names.
+  ClassKeyReading(TPatchRegistry& reader, std::vector<std::string>& listed)
+      : reader_(reader), listed_(listed) {}
+
+  // Takes the class key's subkeys; all of them are pending.
+  void ListSubkeys() {
+    reader_.ListSubkeys(listed_);
+    consumed_.assign(listed_.size(), 0);
+  }
+  std::string ValueAt(HKey root, const std::string& path, std::string_view name) {
+    return ReadValueAt(reader_.Api(), root, path, name);
+  }
+  std::string SubkeyDefault(std::string_view subkey) { return SubkeyValue(subkey, ""); }
+  std::string SubkeyValue(std::string_view subkey, std::string_view name) {
+    if (!Listed(subkey)) return {};
+    return reader_.ReadSubkeyText(subkey, name);
+  }
+  // Takes the first pending subkey of that name, compared without regard to
+  // case, off the pending list.
+  void Consume(std::string_view name) {
+    for (std::size_t i = 0; i < listed_.size(); ++i) {
+      if (!consumed_[i] && platform::EqualsNoCase(listed_[i], name)) {
+        consumed_[i] = 1;
+        return;
+      }
+    }
+  }
+  // Reads the default value of `subkey` into `field` and consumes the subkey.
+  void ReadAndConsume(std::string& field, std::string_view subkey) {
+    field = SubkeyDefault(subkey);
+    DefaultToUnknown(field);
+    Consume(subkey);
+  }
+  // Whether a subkey of the class key, or a key below one, can be opened.
+  bool Exists(std::string_view subkey) { return Listed(subkey) && reader_.PathExists(subkey); }
+  bool Exists(std::string_view subkey, std::string_view below) {
+    if (!Listed(subkey)) return false;
+    std::string path;
+    path.reserve(subkey.size() + 1 + below.size());
+    path.append(subkey).append("\\").append(below);
+    return reader_.PathExists(path);
+  }
+  // Keeps in the list the pending subkeys that have a default value (one
+  // that does not read "<Unknown>"), in the class key's order, and gives
+  // those values.
+  void KeepOthers(std::vector<std::string>& values) {
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < listed_.size(); ++i) {
+      if (consumed_[i]) continue;
+      std::string value = reader_.ReadSubkeyText(listed_[i], "");
+      if (value.empty() || value == kUnknown) continue;
+      if (kept != i) listed_[kept] = std::move(listed_[i]);
+      ++kept;
+      values.push_back(std::move(value));
+    }
+    listed_.resize(kept);
+  }
+
+ private:
+  bool Listed(std::string_view subkey) const {
+    return std::any_of(listed_.begin(), listed_.end(),
+                       [&](const std::string& n) { return platform::EqualsNoCase(n, subkey); });
+  }
+
+  TPatchRegistry& reader_;
+  std::vector<std::string>& listed_;
+  // One flag per listed subkey; kept between class keys for its buffer.
+  static thread_local std::vector<char> consumed_;
+};
+
+thread_local std::vector<char> ClassKeyReading::consumed_;
+
+}  // namespace
+
+std::string COLEObjectRegistrySettings::RootName(HKey root) { return RootNameText(root); }
 
 std::string COLEObjectRegistrySettings::DateOf(platform::FileTime time) {
   // The calendar conversion holds times below 2^63 only.
@@ -120,10 +149,12 @@ COLEObjectRegistrySettings::COLEObjectRegistrySettings(TPatchRegistry& reader) {
   // 2. Identity.
   Name = reader.ReadText("");
   DefaultToUnknown(Name);
-  RegistryPath = RootName(reader.Root()) + "\\" + reader.Path() + "\\";
   const std::string& path = reader.Path();
+  const std::string_view root = RootNameText(reader.Root());
+  RegistryPath.reserve(root.size() + path.size() + 2);
+  RegistryPath.append(root).append("\\").append(path).append("\\");
   const std::size_t slash = path.rfind('\\');
-  Guid = platform::AsciiUpper(slash == std::string::npos ? path : path.substr(slash + 1));
+  Guid = platform::AsciiUpper(std::string_view(path).substr(slash == std::string::npos ? 0 : slash + 1));
 
   // 3. Last change.
   KeyInfo info;
@@ -189,16 +220,16 @@ COLEObjectRegistrySettings::COLEObjectRegistrySettings(TPatchRegistry& reader) {
   read.Consume("TreatAs");
 
   // 15. Categories.
-  const std::string categories = "Implemented Categories\\";
+  const std::string_view categories = "Implemented Categories";
   read.Consume("Implemented Categories");
   read.Consume(kInsertableCategory);
-  IsInsertable = read.Exists(categories + kInsertableCategory) || read.Exists("Insertable");
+  IsInsertable = read.Exists(categories, kInsertableCategory) || read.Exists("Insertable");
   read.Consume("Insertable");
   read.Consume(kProgrammableCategory);
-  IsProgrammable = read.Exists(categories + kProgrammableCategory) || read.Exists("Programmable");
+  IsProgrammable = read.Exists(categories, kProgrammableCategory) || read.Exists("Programmable");
   read.Consume("Programmable");
   read.Consume(kControlCategory);
-  IsControl = read.Exists(categories + kControlCategory) || read.Exists("Control");
+  IsControl = read.Exists(categories, kControlCategory) || read.Exists("Control");
   read.Consume("Control");
   IsShellExtension = read.Exists("ShellEx") || read.Exists("Shell") || read.Exists("ShellFolder") ||
                      read.Exists("ShellExplorerRoot");
@@ -207,21 +238,10 @@ COLEObjectRegistrySettings::COLEObjectRegistrySettings(TPatchRegistry& reader) {
   read.Consume("ShellEx");
   read.Consume("Shell");
   read.Consume(kDocumentCategory);
-  IsDocObject = read.Exists(categories + kDocumentCategory);
+  IsDocObject = read.Exists(categories, kDocumentCategory);
 
   // 16. Extra attributes: the subkeys left that have a default value.
-  OtherSubkeyValues.reserve(OtherSubkeyNames.size());
-  for (const auto& name : OtherSubkeyNames) {
-    std::string value = read.SubkeyDefault(name);
-    DefaultToUnknown(value);
-    OtherSubkeyValues.push_back(std::move(value));
-  }
-  for (std::size_t i = OtherSubkeyNames.size(); i-- > 0;) {
-    if (OtherSubkeyValues[i] == kUnknown) {
-      OtherSubkeyNames.erase(OtherSubkeyNames.begin() + static_cast<std::ptrdiff_t>(i));
-      OtherSubkeyValues.erase(OtherSubkeyValues.begin() + static_cast<std::ptrdiff_t>(i));
-    }
-  }
+  read.KeepOthers(OtherSubkeyValues);
 }
 
 }  // namespace orbel

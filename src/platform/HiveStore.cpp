@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <hivex.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <span>
 
 #include "platform/Text.h"
@@ -21,7 +23,7 @@ namespace {
 // and are kept in the pool for large keys.
 constexpr std::size_t kIndexThreshold = 16;
 // What each pool may hold before its least recently used keys are forgotten.
-constexpr std::size_t kSmallPoolBudget = std::size_t{1} << 20;
+constexpr std::size_t kSmallPoolBudget = std::size_t{64} << 10;
 constexpr std::size_t kLargePoolBudget = std::size_t{16} << 20;
 // A single key whose names need more than this is refused: only a hostile
 // hive (one list naming the same long-named cell over and over) gets there.
@@ -114,19 +116,6 @@ void AppendLatin1(std::string& out, std::span<const std::byte> bytes) {
   }
 }
 
-// Appends UTF-16LE text up to its first NUL as UTF-8, as Utf16LeToUtf8 does;
-// ASCII without the general decoder.
-void AppendUtf16Le(std::string& out, std::span<const std::byte> bytes) {
-  const std::size_t units = bytes.size() / 2;
-  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-  std::size_t i = 0;
-  while (i < units && p[2 * i] != 0 && p[2 * i] < 0x80 && p[2 * i + 1] == 0) ++i;
-  const std::size_t start = out.size();
-  out.resize(start + i);
-  for (std::size_t k = 0; k < i; ++k) out[start + k] = static_cast<char>(p[2 * k]);
-  if (i < units && (p[2 * i] != 0 || p[2 * i + 1] != 0)) out += Utf16LeToUtf8(bytes.subspan(2 * i));
-}
-
 unsigned Le16(const unsigned char* p) { return p[0] | (p[1] << 8); }
 
 std::int64_t Le32Signed(const unsigned char* p) {
@@ -174,6 +163,12 @@ std::unique_ptr<HiveStore> HiveStore::Open(const std::filesystem::path& file, st
 HiveStore::HiveStore(std::filesystem::path file, hive_h* hive, int fd, std::uint64_t fileSize,
                      Node root)
     : file_(std::move(file)), hive_(hive), fd_(fd), fileSize_(fileSize), root_(root) {
+  // The names are read from a mapping of the file where one can be made (as
+  // libhivex reads the rest), else through the windows.
+  if (fd_ >= 0 && fileSize_ > 0 && fileSize_ <= std::numeric_limits<std::size_t>::max()) {
+    void* map = ::mmap(nullptr, static_cast<std::size_t>(fileSize_), PROT_READ, MAP_PRIVATE, fd_, 0);
+    if (map != MAP_FAILED) map_ = static_cast<const unsigned char*>(map);
+  }
   pools_[0].budget = kSmallPoolBudget;
   pools_[1].budget = kLargePoolBudget;
   table_.resize(64);
@@ -181,6 +176,7 @@ HiveStore::HiveStore(std::filesystem::path file, hive_h* hive, int fd, std::uint
 
 HiveStore::~HiveStore() {
   hivex_close(hive_);
+  if (map_) ::munmap(const_cast<unsigned char*>(map_), static_cast<std::size_t>(fileSize_));
   if (fd_ >= 0) ::close(fd_);
 }
 
@@ -294,12 +290,13 @@ void HiveStore::Forget(std::uint32_t at) {
       list->loaded = false;
       list->status = kSuccess;
       list->longestName = list->largestData = 0;
+      list->sized = false;
     }
   }
   freeEntries_.push_back(at);
 }
 
-bool HiveStore::Add(List& list, std::string_view name, std::size_t handle) {
+bool HiveStore::Add(List& list, std::string_view name, std::size_t handle, bool fold) {
   if (list.text.size() + name.size() * 3 + (list.items.size() + 1) * sizeof(Item) > kMaxListBytes) {
     return false;
   }
@@ -311,7 +308,7 @@ bool HiveStore::Add(List& list, std::string_view name, std::size_t handle) {
   item.foldedAt = item.nameAt;
   item.foldedLength = item.nameLength;
   // Only a name with lower-case or non-ASCII letters may need a folded copy.
-  const bool plain = std::none_of(name.begin(), name.end(), [](char c) {
+  const bool plain = !fold || std::none_of(name.begin(), name.end(), [](char c) {
     const auto u = static_cast<unsigned char>(c);
     return u >= 0x80 || u - unsigned{'a'} < 26u;
   });
@@ -344,9 +341,11 @@ Status HiveStore::ReadChildren(Entry& entry) {
   list.items.reserve(count);
   // Room for the common names (a class id is 38 bytes) without regrowing.
   list.text.reserve(count * 40);
+  // Only a list long enough to get an index needs folded names.
+  const bool fold = count > kIndexThreshold;
   for (std::size_t i = 0; i < count; ++i) {
     const hive_node_h child = children.get()[i];
-    if (CellName(child, true, name_) && !Add(list, name_, child)) {
+    if (CellName(child, true, name_) && !Add(list, name_, child, fold)) {
       list = List{};
       list.loaded = true;
       return list.status = kNotEnoughMemory;
@@ -372,18 +371,14 @@ Status HiveStore::ReadValues(Entry& entry) {
   std::size_t count = 0;
   while (values.get()[count] != 0) ++count;
   list.items.reserve(count);
+  list.text.reserve(count * 16);
   for (std::size_t i = 0; i < count; ++i) {
     const hive_value_h value = values.get()[i];
     if (!CellName(value, false, name_)) continue;
-    if (!Add(list, name_, value)) {
+    if (!Add(list, name_, value, false)) {
       list = List{};
       list.loaded = true;
       return list.status = kNotEnoughMemory;
-    }
-    hive_type type = hive_t_REG_NONE;
-    std::size_t length = 0;
-    if (hivex_value_type(hive_, value, &type, &length) == 0) {
-      list.largestData = std::max(list.largestData, Clamp32(length));
     }
   }
   Account(static_cast<std::uint32_t>(&entry - entries_.data()),
@@ -393,6 +388,7 @@ Status HiveStore::ReadValues(Entry& entry) {
 
 const unsigned char* HiveStore::FileBytes(std::uint64_t offset, std::size_t length) {
   if (offset > fileSize_ || length > fileSize_ - offset) return nullptr;
+  if (map_) return map_ + offset;
   Window* oldest = &windows_[0];
   for (Window& window : windows_) {
     if (offset >= window.at && offset - window.at + length <= window.bytes.size()) {
@@ -452,7 +448,7 @@ bool HiveStore::CellName(std::uint64_t offset, bool key, std::string& out) {
   if (latin1) {
     AppendLatin1(out, bytes);
   } else {
-    AppendUtf16Le(out, bytes);
+    AppendUtf16LeAsUtf8(out, bytes);
   }
   return true;
 }
@@ -512,7 +508,20 @@ Status HiveStore::Figures(Node node, KeyFigures& out) {
   out.maxSubkeyNameLength = entry->children.longestName;
   out.valueCount = Clamp32(entry->values.items.size());
   out.maxValueNameLength = entry->values.longestName;
-  out.maxValueDataLength = entry->values.largestData;
+  // The largest data is looked up here only: most keys are read for one
+  // value and never asked for their figures.
+  List& list = entry->values;
+  if (!list.sized) {
+    list.sized = true;
+    for (const Item& item : list.items) {
+      hive_type type = hive_t_REG_NONE;
+      std::size_t length = 0;
+      if (hivex_value_type(hive_, item.handle, &type, &length) == 0) {
+        list.largestData = std::max(list.largestData, Clamp32(length));
+      }
+    }
+  }
+  out.maxValueDataLength = list.largestData;
   const std::int64_t stamp = hivex_node_timestamp(hive_, node);
   out.lastWriteTime = stamp > 0 ? FileTime(stamp) : 0;
   return children != kSuccess ? children : values;
@@ -530,19 +539,11 @@ Status HiveStore::SubkeyName(Node node, std::uint32_t index, std::string& out) {
 
 const HiveStore::Item* HiveStore::FindByScan(const List& list, std::string_view name) {
   // Folding keeps every name's length, and most names asked for are absent:
-  // only names of the same length are compared, and the query is folded for
-  // the first of them. Values are matched here rather than by
-  // hivex_node_get_value, which folds ASCII only and gives up at the first
-  // name it cannot decode.
-  bool folded = false;
+  // only names of the same length are compared. Values are matched here
+  // rather than by hivex_node_get_value, which folds ASCII only and gives up
+  // at the first name it cannot decode.
   for (const Item& item : list.items) {
-    if (item.foldedLength != name.size()) continue;
-    if (!folded) {
-      query_.clear();
-      AppendFolded(query_, name);
-      folded = true;
-    }
-    if (list.Folded(item) == query_) return &item;
+    if (item.nameLength == name.size() && EqualsNoCase(list.Name(item), name)) return &item;
   }
   return nullptr;
 }

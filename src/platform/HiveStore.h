@@ -55,7 +55,8 @@ class HiveStore : public Store {
     std::size_t handle = 0;  // hive_node_h or hive_value_h
     std::uint32_t nameAt = 0;
     std::uint32_t nameLength = 0;
-    std::uint32_t foldedAt = 0;  // same as nameAt when folding changes nothing
+    // The same as nameAt when folding changes nothing or was not asked for.
+    std::uint32_t foldedAt = 0;
     std::uint32_t foldedLength = 0;
   };
   // The subkeys or the values of one key, read on first use.
@@ -65,7 +66,8 @@ class HiveStore : public Store {
     std::string text;         // all names and folded names, packed
     std::vector<Item> items;  // in hive order
     std::uint32_t longestName = 0;
-    std::uint32_t largestData = 0;  // values only
+    std::uint32_t largestData = 0;  // values only, once `sized`
+    bool sized = false;
     std::string_view Name(const Item& item) const {
       return std::string_view(text).substr(item.nameAt, item.nameLength);
     }
@@ -114,9 +116,10 @@ class HiveStore : public Store {
   }
   Status ReadChildren(Entry& entry);
   Status ReadValues(Entry& entry);
-  // Appends a name and its folded form to `list`; false when the list has
-  // grown past what one key may take.
-  static bool Add(List& list, std::string_view name, std::size_t handle);
+  // Appends a name to `list`, and its folded form when `fold` (for the lists
+  // that get an index); false when the list has grown past what one key may
+  // take.
+  static bool Add(List& list, std::string_view name, std::size_t handle, bool fold);
   void BuildIndex(Entry& entry);
   void Link(std::uint32_t at, int pool);
   void Unlink(std::uint32_t at);
@@ -152,7 +155,10 @@ class HiveStore : public Store {
   Pool pools_[2];
   std::string query_;  // the folded name being looked up
   std::string name_;   // a name being decoded
-  // Parts of the file read for the names, the least recently used replaced.
+  // The whole file mapped for the names; null when it could not be mapped.
+  const unsigned char* map_ = nullptr;
+  // Without a mapping: parts of the file read for the names, the least
+  // recently used replaced.
   struct Window {
     std::uint64_t at = 0;
     std::uint64_t used = 0;

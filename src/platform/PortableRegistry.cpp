@@ -2,11 +2,23 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 namespace orbel::platform {
 namespace {
 
 constexpr std::uint32_t kWriteBits = 0x00000006;  // KEY_SET_VALUE | KEY_CREATE_SUB_KEY
+
+// Handle values: kHandleBase + 4 * (generation << kSlotBits | slot). Slots
+// stay below 2^(kSlotBits - 1), so no handle falls among the predefined
+// roots (0x80000000 to 0x80000006).
+// The value buffer kept between reads is let go when a value larger than
+// this passed through it.
+constexpr std::size_t kKeptScratchBytes = std::size_t{64} << 10;
+
+constexpr std::uintptr_t kHandleBase = 0x1000;
+constexpr unsigned kSlotBits = 24;
+constexpr std::size_t kMaxSlots = std::size_t{1} << (kSlotBits - 1);
 
 bool WantsWrite(std::uint32_t access) { return (access & kWriteBits) != 0; }
 
@@ -43,13 +55,21 @@ const Mount* PortableRegistry::Resolve(HKey key, bool refresh, Status& status) {
     status = kSuccess;
     return &*slot.mount;
   }
-  const auto it = handles_.find(key);
-  if (it == handles_.end()) {
+  HandleSlot* slot = SlotOf(key);
+  if (!slot) {
     status = kInvalidHandle;
     return nullptr;
   }
   status = kSuccess;
-  return &it->second.mount;
+  return &slot->handle.mount;
+}
+
+PortableRegistry::HandleSlot* PortableRegistry::SlotOf(HKey key) {
+  if (key.value < kHandleBase || (key.value - kHandleBase) % 4 != 0) return nullptr;
+  const std::uint64_t code = (key.value - kHandleBase) / 4;
+  const std::uint64_t at = code & ((std::uint64_t{1} << kSlotBits) - 1);
+  if (at >= handles_.size() || handles_[at].key != key) return nullptr;
+  return &handles_[at];
 }
 
 Status PortableRegistry::Walk(const Mount& base, std::string_view subkey, bool create,
@@ -118,11 +138,29 @@ Status PortableRegistry::Walk(const Mount& base, std::string_view subkey, bool c
   return kSuccess;
 }
 
-HKey PortableRegistry::Add(Mount mount, std::uint32_t access) {
-  const HKey key{nextHandle_};
-  nextHandle_ += 4;
-  handles_.emplace(key, OpenHandle{std::move(mount), access});
-  return key;
+HKey PortableRegistry::Add(const Mount& base, Store::Node node, std::uint32_t access) {
+  std::uint32_t at = 0;
+  if (!freeSlots_.empty()) {
+    at = freeSlots_.back();
+    freeSlots_.pop_back();
+  } else {
+    // More open handles than any reader keeps is a leak; failing loudly
+    // beats handing out a handle that names a predefined root.
+    if (handles_.size() >= kMaxSlots) throw std::length_error("too many open registry keys");
+    at = static_cast<std::uint32_t>(handles_.size());
+    handles_.emplace_back();
+  }
+  HandleSlot& slot = handles_[at];
+  ++slot.generation;
+  const std::uint64_t code = (std::uint64_t{slot.generation} << kSlotBits) | at;
+  slot.key = HKey{static_cast<std::uintptr_t>(kHandleBase + 4 * code)};
+  // Assigned piece by piece: a slot used before keeps its path's buffer.
+  slot.handle.mount.store = base.store;
+  slot.handle.mount.node = node;
+  slot.handle.mount.driveFolder = base.driveFolder;
+  slot.handle.access = access;
+  ++openHandles_;
+  return slot.key;
 }
 
 Status PortableRegistry::OpenKey(HKey base, std::string_view subkey, std::uint32_t access,
@@ -134,7 +172,7 @@ Status PortableRegistry::OpenKey(HKey base, std::string_view subkey, std::uint32
   Store::Node node = 0;
   status = Walk(*mount, subkey, false, node);
   if (status != kSuccess) return status;
-  result = Add(Mount{mount->store, node, mount->driveFolder}, access);
+  result = Add(*mount, node, access);
   return kSuccess;
 }
 
@@ -147,13 +185,21 @@ Status PortableRegistry::CreateKey(HKey base, std::string_view subkey, std::uint
   Store::Node node = 0;
   status = Walk(*mount, subkey, true, node);
   if (status != kSuccess) return status;
-  result = Add(Mount{mount->store, node, mount->driveFolder}, access);
+  result = Add(*mount, node, access);
   return kSuccess;
 }
 
 Status PortableRegistry::CloseKey(HKey key) {
   if (IsPredefinedRoot(key)) return kSuccess;
-  return handles_.erase(key) == 1 ? kSuccess : kInvalidHandle;
+  HandleSlot* slot = SlotOf(key);
+  if (!slot) return kInvalidHandle;
+  slot->key = HKey{};
+  // The store goes with its last handle.
+  slot->handle.mount.store.reset();
+  const std::uint64_t code = (key.value - kHandleBase) / 4;
+  freeSlots_.push_back(static_cast<std::uint32_t>(code & ((std::uint64_t{1} << kSlotBits) - 1)));
+  --openHandles_;
+  return kSuccess;
 }
 
 Status PortableRegistry::QueryValue(HKey key, std::string_view name, std::uint32_t* type,
@@ -171,17 +217,22 @@ Status PortableRegistry::QueryValue(HKey key, std::string_view name, std::uint32
     return kSuccess;
   }
   if (!size) return kInvalidParameter;
-  Value value;
+  // The value goes through a buffer kept from call to call, unless it is a
+  // large one.
+  Value& value = scratch_;
   status = mount->store->GetValue(mount->node, name, value);
-  if (status != kSuccess) return status;
-  if (type) *type = value.type;
-  if (value.data.size() > *size) {
-    *size = static_cast<std::uint32_t>(std::min<std::size_t>(value.data.size(), 0xFFFFFFFFu));
-    return kMoreData;
+  if (status == kSuccess) {
+    if (type) *type = value.type;
+    if (value.data.size() > *size) {
+      *size = static_cast<std::uint32_t>(std::min<std::size_t>(value.data.size(), 0xFFFFFFFFu));
+      status = kMoreData;
+    } else {
+      if (!value.data.empty()) std::memcpy(data, value.data.data(), value.data.size());
+      *size = static_cast<std::uint32_t>(value.data.size());
+    }
   }
-  if (!value.data.empty()) std::memcpy(data, value.data.data(), value.data.size());
-  *size = static_cast<std::uint32_t>(value.data.size());
-  return kSuccess;
+  if (value.data.capacity() > kKeptScratchBytes) value = Value{};
+  return status;
 }
 
 Status PortableRegistry::QueryInfoKey(HKey key, KeyFigures& figures) {
@@ -208,7 +259,7 @@ Status PortableRegistry::ConnectRegistry(std::string_view machine, HKey root, HK
   Mount mount;
   const Status status = connector_(machine, root, mount, lastConnectError_);
   if (status != kSuccess) return status;
-  result = Add(std::move(mount), KEY_READ);
+  result = Add(mount, mount.node, KEY_READ);
   return kSuccess;
 }
 
@@ -217,7 +268,7 @@ Status PortableRegistry::SetValue(HKey key, std::string_view name, std::uint32_t
   Status status = kSuccess;
   const Mount* mount = Resolve(key, false, status);
   if (!mount) return status;
-  if (!IsPredefinedRoot(key) && !WantsWrite(handles_.at(key).access)) return kAccessDenied;
+  if (!IsPredefinedRoot(key) && !WantsWrite(SlotOf(key)->handle.access)) return kAccessDenied;
   return mount->store->SetValue(mount->node, name, type, data);
 }
 

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -56,7 +57,7 @@ class PortableRegistry : public RegistryApi {
   std::string RootProblem(HKey root) override;
 
   // Handles open now (keys and connected roots), for tests that look for leaks.
-  std::size_t OpenHandleCount() const { return handles_.size(); }
+  std::size_t OpenHandleCount() const { return openHandles_; }
 
  private:
   struct RootSlot {
@@ -69,12 +70,23 @@ class PortableRegistry : public RegistryApi {
     Mount mount;
     std::uint32_t access = 0;
   };
+  // A place for an open handle. A handle names its slot and the slot's
+  // generation, so that a handle closed once is not taken for the next one
+  // given out in the same slot.
+  struct HandleSlot {
+    HKey key{};  // empty: the slot is free
+    std::uint32_t generation = 0;
+    OpenHandle handle;
+  };
 
   // The key behind a handle or a predefined root; null with `status` set
   // when there is none.
   const Mount* Resolve(HKey key, bool refresh, Status& status);
   Status Walk(const Mount& base, std::string_view subkey, bool create, Store::Node& out);
-  HKey Add(Mount mount, std::uint32_t access);
+  // A new handle on `node` of the store of `base`.
+  HKey Add(const Mount& base, Store::Node node, std::uint32_t access);
+  // The slot of an open handle; null when `key` is not one.
+  HandleSlot* SlotOf(HKey key);
 
   // The last path walked from a base key of a store that cannot be written,
   // up to the deepest key found, with the node at the end of each of its
@@ -91,12 +103,16 @@ class PortableRegistry : public RegistryApi {
   };
 
   std::unordered_map<HKey, RootSlot> roots_;
-  std::unordered_map<HKey, OpenHandle> handles_;
-  std::uintptr_t nextHandle_ = 0x1000;
+  // A deque, so that a new slot leaves the mounts of open handles where
+  // they are (a handle is opened from another one).
+  std::deque<HandleSlot> handles_;
+  std::vector<std::uint32_t> freeSlots_;
+  std::size_t openHandles_ = 0;
   Connector connector_;
   std::string lastConnectError_;
   // A few bases at a time: readers walk from a root and from an open key by turns.
   std::array<WalkMemo, 4> memos_;
+  Value scratch_;
   std::uint64_t walks_ = 0;
 };
 

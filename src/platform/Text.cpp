@@ -1,6 +1,7 @@
 #include "platform/Text.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace orbel::platform {
 namespace {
@@ -84,13 +85,31 @@ bool DecodeUtf8(std::string_view text, std::size_t& pos, char32_t& cp) {
 
 std::string Utf16LeToUtf8(std::span<const std::byte> bytes) {
   std::string out;
-  out.reserve(bytes.size() / 2);
+  AppendUtf16LeAsUtf8(out, bytes);
+  return out;
+}
+
+void AppendUtf16LeAsUtf8(std::string& out, std::span<const std::byte> bytes) {
   const std::size_t units = bytes.size() / 2;
-  auto unit = [&](std::size_t i) {
-    return static_cast<char16_t>(std::to_integer<unsigned>(bytes[2 * i]) |
-                                 (std::to_integer<unsigned>(bytes[2 * i + 1]) << 8));
-  };
-  for (std::size_t i = 0; i < units; ++i) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  auto unit = [&](std::size_t i) { return static_cast<char16_t>(p[2 * i] | (p[2 * i + 1] << 8)); };
+  // Nearly all registry text is ASCII: the leading run of it goes in one
+  // piece, without the general decoder.
+  std::size_t i = 0;
+  // Four units at a time: every high byte zero, every low byte below 0x80
+  // and none of them zero.
+  constexpr std::uint64_t kLanes = 0x0001000100010001u;
+  for (; i + 4 <= units; i += 4) {
+    std::uint64_t word;
+    std::memcpy(&word, p + 2 * i, 8);
+    if ((word & 0xFF80FF80FF80FF80u) != 0) break;
+    if (((word - kLanes) & ~word & (0x8000 * kLanes)) != 0) break;
+  }
+  while (i < units && p[2 * i + 1] == 0 && p[2 * i] != 0 && p[2 * i] < 0x80) ++i;
+  const std::size_t start = out.size();
+  out.resize(start + i);
+  for (std::size_t k = 0; k < i; ++k) out[start + k] = static_cast<char>(p[2 * k]);
+  for (; i < units; ++i) {
     const char16_t u = unit(i);
     if (u == 0) break;
     if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
@@ -103,7 +122,6 @@ std::string Utf16LeToUtf8(std::span<const std::byte> bytes) {
     }
     AppendUtf8(out, (u >= 0xD800 && u <= 0xDFFF) ? kReplacement : char32_t(u));
   }
-  return out;
 }
 
 std::vector<std::byte> Utf8ToUtf16Le(std::string_view text) {
@@ -161,10 +179,7 @@ std::string FoldCase(std::string_view text) {
   return out;
 }
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  // Folding keeps the UTF-8 length of every character (and invalid bytes as
-  // they are), so names of different lengths differ.
-  if (a.size() != b.size()) return false;
+bool EqualsNoCaseSameLength(std::string_view a, std::string_view b) {
   for (std::size_t i = 0; i < a.size(); ++i) {
     const auto ca = static_cast<unsigned char>(a[i]);
     const auto cb = static_cast<unsigned char>(b[i]);

@@ -20,6 +20,8 @@ bool DecodeUtf8(std::string_view text, std::size_t& pos, char32_t& cp);
 // Decodes UTF-16LE bytes to UTF-8. Stops at the first NUL code unit; an odd
 // trailing byte is ignored; unpaired surrogates become U+FFFD.
 std::string Utf16LeToUtf8(std::span<const std::byte> bytes);
+// The same, appended to `out`.
+void AppendUtf16LeAsUtf8(std::string& out, std::span<const std::byte> bytes);
 
 // Encodes UTF-8 as UTF-16LE, without a terminator. Invalid UTF-8 bytes become
 // U+FFFD.
@@ -33,8 +35,14 @@ std::vector<std::byte> Utf16LeStringValue(std::string_view text);
 // Latin Extended-A, Greek and Cyrillic letters. Invalid UTF-8 is kept as is.
 std::string FoldCase(std::string_view text);
 
-// True when the two names are equal without regard to case.
-bool EqualsNoCase(std::string_view a, std::string_view b);
+// True when two names of the same length are equal without regard to case.
+bool EqualsNoCaseSameLength(std::string_view a, std::string_view b);
+// True when the two names are equal without regard to case. Folding keeps
+// the UTF-8 length of every character (and invalid bytes as they are), so
+// names of different lengths differ; most names compared do.
+inline bool EqualsNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && EqualsNoCaseSameLength(a, b);
+}
 
 // Upper-cases the ASCII letters a to z only.
 std::string AsciiUpper(std::string_view text);

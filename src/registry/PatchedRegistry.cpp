@@ -1,6 +1,9 @@
 #include "registry/PatchedRegistry.h"
 
+#include <algorithm>
+#include <array>
 #include <span>
+#include <vector>
 
 #include "platform/Text.h"
 
@@ -41,23 +44,29 @@ bool TPatchRegistry::ConnectRemote(const std::string& computer) {
   return true;
 }
 
-bool TPatchRegistry::OpenByRules(const std::string& path, HKey& key, std::string& newPath) {
+bool TPatchRegistry::OpenByRules(std::string_view path, HKey& key, bool& fromCurrent) {
   const bool absolute = !path.empty() && path.front() == '\\';
-  const std::string relative = absolute ? path.substr(1) : path;
-  const bool fromCurrent = !absolute && current_;
-  const HKey base = fromCurrent ? current_ : root_;
-  if (api_.OpenKey(base, relative, platform::KEY_READ, key) != platform::kSuccess) return false;
-  newPath = fromCurrent ? path_ + "\\" + relative : relative;
-  return true;
+  if (absolute) path.remove_prefix(1);
+  fromCurrent = !absolute && current_;
+  return api_.OpenKey(fromCurrent ? current_ : root_, path, platform::KEY_READ, key) ==
+         platform::kSuccess;
 }
 
-bool TPatchRegistry::OpenPath(const std::string& path) {
+bool TPatchRegistry::OpenPath(std::string_view path) {
   HKey key{};
-  std::string newPath;
-  if (!OpenByRules(path, key, newPath)) return false;
-  ClosePath();
+  bool fromCurrent = false;
+  if (!OpenByRules(path, key, fromCurrent)) return false;
+  const bool absolute = !path.empty() && path.front() == '\\';
+  // The path is built in place, reusing its buffer, before the old key goes.
+  const HKey old = current_;
   current_ = key;
-  path_ = std::move(newPath);
+  if (fromCurrent) {
+    path_ += '\\';
+    path_ += path;
+  } else {
+    path_.assign(path.substr(absolute ? 1 : 0));
+  }
+  if (old) api_.CloseKey(old);
   return true;
 }
 
@@ -68,31 +77,56 @@ void TPatchRegistry::ClosePath() {
   path_.clear();
 }
 
-bool TPatchRegistry::PathExists(const std::string& path) {
+bool TPatchRegistry::PathExists(std::string_view path) {
   HKey key{};
-  std::string ignored;
-  if (!OpenByRules(path, key, ignored)) return false;
+  bool fromCurrent = false;
+  if (!OpenByRules(path, key, fromCurrent)) return false;
   api_.CloseKey(key);
   return true;
 }
 
-std::string TPatchRegistry::ReadText(const std::string& name) {
+std::string TPatchRegistry::ReadText(std::string_view name) { return ReadTextOf(current_, name); }
+
+std::string TPatchRegistry::ReadSubkeyText(std::string_view subkey, std::string_view name) {
+  HKey key{};
+  if (!current_ || api_.OpenKey(current_, subkey, platform::KEY_READ, key) != platform::kSuccess) {
+    return {};
+  }
+  struct Closer {
+    platform::RegistryApi& api;
+    HKey key;
+    ~Closer() { api.CloseKey(key); }
+  } closer{api_, key};
+  return ReadTextOf(key, name);
+}
+
+std::string TPatchRegistry::ReadTextOf(HKey key, std::string_view name) {
+  if (!key) return {};
+  // Most values fit a buffer on the stack and take one call. The size is
+  // asked for on its own only when they do not fit or cannot be read, which
+  // tells a value whose data is unreadable from one that is absent.
+  std::array<std::byte, 512> local;
   std::uint32_t type = platform::REG_NONE;
-  std::uint32_t size = 0;
-  std::int64_t known = -1;
-  if (current_ && api_.QueryValue(current_, name, &type, nullptr, &size) == platform::kSuccess) {
-    known = size;
+  std::uint32_t size = local.size();
+  std::vector<std::byte> buffer;
+  std::span<const std::byte> data;
+  if (api_.QueryValue(key, name, &type, local.data(), &size) == platform::kSuccess) {
+    data = std::span<const std::byte>(local.data(), size);
+  } else {
+    if (api_.QueryValue(key, name, &type, nullptr, &size) != platform::kSuccess || size == 0) {
+      return {};
+    }
+    buffer.resize(size);
+    if (api_.QueryValue(key, name, &type, buffer.data(), &size) != platform::kSuccess) {
+      throw ERegistryException(FormatMessage("Failed to get data for '%s'", name));
+    }
+    data = std::span<const std::byte>(buffer.data(), std::min<std::size_t>(size, buffer.size()));
   }
-  if (known <= 0) return {};
-  std::vector<std::byte> buffer(static_cast<std::size_t>(known));
-  if (api_.QueryValue(current_, name, &type, buffer.data(), &size) != platform::kSuccess) {
-    throw ERegistryException(FormatMessage("Failed to get data for '%s'", name));
-  }
+  if (data.empty()) return {};
   if (type != platform::REG_SZ && type != platform::REG_EXPAND_SZ) {
     throw ERegistryException(FormatMessage("Invalid data type for '%s'", name));
   }
-  buffer.resize(size);
-  return platform::Utf16LeToUtf8(buffer);
+  return platform::Utf16LeToUtf8(data);
 }
 
 void TPatchRegistry::ListSubkeys(std::vector<std::string>& list) {
@@ -100,12 +134,14 @@ void TPatchRegistry::ListSubkeys(std::vector<std::string>& list) {
   KeyInfo info;
   if (!QueryKeyInfo(info)) return;
   list.reserve(info.SubkeyCount);
-  std::string name;
   for (std::uint32_t index = 0; index < info.SubkeyCount; ++index) {
-    name.clear();
+    std::string& name = list.emplace_back();
     // A key changed under us may end early; what was read is kept.
-    if (api_.EnumKey(current_, index, name) != platform::kSuccess) continue;
-    list.push_back(name.substr(0, name.find('\0')));
+    if (api_.EnumKey(current_, index, name) != platform::kSuccess) {
+      list.pop_back();
+      continue;
+    }
+    if (const std::size_t nul = name.find('\0'); nul != std::string::npos) name.resize(nul);
   }
 }
 

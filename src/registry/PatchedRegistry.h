@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/RegistryApi.h"
@@ -47,15 +48,18 @@ class TPatchRegistry {
   // Opens a key read-only and makes it the current key. A path beginning
   // with "\" starts at the root, any other path at the open key (or the root
   // when none is open). On failure nothing changes.
-  bool OpenPath(const std::string& path);
+  bool OpenPath(std::string_view path);
   void ClosePath();
   // Whether the key can be opened for reading; the current key stays.
-  bool PathExists(const std::string& path);
+  bool PathExists(std::string_view path);
 
   // A string value of the current key (empty name: the default value).
   // Missing or empty values, and no open key, give empty text; data that
   // cannot be read, or a value that is no string, raise ERegistryException.
-  std::string ReadText(const std::string& name);
+  std::string ReadText(std::string_view name);
+  // A string value of a subkey of the current key, read as ReadText reads
+  // it; empty text when the subkey cannot be opened. The current key stays.
+  std::string ReadSubkeyText(std::string_view subkey, std::string_view name);
   // Replaces `list` by the names of the current key's subkeys.
   void ListSubkeys(std::vector<std::string>& list);
   bool QueryKeyInfo(KeyInfo& info);
@@ -67,9 +71,11 @@ class TPatchRegistry {
   platform::RegistryApi& Api() const { return api_; }
 
  private:
-  // Opens `path` by the path rules; the handle in `key`, the resulting path
-  // text in `newPath`.
-  bool OpenByRules(const std::string& path, HKey& key, std::string& newPath);
+  // Opens `path` by the path rules; the handle in `key`, and whether the
+  // path was taken from the current key in `fromCurrent`.
+  bool OpenByRules(std::string_view path, HKey& key, bool& fromCurrent);
+  // ReadText on any open key.
+  std::string ReadTextOf(HKey key, std::string_view name);
 
   platform::RegistryApi& api_;
   HKey current_{};
