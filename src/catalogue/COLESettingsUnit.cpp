@@ -4,6 +4,8 @@
 #include <chrono>
 #include <cstdint>
 #include <locale>
+#include <string_view>
+#include <utility>
 
 #include "platform/Text.h"
 #include "tools/Vell_Tools.h"
@@ -43,36 +45,57 @@ bool CollatesByBytes() {
   return bytes;
 }
 
-// Sorts entries by name without regard to case, by the user's collation;
-// entries of equal names keep their order. The keys stay where they are:
-// their first eight bytes and their positions are sorted, and the whole
-// keys compared only where those bytes are the same.
+// The sort keys of entries, packed in one buffer so that comparing them
+// stays in a small part of memory.
+class SortKeys {
+ public:
+  void Reserve(std::size_t count) { spans_.reserve(count); }
+  // Adds the key that sorts `name` without regard to case, by the user's
+  // collation.
+  void Add(const std::string& name) {
+    std::string key = platform::FoldCase(name);
+    if (!CollatesByBytes()) {
+      const auto& collation = std::use_facet<std::collate<char>>(UserLocale());
+      key = collation.transform(key.data(), key.data() + key.size());
+    }
+    spans_.emplace_back(text_.size(), key.size());
+    text_ += key;
+  }
+  std::string_view operator[](std::size_t at) const {
+    return std::string_view(text_).substr(spans_[at].first, spans_[at].second);
+  }
+
+ private:
+  std::string text_;
+  std::vector<std::pair<std::size_t, std::size_t>> spans_;
+};
+
+// Sorts entries by their keys (keys[i] is that of entries[i]); entries of
+// equal keys keep their order. Their first eight bytes, lengths and
+// positions are sorted, and the whole keys compared only where those bytes
+// are the same.
 template <typename Entry>
-void SortByName(std::vector<Entry>& entries) {
-  const auto& collation = std::use_facet<std::collate<char>>(UserLocale());
-  const bool bytes = CollatesByBytes();
-  std::vector<std::string> keys;
-  keys.reserve(entries.size());
+void SortByKeys(std::vector<Entry>& entries, const SortKeys& keys) {
   struct Position {
     std::uint64_t head;
     std::uint32_t at;
+    std::uint32_t length;
   };
   std::vector<Position> order;
   order.reserve(entries.size());
-  for (const auto& entry : entries) {
-    std::string key = platform::FoldCase(entry.first);
-    if (!bytes) key = collation.transform(key.data(), key.data() + key.size());
+  for (std::size_t at = 0; at < entries.size(); ++at) {
+    const std::string_view key = keys[at];
     std::uint64_t head = 0;
     for (std::size_t i = 0; i < 8; ++i) {
       head = (head << 8) | (i < key.size() ? static_cast<unsigned char>(key[i]) : 0u);
     }
-    order.push_back({head, static_cast<std::uint32_t>(keys.size())});
-    keys.push_back(std::move(key));
+    order.push_back({head, static_cast<std::uint32_t>(at),
+                     static_cast<std::uint32_t>(std::min<std::size_t>(key.size(), 0xFFFFFFFFu))});
   }
-  std::sort(order.begin(), order.end(), [&keys](const Position& a, const Position& b) {
+  std::stable_sort(order.begin(), order.end(), [&keys](const Position& a, const Position& b) {
     if (a.head != b.head) return a.head < b.head;
-    if (const int c = keys[a.at].compare(keys[b.at]); c != 0) return c < 0;
-    return a.at < b.at;
+    // Keys of eight bytes or less are whole in their heads.
+    return (a.length > 8 || b.length > 8) && keys[a.at] < keys[b.at];
   });
   std::vector<Entry> sorted;
   sorted.reserve(entries.size());
@@ -213,6 +236,9 @@ void TCOLESettings::ReadClasses() {
     classKeys = static_cast<int>(names.size());
     const auto extractor = windows_.iconExtractor(*windows_.registry, Reader->Root());
     Entries.reserve(names.size());
+    // Each entry's sort key is made while the entry is fresh in memory.
+    SortKeys keys;
+    keys.Reserve(names.size());
     for (const auto& name : names) {
       if (Reader->OpenPath(name)) {
         // A class key that cannot be read gives no entry; the others still do.
@@ -220,6 +246,7 @@ void TCOLESettings::ReadClasses() {
           auto entry = std::make_unique<COLEObject>(*Reader, windows_.list, windows_.smallImages,
                                                     windows_.largeImages, extractor);
           const std::int32_t kind = entry->Kind;
+          keys.Add(entry->DisplayName);
           Entries.emplace_back(entry->DisplayName, std::move(entry));
           ++EntriesRead;
           switch (kind) {
@@ -240,7 +267,9 @@ void TCOLESettings::ReadClasses() {
       PumpMessages();
       if (CancelRequested) break;
     }
-    SortByName(Entries);
+    // By display name without regard to case, by the user's collation;
+    // entries of equal names keep their registry order.
+    SortByKeys(Entries, keys);
   } else if (proceed) {
     ReadProblem = windows_.registry->RootProblem(Reader->Root());
   }

@@ -13,7 +13,7 @@ TreeNode PlainTree::Add(TreeNode parent, const std::string& text, int image, int
   auto& siblings = parent ? nodes_[parent - 1].children : roots_;
   nodes_.push_back(Node{parent, {}, text, image, selectedImage, data, false, siblings.size()});
   const TreeNode node = nodes_.size();
-  (parent ? nodes_[parent - 1].children : roots_).push_back(node);
+  siblings.push_back(node);
   return node;
 }
 

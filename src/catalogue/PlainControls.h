@@ -4,6 +4,7 @@
 // them.
 #pragma once
 
+#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -47,7 +48,8 @@ class PlainTree : public ObjectTree {
   int updates = 0;
 
  private:
-  std::vector<Node> nodes_;  // node n is nodes_[n - 1]
+  // Node n is nodes_[n - 1]; a deque, so that adding a node moves none.
+  std::deque<Node> nodes_;
   std::vector<TreeNode> roots_;
 };
 

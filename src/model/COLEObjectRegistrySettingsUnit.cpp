@@ -79,7 +79,12 @@ class ClassKeyReading {
   }
   // Reads the default value of `subkey` into `field` and consumes the subkey.
   void ReadAndConsume(std::string& field, std::string_view subkey) {
-    field = SubkeyDefault(subkey);
+    // Most classes lack most subkeys: an absent one has nothing to consume.
+    if (!Listed(subkey)) {
+      field = kUnknown;
+      return;
+    }
+    field = reader_.ReadSubkeyText(subkey, "");
     DefaultToUnknown(field);
     Consume(subkey);
   }

@@ -281,6 +281,8 @@ void HiveStore::Forget(std::uint32_t at) {
   entry.node = 0;
   entry.bytes = 0;
   entry.index = {};
+  entry.firstOfName = {};
+  entry.next = 0;
   for (List* list : {&entry.children, &entry.values}) {
     if (list->text.capacity() + list->items.capacity() * sizeof(Item) > kReuseBytes) {
       *list = List{};
@@ -458,6 +460,8 @@ void HiveStore::BuildIndex(Entry& entry) {
   std::size_t size = 1;
   while (size < 2 * list.items.size()) size <<= 1;
   entry.index.assign(size, 0);
+  entry.firstOfName.assign(list.items.size(), false);
+  entry.next = 0;
   const std::size_t mask = size - 1;
   for (std::size_t i = 0; i < list.items.size(); ++i) {
     const std::string_view folded = list.Folded(list.items[i]);
@@ -468,8 +472,10 @@ void HiveStore::BuildIndex(Entry& entry) {
       duplicate = list.Folded(list.items[entry.index[slot] - 1]) == folded;
     }
     if (!duplicate) entry.index[slot] = static_cast<std::uint32_t>(i + 1);
+    entry.firstOfName[i] = !duplicate;
   }
-  Account(static_cast<std::uint32_t>(&entry - entries_.data()), size * sizeof(std::uint32_t));
+  Account(static_cast<std::uint32_t>(&entry - entries_.data()),
+          size * sizeof(std::uint32_t) + list.items.size() / 8);
 }
 
 Status HiveStore::FindChild(Node parent, std::string_view name, Node& out) {
@@ -481,12 +487,18 @@ Status HiveStore::FindChild(Node parent, std::string_view name, Node& out) {
     query_.clear();
     AppendFolded(query_, name);
     if (entry->index.empty()) BuildIndex(*entry);
+    if (entry->next < list.items.size() && entry->firstOfName[entry->next] &&
+        list.Folded(list.items[entry->next]) == query_) {
+      out = list.items[entry->next++].handle;
+      return kSuccess;
+    }
     const std::size_t mask = entry->index.size() - 1;
     for (std::size_t slot = NameHash(query_) & mask; entry->index[slot] != 0;
          slot = (slot + 1) & mask) {
-      const Item& item = list.items[entry->index[slot] - 1];
-      if (list.Folded(item) == query_) {
-        out = item.handle;
+      const std::uint32_t at = entry->index[slot] - 1;
+      if (list.Folded(list.items[at]) == query_) {
+        out = list.items[at].handle;
+        entry->next = at + 1;
         return kSuccess;
       }
     }

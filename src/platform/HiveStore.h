@@ -87,6 +87,11 @@ class HiveStore : public Store {
     // Open-addressing table of child index + 1 by folded name (0: empty),
     // built on the first lookup in a key with many subkeys.
     std::vector<std::uint32_t> index;
+    // With the index: whether each child is the first of its name, and the
+    // child after the one found last. Keys are often opened in the order
+    // they were listed; that child is then the answer, with no lookup.
+    std::vector<bool> firstOfName;
+    std::uint32_t next = 0;
     std::size_t bytes = 0;
   };
   // Keys with few and with many subkeys are forgotten separately, so that a

@@ -75,6 +75,10 @@ PortableRegistry::HandleSlot* PortableRegistry::SlotOf(HKey key) {
 Status PortableRegistry::Walk(const Mount& base, std::string_view subkey, bool create,
                               Store::Node& out) {
   Store::Node node = base.node;
+  // A single name is one lookup; the memo pays only on longer paths.
+  if (!create && !subkey.empty() && subkey.find('\\') == std::string_view::npos) {
+    return base.store->FindChild(node, subkey, out);
+  }
   std::size_t start = 0;
   WalkMemo* memo = nullptr;
   if (!create && !base.store->Writable()) {
