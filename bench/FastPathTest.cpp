@@ -81,6 +81,60 @@ TEST(FoldingTest, EqualsNoCaseAgreesWithFolding) {
   EXPECT_EQ(FoldCase("Software\\Classes\\clsid"), "SOFTWARE\\CLASSES\\CLSID");
 }
 
+// UTF-16LE bytes of `units`, as a registry value holds them.
+std::vector<std::byte> Utf16Bytes(const std::u16string& units) {
+  std::vector<std::byte> bytes;
+  for (const char16_t u : units) {
+    bytes.push_back(static_cast<std::byte>(u & 0xFF));
+    bytes.push_back(static_cast<std::byte>(u >> 8));
+  }
+  return bytes;
+}
+
+// The plain decoding, one unit at a time.
+std::string DecodeByUnits(const std::u16string& units) {
+  std::string out;
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    const char16_t u = units[i];
+    if (u == 0) break;
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+        units[i + 1] <= 0xDFFF) {
+      out += Utf8(0x10000 + ((char32_t(u) - 0xD800) << 10) + (char32_t(units[i + 1]) - 0xDC00));
+      ++i;
+    } else {
+      out += Utf8((u >= 0xD800 && u <= 0xDFFF) ? char32_t{0xFFFD} : char32_t(u));
+    }
+  }
+  return out;
+}
+
+// Plain ASCII is copied four units at a time; whatever ends the run, at any
+// place in a group of four, hands over to the general decoder.
+TEST(Utf16Test, TheAsciiShortcutDecodesAsTheGeneralWay) {
+  const char16_t enders[] = {0x00,   0x7F,   0x80,   0xE9,   0x100,  0x141, 0x2122,
+                             0xD83D, 0xDE00, 0xFFFD, 0x4100, 0x0041 | 0x8000};
+  for (std::size_t lead = 0; lead < 13; ++lead) {
+    for (const char16_t ender : enders) {
+      std::u16string units(lead, u'a');
+      for (std::size_t i = 0; i < lead; ++i) units[i] = static_cast<char16_t>(u'A' + i);
+      units += ender;
+      if (ender == 0xD83D) units += char16_t{0xDE00};  // a pair
+      units += u"tail";
+      const std::vector<std::byte> bytes = Utf16Bytes(units);
+      SCOPED_TRACE("lead " + std::to_string(lead) + " ender " + std::to_string(ender));
+      EXPECT_EQ(Utf16LeToUtf8(bytes), DecodeByUnits(units));
+      std::string appended = "x";
+      AppendUtf16LeAsUtf8(appended, bytes);
+      EXPECT_EQ(appended, "x" + DecodeByUnits(units));
+      // An odd trailing byte is left out.
+      std::vector<std::byte> odd = bytes;
+      odd.push_back(std::byte{'z'});
+      EXPECT_EQ(Utf16LeToUtf8(odd), DecodeByUnits(units));
+    }
+  }
+  EXPECT_EQ(Utf16LeToUtf8({}), "");
+}
+
 // A read-only machine registry: the registry keeps the last path it walked
 // on such a store.
 class WalkTest : public ::testing::Test {
@@ -116,6 +170,43 @@ class WalkTest : public ::testing::Test {
   std::shared_ptr<MemoryStore> store = std::make_shared<MemoryStore>();
   PortableRegistry api;
 };
+
+TEST_F(WalkTest, AClosedHandleStaysClosedWhenItsPlaceIsReused) {
+  HKey first{};
+  ASSERT_EQ(api.OpenKey(HKeyLocalMachine, "A", KEY_READ, first), kSuccess);
+  ASSERT_EQ(api.CloseKey(first), kSuccess);
+  HKey second{};
+  ASSERT_EQ(api.OpenKey(HKeyLocalMachine, "B\\C", KEY_READ, second), kSuccess);
+  EXPECT_NE(second, first);
+  EXPECT_EQ(api.CloseKey(first), kInvalidHandle) << "closed twice";
+  KeyFigures figures;
+  EXPECT_EQ(api.QueryInfoKey(first, figures), kInvalidHandle);
+  HKey child{};
+  EXPECT_EQ(api.OpenKey(first, "B", KEY_READ, child), kInvalidHandle);
+  EXPECT_EQ(Open(second, ""), "root B\\C") << "the new handle is untouched";
+  for (const HKey made_up : {HKey{0x1001}, HKey{0x1000 + 4 * ((std::uintptr_t{7} << 24) | 0)},
+                             HKey{0x0FFC}, HKey{0x7FFFFFFC}}) {
+    EXPECT_EQ(api.CloseKey(made_up), kInvalidHandle) << made_up.value;
+  }
+  EXPECT_EQ(api.CloseKey(second), kSuccess);
+  EXPECT_EQ(api.OpenHandleCount(), 0u);
+}
+
+// Each key opened from the one before, while the table of handles grows.
+TEST_F(WalkTest, HandlesOpenedFromEachOtherStayValid) {
+  std::vector<HKey> keys(1);
+  ASSERT_EQ(api.OpenKey(HKeyLocalMachine, "A", KEY_READ, keys[0]), kSuccess);
+  for (int i = 0; i < 5000; ++i) {
+    HKey next{};
+    ASSERT_EQ(api.OpenKey(keys.back(), "", KEY_READ, next), kSuccess) << i;
+    keys.push_back(next);
+  }
+  EXPECT_EQ(api.OpenHandleCount(), keys.size());
+  EXPECT_EQ(Open(keys.back(), "B\\C"), "C");
+  EXPECT_EQ(Open(keys.front(), "BX"), "BX");
+  for (const HKey key : keys) ASSERT_EQ(api.CloseKey(key), kSuccess);
+  EXPECT_EQ(api.OpenHandleCount(), 0u);
+}
 
 TEST_F(WalkTest, PathsSharingALeadFindTheirOwnKeys) {
   const HKey m = HKeyLocalMachine;

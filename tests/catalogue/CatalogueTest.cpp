@@ -155,6 +155,18 @@ TEST_F(CatalogueTest, AReadingSortsCountsAndFillsTheTree) {
             "0 Documents\n2 Other Objects\n");
 }
 
+TEST_F(CatalogueTest, SortingLooksPastTheFirstEightLettersAndKeepsEqualNamesInOrder) {
+  // Registry order is the order of the class keys.
+  const char* const names[] = {"Serverbeta", "serveralpha", "SERVERALPHA", "Server",
+                               "Serveralphaz", "Abcdefgh",   "abcdefgh",    "Abcdefg"};
+  int n = 0;
+  for (const char* name : names) Class("{0" + std::to_string(++n) + "}", name);
+  Catalogue().LoadCatalogue();
+  EXPECT_EQ(Names(), (std::vector<std::string>{"Abcdefg", "Abcdefgh", "abcdefgh", "Server",
+                                              "serveralpha", "SERVERALPHA", "Serveralphaz",
+                                              "Serverbeta"}));
+}
+
 TEST_F(CatalogueTest, AComputerWithoutClassesGivesAnEmptyCompleteReading) {
   machine->EnsurePath("Software\\Classes");
   Catalogue().LoadCatalogue();

@@ -130,6 +130,40 @@ TEST_F(PatchedRegistryTest, ReadTextGivesStringsAndEmptyTextForWhatIsMissing) {
   EXPECT_EQ(reader.ReadText("Odd"), "ok");
 }
 
+// Values up to a few hundred bytes take one read, longer ones a second: the
+// text is the same either way, and so is the reading of a subkey's value.
+TEST_F(PatchedRegistryTest, LongValuesAndValuesOfSubkeysReadWhole) {
+  auto node = registry.machine->EnsurePath("Long");
+  std::string text;
+  for (std::size_t length : {255u, 256u, 257u, 3000u}) {
+    text.assign(length, 'x');
+    text.back() = 'y';
+    registry.machine->PutString(node, "Text" + std::to_string(length), text);
+  }
+  const std::size_t handles = registry.api.OpenHandleCount();
+  TPatchRegistry reader(registry.api);
+  reader.SelectRoot(HKeyLocalMachine);
+  ASSERT_TRUE(reader.OpenPath("Long"));
+  for (std::size_t length : {255u, 256u, 257u, 3000u}) {
+    const std::string got = reader.ReadText("text" + std::to_string(length));
+    ASSERT_EQ(got.size(), length);
+    EXPECT_EQ(got.back(), 'y');
+  }
+
+  ASSERT_TRUE(reader.OpenPath("\\Software\\Classes\\CLSID\\{AAA}"));
+  EXPECT_EQ(reader.ReadSubkeyText("inprocserver32", "threadingmodel"), "Apartment");
+  EXPECT_EQ(reader.ReadSubkeyText("InprocServer32", ""), "");
+  EXPECT_EQ(reader.ReadSubkeyText("NoSuchKey", ""), "");
+  EXPECT_EQ(reader.Path(), "Software\\Classes\\CLSID\\{AAA}") << "the reader stays";
+  EXPECT_EQ(reader.ReadText(""), "Class A");
+  auto typed = registry.machine->EnsurePath("Software\\Classes\\CLSID\\{AAA}\\Typed");
+  registry.machine->PutDword(typed, "", 1);
+  EXPECT_THROW(reader.ReadSubkeyText("Typed", ""), ERegistryException);
+  reader.ClosePath();
+  EXPECT_EQ(reader.ReadSubkeyText("InprocServer32", "ThreadingModel"), "") << "no key open";
+  EXPECT_EQ(registry.api.OpenHandleCount(), handles) << "every subkey opened was closed";
+}
+
 TEST_F(PatchedRegistryTest, ReadTextOfANonStringRaisesWithTheValueName) {
   auto node = registry.machine->EnsurePath("Typed");
   registry.machine->PutDword(node, "Count", 7);
