@@ -111,8 +111,8 @@ std::string DecodeByUnits(const std::u16string& units) {
 // Plain ASCII is copied four units at a time; whatever ends the run, at any
 // place in a group of four, hands over to the general decoder.
 TEST(Utf16Test, TheAsciiShortcutDecodesAsTheGeneralWay) {
-  const char16_t enders[] = {0x00,   0x7F,   0x80,   0xE9,   0x100,  0x141, 0x2122,
-                             0xD83D, 0xDE00, 0xFFFD, 0x4100, 0x0041 | 0x8000};
+  const char16_t enders[] = {0x00,   0x7F,   0x80,   0xE9,   0x100,  0x141,
+                             0x2122, 0xD83D, 0xDE00, 0xFFFD, 0x4100, 0x0041 | 0x8000};
   for (std::size_t lead = 0; lead < 13; ++lead) {
     for (const char16_t ender : enders) {
       std::u16string units(lead, u'a');

@@ -159,7 +159,8 @@ COLEObjectRegistrySettings::COLEObjectRegistrySettings(TPatchRegistry& reader) {
   RegistryPath.reserve(root.size() + path.size() + 2);
   RegistryPath.append(root).append("\\").append(path).append("\\");
   const std::size_t slash = path.rfind('\\');
-  Guid = platform::AsciiUpper(std::string_view(path).substr(slash == std::string::npos ? 0 : slash + 1));
+  Guid = platform::AsciiUpper(
+      std::string_view(path).substr(slash == std::string::npos ? 0 : slash + 1));
 
   // 3. Last change.
   KeyInfo info;

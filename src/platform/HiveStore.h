@@ -137,6 +137,10 @@ class HiveStore : public Store {
   // and at the cell's end, unpaired surrogates replaced. false when the cell
   // is not of that kind or cannot be read.
   bool CellName(std::uint64_t offset, bool key, std::string& out);
+  // Starts fetching the cells cells[from, from + n) of a list of `count`
+  // from the mapped file, so that their names are at hand when decoded.
+  void Prefetch(const std::size_t* cells, std::size_t count, std::size_t from, std::size_t n,
+                bool key) const;
   // The file's bytes at [offset, offset + length), valid until the next call;
   // nullptr when the file does not hold them.
   const unsigned char* FileBytes(std::uint64_t offset, std::size_t length);

@@ -157,14 +157,14 @@ TEST_F(CatalogueTest, AReadingSortsCountsAndFillsTheTree) {
 
 TEST_F(CatalogueTest, SortingLooksPastTheFirstEightLettersAndKeepsEqualNamesInOrder) {
   // Registry order is the order of the class keys.
-  const char* const names[] = {"Serverbeta", "serveralpha", "SERVERALPHA", "Server",
-                               "Serveralphaz", "Abcdefgh",   "abcdefgh",    "Abcdefg"};
+  const char* const names[] = {"Serverbeta",   "serveralpha", "SERVERALPHA", "Server",
+                               "Serveralphaz", "Abcdefgh",    "abcdefgh",    "Abcdefg"};
   int n = 0;
   for (const char* name : names) Class("{0" + std::to_string(++n) + "}", name);
   Catalogue().LoadCatalogue();
-  EXPECT_EQ(Names(), (std::vector<std::string>{"Abcdefg", "Abcdefgh", "abcdefgh", "Server",
-                                              "serveralpha", "SERVERALPHA", "Serveralphaz",
-                                              "Serverbeta"}));
+  EXPECT_EQ(Names(),
+            (std::vector<std::string>{"Abcdefg", "Abcdefgh", "abcdefgh", "Server", "serveralpha",
+                                      "SERVERALPHA", "Serveralphaz", "Serverbeta"}));
 }
 
 TEST_F(CatalogueTest, AComputerWithoutClassesGivesAnEmptyCompleteReading) {
