@@ -88,6 +88,24 @@ class ClassKeyReading {
     DefaultToUnknown(field);
     Consume(subkey);
   }
+  // Reads the default value of `subkey` into `field` and its value `name`
+  // into `other`, as ReadAndConsume and SubkeyValue do, opening it once;
+  // consumes the subkey.
+  void ReadAndConsumeWith(std::string& field, std::string_view subkey, std::string& other,
+                          std::string_view name) {
+    if (!Listed(subkey)) {
+      field = kUnknown;
+      other.clear();
+      return;
+    }
+    const std::string_view names[] = {"", name};
+    std::string texts[2];
+    reader_.ReadSubkeyTexts(subkey, names, texts);
+    field = std::move(texts[0]);
+    DefaultToUnknown(field);
+    other = std::move(texts[1]);
+    Consume(subkey);
+  }
   // Whether a subkey of the class key, or a key below one, can be opened.
   bool Exists(std::string_view subkey) { return Listed(subkey) && reader_.PathExists(subkey); }
   bool Exists(std::string_view subkey, std::string_view below) {
@@ -169,8 +187,7 @@ COLEObjectRegistrySettings::COLEObjectRegistrySettings(TPatchRegistry& reader) {
 
   // 4. In-process server.
   read.ReadAndConsume(InprocServer, "InprocServer");
-  read.ReadAndConsume(InprocServer32, "InprocServer32");
-  ThreadingModel = read.SubkeyValue("InprocServer32", "ThreadingModel");
+  read.ReadAndConsumeWith(InprocServer32, "InprocServer32", ThreadingModel, "ThreadingModel");
   DefaultToUnknown(ThreadingModel);
   read.Consume("ThreadingModel");
 
@@ -180,8 +197,8 @@ COLEObjectRegistrySettings::COLEObjectRegistrySettings(TPatchRegistry& reader) {
 
   // 6. Handler.
   read.ReadAndConsume(InProcHandler, "InProcHandler");
-  read.ReadAndConsume(InProcHandler32, "InProcHandler32");
-  HandlerThreadingModel = read.SubkeyValue("InProcHandler32", "ThreadingModel");
+  read.ReadAndConsumeWith(InProcHandler32, "InProcHandler32", HandlerThreadingModel,
+                          "ThreadingModel");
   DefaultToUnknown(HandlerThreadingModel);
   read.Consume("ThreadingModel");
 

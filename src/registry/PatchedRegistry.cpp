@@ -88,16 +88,26 @@ bool TPatchRegistry::PathExists(std::string_view path) {
 std::string TPatchRegistry::ReadText(std::string_view name) { return ReadTextOf(current_, name); }
 
 std::string TPatchRegistry::ReadSubkeyText(std::string_view subkey, std::string_view name) {
+  std::string text;
+  ReadSubkeyTexts(subkey, {&name, 1}, {&text, 1});
+  return text;
+}
+
+void TPatchRegistry::ReadSubkeyTexts(std::string_view subkey, std::span<const std::string_view> names,
+                                     std::span<std::string> texts) {
+  for (std::string& text : texts) text.clear();
   HKey key{};
   if (!current_ || api_.OpenKey(current_, subkey, platform::KEY_READ, key) != platform::kSuccess) {
-    return {};
+    return;
   }
   struct Closer {
     platform::RegistryApi& api;
     HKey key;
     ~Closer() { api.CloseKey(key); }
   } closer{api_, key};
-  return ReadTextOf(key, name);
+  for (std::size_t i = 0; i < names.size() && i < texts.size(); ++i) {
+    texts[i] = ReadTextOf(key, names[i]);
+  }
 }
 
 std::string TPatchRegistry::ReadTextOf(HKey key, std::string_view name) {

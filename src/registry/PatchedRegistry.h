@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -60,6 +61,11 @@ class TPatchRegistry {
   // A string value of a subkey of the current key, read as ReadText reads
   // it; empty text when the subkey cannot be opened. The current key stays.
   std::string ReadSubkeyText(std::string_view subkey, std::string_view name);
+  // Several values of one subkey, with one opening: texts[i] is the value
+  // names[i], in that order until one raises; all empty when the subkey
+  // cannot be opened.
+  void ReadSubkeyTexts(std::string_view subkey, std::span<const std::string_view> names,
+                       std::span<std::string> texts);
   // Replaces `list` by the names of the current key's subkeys.
   void ListSubkeys(std::vector<std::string>& list);
   bool QueryKeyInfo(KeyInfo& info);

@@ -154,6 +154,15 @@ TEST_F(PatchedRegistryTest, LongValuesAndValuesOfSubkeysReadWhole) {
   EXPECT_EQ(reader.ReadSubkeyText("inprocserver32", "threadingmodel"), "Apartment");
   EXPECT_EQ(reader.ReadSubkeyText("InprocServer32", ""), "");
   EXPECT_EQ(reader.ReadSubkeyText("NoSuchKey", ""), "");
+  const std::string_view names[] = {"ThreadingModel", "", "Missing"};
+  std::string texts[] = {"stale", "stale", "stale"};
+  reader.ReadSubkeyTexts("InprocServer32", names, texts);
+  EXPECT_EQ(texts[0], "Apartment");
+  EXPECT_EQ(texts[1], "");
+  EXPECT_EQ(texts[2], "");
+  texts[0] = "stale";
+  reader.ReadSubkeyTexts("NoSuchKey", names, texts);
+  EXPECT_EQ(texts[0], "") << "a subkey that cannot be opened gives empty texts";
   EXPECT_EQ(reader.Path(), "Software\\Classes\\CLSID\\{AAA}") << "the reader stays";
   EXPECT_EQ(reader.ReadText(""), "Class A");
   auto typed = registry.machine->EnsurePath("Software\\Classes\\CLSID\\{AAA}\\Typed");
