@@ -59,14 +59,15 @@ class COLEObject {
   std::unique_ptr<COLEObjectIcons> Icons;
   std::unique_ptr<COLEObjectRegistrySettings> RegistrySettings;
   AttributeList* ValueList = nullptr;
-  bool WholeValue = false;
-  bool MatchCase = false;
-  std::string SearchText;
-  std::string DisplayName;
-  std::string KindName;
+  // The kind and the name lie together: filling the tree reads both.
   std::int32_t Kind = KindOther;
   std::int32_t FoundIndex = 0;
+  std::string DisplayName;
+  bool WholeValue = false;
+  bool MatchCase = false;
   bool HideUnknown = false;
+  std::string SearchText;
+  std::string KindName;
 
  private:
   bool Matches(const std::string& value) const;
