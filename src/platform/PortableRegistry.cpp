@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 
 namespace orbel::platform {
@@ -9,16 +10,23 @@ namespace {
 
 constexpr std::uint32_t kWriteBits = 0x00000006;  // KEY_SET_VALUE | KEY_CREATE_SUB_KEY
 
-// Handle values: kHandleBase + 4 * (generation << kSlotBits | slot). Slots
-// stay below 2^(kSlotBits - 1), so no handle falls among the predefined
-// roots (0x80000000 to 0x80000006).
 // The value buffer kept between reads is let go when a value larger than
 // this passed through it.
 constexpr std::size_t kKeptScratchBytes = std::size_t{64} << 10;
 
+// Handle values: kHandleBase + 4 * (generation << kSlotBits | slot). Slots
+// stay below 2^(kSlotBits - 1), so no handle falls among the predefined
+// roots (0x80000000 to 0x80000006).
 constexpr std::uintptr_t kHandleBase = 0x1000;
 constexpr unsigned kSlotBits = 24;
 constexpr std::size_t kMaxSlots = std::size_t{1} << (kSlotBits - 1);
+
+// The slot a handle value names, if it has the form of one.
+std::optional<std::size_t> SlotIndex(HKey key) {
+  if (key.value < kHandleBase || (key.value - kHandleBase) % 4 != 0) return std::nullopt;
+  const std::uint64_t code = (key.value - kHandleBase) / 4;
+  return static_cast<std::size_t>(code & ((std::uint64_t{1} << kSlotBits) - 1));
+}
 
 bool WantsWrite(std::uint32_t access) { return (access & kWriteBits) != 0; }
 
@@ -65,11 +73,9 @@ const Mount* PortableRegistry::Resolve(HKey key, bool refresh, Status& status) {
 }
 
 PortableRegistry::HandleSlot* PortableRegistry::SlotOf(HKey key) {
-  if (key.value < kHandleBase || (key.value - kHandleBase) % 4 != 0) return nullptr;
-  const std::uint64_t code = (key.value - kHandleBase) / 4;
-  const std::uint64_t at = code & ((std::uint64_t{1} << kSlotBits) - 1);
-  if (at >= handles_.size() || handles_[at].key != key) return nullptr;
-  return &handles_[at];
+  const auto at = SlotIndex(key);
+  if (!at || *at >= handles_.size() || handles_[*at].key != key) return nullptr;
+  return &handles_[*at];
 }
 
 Status PortableRegistry::Walk(const Mount& base, std::string_view subkey, bool create,
@@ -200,8 +206,7 @@ Status PortableRegistry::CloseKey(HKey key) {
   slot->key = HKey{};
   // The store goes with its last handle.
   slot->handle.mount.store.reset();
-  const std::uint64_t code = (key.value - kHandleBase) / 4;
-  freeSlots_.push_back(static_cast<std::uint32_t>(code & ((std::uint64_t{1} << kSlotBits) - 1)));
+  freeSlots_.push_back(static_cast<std::uint32_t>(*SlotIndex(key)));
   --openHandles_;
   return kSuccess;
 }
