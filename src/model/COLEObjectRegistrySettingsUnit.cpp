@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <string_view>
 
 #include "platform/Text.h"
@@ -57,7 +58,8 @@ class ClassKeyReading {
   // Takes the class key's subkeys; all of them are pending.
   void ListSubkeys() {
     reader_.ListSubkeys(listed_);
-    consumed_.assign(listed_.size(), 0);
+    consumed_ = 0;
+    if (listed_.size() > 64) moreConsumed_.assign(listed_.size() - 64, false);
   }
   std::string ValueAt(HKey root, const std::string& path, std::string_view name) {
     return ReadValueAt(reader_.Api(), root, path, name);
@@ -71,8 +73,8 @@ class ClassKeyReading {
   // case, off the pending list.
   void Consume(std::string_view name) {
     for (std::size_t i = 0; i < listed_.size(); ++i) {
-      if (!consumed_[i] && platform::EqualsNoCase(listed_[i], name)) {
-        consumed_[i] = 1;
+      if (!Consumed(i) && platform::EqualsNoCase(listed_[i], name)) {
+        SetConsumed(i);
         return;
       }
     }
@@ -121,7 +123,7 @@ class ClassKeyReading {
   void KeepOthers(std::vector<std::string>& values) {
     std::size_t kept = 0;
     for (std::size_t i = 0; i < listed_.size(); ++i) {
-      if (consumed_[i]) continue;
+      if (Consumed(i)) continue;
       std::string value = reader_.ReadSubkeyText(listed_[i], "");
       if (value.empty() || value == kUnknown) continue;
       if (kept != i) listed_[kept] = std::move(listed_[i]);
@@ -137,13 +139,23 @@ class ClassKeyReading {
                        [&](const std::string& n) { return platform::EqualsNoCase(n, subkey); });
   }
 
+  bool Consumed(std::size_t i) const {
+    return i < 64 ? (consumed_ >> i) & 1 : moreConsumed_[i - 64];
+  }
+  void SetConsumed(std::size_t i) {
+    if (i < 64) {
+      consumed_ |= std::uint64_t{1} << i;
+    } else {
+      moreConsumed_[i - 64] = true;
+    }
+  }
+
   TPatchRegistry& reader_;
   std::vector<std::string>& listed_;
-  // One flag per listed subkey; kept between class keys for its buffer.
-  static thread_local std::vector<char> consumed_;
+  // One flag per listed subkey: the first 64 in a word, any others beside.
+  std::uint64_t consumed_ = 0;
+  std::vector<bool> moreConsumed_;
 };
-
-thread_local std::vector<char> ClassKeyReading::consumed_;
 
 }  // namespace
 

@@ -180,6 +180,8 @@ std::string FoldCase(std::string_view text) {
 }
 
 bool EqualsNoCaseSameLength(std::string_view a, std::string_view b) {
+  // Names asked for are mostly written as the registry writes them.
+  if (a == b) return true;
   for (std::size_t i = 0; i < a.size(); ++i) {
     const auto ca = static_cast<unsigned char>(a[i]);
     const auto cb = static_cast<unsigned char>(b[i]);

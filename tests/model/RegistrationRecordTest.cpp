@@ -160,6 +160,27 @@ TEST_F(RegistrationRecordTest, ConsumedSubkeysNeverBecomeExtras) {
   EXPECT_FALSE(r.IsInsertable) << "a category GUID directly under the class key is no category";
 }
 
+// Past the first 64 subkeys the pending ones are kept apart; they are
+// consumed and kept all the same.
+TEST_F(RegistrationRecordTest, AClassWithManySubkeysKeepsEveryExtra) {
+  const std::string g = "{MANY}";
+  std::vector<std::string> extras;
+  for (int i = 0; i < 70; ++i) {
+    extras.push_back("Extra" + std::string(i < 10 ? "0" : "") + std::to_string(i));
+    Default(g, extras.back(), "value " + std::to_string(i));
+  }
+  Default(g, "ProgID", "Many.1");
+  Default(g, "Verb", "consumed");
+  Default(g, "Zeta", "last");
+  const auto r = Read(g);
+  extras.push_back("Zeta");
+  EXPECT_EQ(r.ProgID, "Many.1");
+  EXPECT_EQ(r.OtherSubkeyNames, extras);
+  ASSERT_EQ(r.OtherSubkeyValues.size(), extras.size());
+  EXPECT_EQ(r.OtherSubkeyValues[69], "value 69");
+  EXPECT_EQ(r.OtherSubkeyValues.back(), "last");
+}
+
 TEST_F(RegistrationRecordTest, CategoryFlagsFromCategoriesOrPlainSubkeys) {
   const std::string categories = "Implemented Categories\\";
   Key("{INS}", categories + "{40FC6ED3-2438-11CF-A3DB-080036F12502}");
