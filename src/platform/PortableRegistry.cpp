@@ -20,6 +20,9 @@ constexpr std::size_t kKeptScratchBytes = std::size_t{64} << 10;
 constexpr std::uintptr_t kHandleBase = 0x1000;
 constexpr unsigned kSlotBits = 24;
 constexpr std::size_t kMaxSlots = std::size_t{1} << (kSlotBits - 1);
+// Generations wrap within what a handle value holds: where it has 32 bits,
+// four bits of generation keep every handle below the predefined roots.
+constexpr std::uint32_t kGenerationMask = sizeof(std::uintptr_t) >= 8 ? 0xFFFFFFFFu : 0xFu;
 
 // The slot a handle value names, if it has the form of one.
 std::optional<std::size_t> SlotIndex(HKey key) {
@@ -161,7 +164,7 @@ HKey PortableRegistry::Add(const Mount& base, Store::Node node, std::uint32_t ac
     handles_.emplace_back();
   }
   HandleSlot& slot = handles_[at];
-  ++slot.generation;
+  slot.generation = (slot.generation + 1) & kGenerationMask;
   const std::uint64_t code = (std::uint64_t{slot.generation} << kSlotBits) | at;
   slot.key = HKey{static_cast<std::uintptr_t>(kHandleBase + 4 * code)};
   // Assigned piece by piece: a slot used before keeps its path's buffer.
