@@ -3,12 +3,7 @@
 // 2,000, 20,000 and 50,000 classes; and the peak memory of orbel-catalogue on
 // the 20,000-class hive. Exits 1 when a bar is missed, 2 when it cannot
 // measure.
-#include <fcntl.h>
 #include <hivex.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -23,19 +18,23 @@
 #include <string>
 #include <vector>
 
+#include "BenchTools.h"
 #include "catalogue/COLESettingsUnit.h"
 #include "catalogue/PlainControls.h"
 #include "platform/LocalImage.h"
 #include "platform/PortableRegistry.h"
 #include "tools/Vell_Tools.h"
 
-extern char** environ;
-
 namespace fs = std::filesystem;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using orbel::bench::Best;
+using orbel::bench::Clock;
+using orbel::bench::Median;
+using orbel::bench::MillisecondsSince;
+using orbel::bench::RunProgram;
+using orbel::bench::SetupError;
 
 constexpr std::size_t kSizes[] = {2'000, 20'000, 50'000};
 constexpr std::size_t kMemorySize = 20'000;
@@ -45,10 +44,6 @@ constexpr int kFixedImages = 17;
 constexpr double kMaxRatio = 3.0;
 constexpr double kMaxRatioGrowth = 1.25;
 constexpr long kMaxResidentKiB = 100 * 1024;
-
-class SetupError : public std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
 
 class NoIcons : public orbel::IconExtractor {
  public:
@@ -66,10 +61,6 @@ class QuietScreen : public orbel::Screen {
   std::vector<std::string> FontFamilies() override { return {}; }
   void OpenWithShell(const std::string&) override {}
 };
-
-double MillisecondsSince(Clock::time_point start) {
-  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
 
 // (a) The catalogue's reading of the hive, as the command-line companion
 // drives it: open the image, read every class, sort, count, build the tree.
@@ -152,24 +143,6 @@ double TimeBareWalk(const fs::path& hive, std::size_t classes) {
   return ms;
 }
 
-// Runs a program and waits for it; its exit status, and in `usage` what it
-// used. Its standard output goes to /dev/null when `quiet`.
-int RunProgram(const std::vector<std::string>& arguments, bool quiet, rusage& usage) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  if (quiet) posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  std::vector<char*> argv;
-  for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) throw SetupError(arguments[0] + ": " + std::strerror(spawned));
-  int status = 0;
-  if (::wait4(pid, &status, 0, &usage) != pid) throw SetupError(arguments[0] + ": wait failed");
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
 // Peak resident memory of the command-line companion reading the hive, in
 // KiB. Linux counts into a child's peak what its parent held when it was
 // started, so this runs while the benchmark itself is still small.
@@ -188,16 +161,6 @@ struct Figures {
   std::vector<double> catalogue;
   std::vector<double> bare;
 };
-
-double Best(const std::vector<double>& times) {
-  return *std::min_element(times.begin(), times.end());
-}
-
-double Median(std::vector<double> times) {
-  std::sort(times.begin(), times.end());
-  const std::size_t n = times.size();
-  return n % 2 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2;
-}
 
 struct Programs {
   std::string catalogue = ORBEL_CATALOGUE_PROGRAM;

@@ -3,10 +3,6 @@
 // `orbel-catalogue --summary` on the same hive; then the time the window takes
 // to list the rows of each object of one category when it is selected. Runs
 // offscreen. Exits 1 when a bar is missed, 2 when it cannot measure.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QTreeWidgetItem>
@@ -22,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchTools.h"
 #include "catalogue/COLESettingsUnit.h"
 #include "platform/LocalImage.h"
 #include "platform/PortableRegistry.h"
@@ -31,37 +28,22 @@
 #include "ui/MainWindowUnit.h"
 #include "ui/ObjectTreeView.h"
 
-extern char** environ;
-
 namespace fs = std::filesystem;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using orbel::bench::Best;
+using orbel::bench::Clock;
+using orbel::bench::Median;
+using orbel::bench::MillisecondsSince;
+using orbel::bench::RunProgram;
+using orbel::bench::SetupError;
 
 constexpr std::size_t kClasses = 20'000;
 
 // The bars.
 constexpr double kMaxRatio = 1.5;
 constexpr double kMaxSelectionMs = 50.0;
-
-class SetupError : public std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-
-double MillisecondsSince(Clock::time_point start) {
-  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-double Best(const std::vector<double>& times) {
-  return *std::min_element(times.begin(), times.end());
-}
-
-double Median(std::vector<double> times) {
-  std::sort(times.begin(), times.end());
-  const std::size_t n = times.size();
-  return n % 2 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2;
-}
 
 // The orbel-catalogue built beside this program: ../src/orbel-catalogue
 // relative to its own folder.
@@ -125,24 +107,11 @@ double TimeRefresh(const fs::path& hive) {
 
 // (b) Wall time of `orbel-catalogue --summary <hive>` as a child process.
 double TimeCatalogueProgram(const std::string& program, const fs::path& hive) {
-  const std::string hiveText = hive.string();
-  char summary[] = "--summary";
-  std::vector<char*> argv{const_cast<char*>(program.c_str()), summary,
-                          const_cast<char*>(hiveText.c_str()), nullptr};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  rusage usage{};
   const auto start = Clock::now();
-  pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) throw SetupError(program + ": " + std::strerror(spawned));
-  int status = 0;
-  if (::waitpid(pid, &status, 0) != pid) throw SetupError(program + ": wait failed");
+  const int status = RunProgram({program, "--summary", hive.string()}, true, usage);
   const double ms = MillisecondsSince(start);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    throw SetupError(program + " --summary " + hiveText + " failed");
-  }
+  if (status != 0) throw SetupError(program + " --summary " + hive.string() + " failed");
   return ms;
 }
 
