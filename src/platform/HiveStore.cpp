@@ -334,6 +334,28 @@ bool HiveStore::Add(List& list, std::string_view name, std::size_t handle, bool 
   return true;
 }
 
+Status HiveStore::FillList(List& list, const std::size_t* cells, bool keys,
+                           std::size_t bytesPerName) {
+  std::size_t count = 0;
+  while (cells[count] != 0) ++count;
+  list.items.reserve(count);
+  list.text.reserve(count * bytesPerName);
+  // Only a list of subkeys long enough to get an index needs folded names.
+  const bool fold = keys && count > kIndexThreshold;
+  Prefetch(cells, count, 0, kPrefetchAhead, keys);
+  for (std::size_t i = 0; i < count; ++i) {
+    Prefetch(cells, count, i + kPrefetchAhead, 1, keys);
+    // A cell that is not of its kind is left out.
+    if (!CellName(cells[i], keys, name_)) continue;
+    if (!Add(list, name_, cells[i], fold)) {
+      list = List{};
+      list.loaded = true;
+      return list.status = kNotEnoughMemory;
+    }
+  }
+  return kSuccess;
+}
+
 Status HiveStore::ReadChildren(Entry& entry) {
   List& list = entry.children;
   list.loaded = true;
@@ -344,22 +366,9 @@ Status HiveStore::ReadChildren(Entry& entry) {
   errno = 0;
   const Owned<hive_node_h> children(hivex_node_children(hive_, entry.node));
   if (!children) return list.status = FromErrno(errno);
-  std::size_t count = 0;
-  while (children.get()[count] != 0) ++count;
-  list.items.reserve(count);
   // Room for the common names (a class id is 38 bytes) without regrowing.
-  list.text.reserve(count * 40);
-  // Only a list long enough to get an index needs folded names.
-  const bool fold = count > kIndexThreshold;
-  Prefetch(children.get(), count, 0, kPrefetchAhead, true);
-  for (std::size_t i = 0; i < count; ++i) {
-    Prefetch(children.get(), count, i + kPrefetchAhead, 1, true);
-    const hive_node_h child = children.get()[i];
-    if (CellName(child, true, name_) && !Add(list, name_, child, fold)) {
-      list = List{};
-      list.loaded = true;
-      return list.status = kNotEnoughMemory;
-    }
+  if (const Status status = FillList(list, children.get(), true, 40); status != kSuccess) {
+    return status;
   }
   const auto at = static_cast<std::uint32_t>(&entry - entries_.data());
   if (list.items.size() > kIndexThreshold && entry.pool == 0) {
@@ -378,20 +387,8 @@ Status HiveStore::ReadValues(Entry& entry) {
   errno = 0;
   const Owned<hive_value_h> values(hivex_node_values(hive_, entry.node));
   if (!values) return list.status = FromErrno(errno);
-  std::size_t count = 0;
-  while (values.get()[count] != 0) ++count;
-  list.items.reserve(count);
-  list.text.reserve(count * 16);
-  Prefetch(values.get(), count, 0, kPrefetchAhead, false);
-  for (std::size_t i = 0; i < count; ++i) {
-    Prefetch(values.get(), count, i + kPrefetchAhead, 1, false);
-    const hive_value_h value = values.get()[i];
-    if (!CellName(value, false, name_)) continue;
-    if (!Add(list, name_, value, false)) {
-      list = List{};
-      list.loaded = true;
-      return list.status = kNotEnoughMemory;
-    }
+  if (const Status status = FillList(list, values.get(), false, 16); status != kSuccess) {
+    return status;
   }
   Account(static_cast<std::uint32_t>(&entry - entries_.data()),
           list.text.capacity() + list.items.capacity() * sizeof(Item));
@@ -600,13 +597,17 @@ Status HiveStore::ReadValue(Node node, const Item& item) {
   return kSuccess;
 }
 
-Status HiveStore::GetValue(Node node, std::string_view name, Value& out) {
+Status HiveStore::ReadNamedValue(Node node, std::string_view name) {
   Entry* entry = nullptr;
   if (const Status status = Touch(node, entry); status != kSuccess) return status;
   if (const Status status = LoadValues(*entry); status != kSuccess) return status;
   const Item* item = FindByScan(entry->values, name);
   if (!item) return kFileNotFound;
-  if (const Status status = ReadValue(node, *item); status != kSuccess) return status;
+  return ReadValue(node, *item);
+}
+
+Status HiveStore::GetValue(Node node, std::string_view name, Value& out) {
+  if (const Status status = ReadNamedValue(node, name); status != kSuccess) return status;
   if (cachedValue_.data.size() <= kKeptValueBytes) {
     out = cachedValue_;
   } else {
@@ -619,12 +620,7 @@ Status HiveStore::GetValue(Node node, std::string_view name, Value& out) {
 
 Status HiveStore::GetValueInfo(Node node, std::string_view name, std::uint32_t& type,
                                std::uint32_t& size) {
-  Entry* entry = nullptr;
-  if (const Status status = Touch(node, entry); status != kSuccess) return status;
-  if (const Status status = LoadValues(*entry); status != kSuccess) return status;
-  const Item* item = FindByScan(entry->values, name);
-  if (!item) return kFileNotFound;
-  if (const Status status = ReadValue(node, *item); status != kSuccess) return status;
+  if (const Status status = ReadNamedValue(node, name); status != kSuccess) return status;
   type = cachedValue_.type;
   size = static_cast<std::uint32_t>(cachedValue_.data.size());
   return kSuccess;

@@ -120,6 +120,10 @@ class HiveStore : public Store {
     return entry.values.loaded ? entry.values.status : ReadValues(entry);
   }
   Status ReadChildren(Entry& entry);
+  // Decodes the names of the cells of a zero-ended list of subkeys (`keys`)
+  // or values into `list`, with room for `bytesPerName` each; a cell of the
+  // wrong kind is left out.
+  Status FillList(List& list, const std::size_t* cells, bool keys, std::size_t bytesPerName);
   Status ReadValues(Entry& entry);
   // Appends a name to `list`, and its folded form when `fold` (for the lists
   // that get an index); false when the list has grown past what one key may
@@ -149,6 +153,8 @@ class HiveStore : public Store {
   const Item* FindByScan(const List& list, std::string_view name);
   // Reads a value's data into the one-value cache; a status when it cannot.
   Status ReadValue(Node node, const Item& item);
+  // Finds the value `name` of `node` and reads it into the one-value cache.
+  Status ReadNamedValue(Node node, std::string_view name);
 
   std::filesystem::path file_;
   hive_h* hive_;
