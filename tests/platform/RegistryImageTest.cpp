@@ -10,32 +10,14 @@
 #include "platform/RegfWriter.h"
 #include "platform/Text.h"
 #include "support/Hivex.h"
+#include "support/TempFolder.h"
 
 namespace orbel::platform {
 namespace {
 
 namespace fs = std::filesystem;
 
-class TempFolder {
- public:
-  TempFolder() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = fs::temp_directory_path() / (std::string("orbel-image-") + info->name());
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-  }
-  ~TempFolder() { fs::remove_all(path_); }
-  const fs::path& path() const { return path_; }
-  fs::path Write(const fs::path& relative, const std::string& text) const {
-    const fs::path file = path_ / relative;
-    fs::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary) << text;
-    return file;
-  }
-
- private:
-  fs::path path_;
-};
+using orbel::testing::TempFolder;
 
 // Writes a hive whose root holds `paths` (each with a default value naming it).
 fs::path WriteHive(const fs::path& file, const std::vector<std::string>& paths) {

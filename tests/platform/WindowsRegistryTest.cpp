@@ -12,6 +12,7 @@
 
 #include "platform/Text.h"
 #include "platform/WindowsRegistry.h"
+#include "support/TempFolder.h"
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -157,30 +158,7 @@ TEST_F(WindowsRegistryTest, HandlesAreTrackedAndBadOnesRefused) {
   EXPECT_FALSE(registry_.DriveFolderOf(software)) << "a closed handle";
 }
 
-// A scratch folder below the temporary folder.
-class TempFolder {
- public:
-  TempFolder() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = fs::temp_directory_path() / (std::string("orbel-winreg-") + info->name());
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const fs::path& path() const { return path_; }
-  fs::path Write(const fs::path& relative, const std::string& text) const {
-    const fs::path file = path_ / relative;
-    fs::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary) << text;
-    return file;
-  }
-
- private:
-  fs::path path_;
-};
+using orbel::testing::TempFolder;
 
 std::string Utf8(const fs::path& path) {
   const std::u8string text = path.u8string();
