@@ -97,13 +97,8 @@ void SetUpPortableRegistry(PortableRegistry& registry, const LocalImageChoice& l
       error = "no computer named";
       return kBadNetPath;
     }
-    // Computer names come upper-cased from the selector; paths on this
-    // system are matched without regard to case when they are not found as
-    // they stand.
-    std::error_code ec;
-    if (!fs::exists(path, ec) && path.is_absolute()) {
-      if (auto found = FindNoCase(path.root_path(), path.relative_path())) path = *found;
-    }
+    // A path is opened exactly as given: guessing its case could open
+    // another image whose name differs only in case.
     auto image = OpenRegistryImage(path, error);
     if (!image) return kBadNetPath;
     return MountImageRoot(*image, root, out, error);

@@ -92,9 +92,10 @@ TAboutWindow::TAboutWindow(QWidget* owner) : QDialog(owner) {
     label->setGeometry(10, top, kRightColumnWidth - 20, 18);
     return label;
   };
-  staAppName = mainLabel("staAppName", kAppNameDesignText, 12);
-  staNotice = mainLabel("staNotice", "Freeware", 36);
-  staRights = mainLabel("staRights", "Copyright (c) Vell", 60);
+  staAppName = mainLabel("staAppName", kAppNameDesignText, 6);
+  staNotice = mainLabel("staNotice", "COM class browser", 26);
+  staRights = mainLabel("staRights", "Copyright (c) Vell", 46);
+  staFreeware = mainLabel("staFreeware", "", 66);
 
   panLine1 = Separator(this, "panLine1", 109);
 
@@ -156,6 +157,7 @@ void TAboutWindow::FormActivate() {
   // Built from the design text each time, so that the line never grows.
   staAppName->setText(
       FromUtf8(std::string(kAppNameDesignText) + " " + ProgramName + " " + ProgramVersion));
+  staFreeware->setText(FromUtf8(ProgramName + " is freeware."));
   btnInternet->setFocus();
 }
 

@@ -1,5 +1,5 @@
 // The About box: the logo, the program's name and version, the notice lines,
-// buttons that hand the maker's mail and web addresses to the shell, and a
+// the freeware line, buttons that hand the maker's mail and web addresses to the shell, and a
 // short information text. It has no OK button; the close box or Escape ends it.
 #pragma once
 
@@ -45,6 +45,7 @@ class TAboutWindow : public QDialog {
   QLabel* staAppName = nullptr;
   QLabel* staNotice = nullptr;
   QLabel* staRights = nullptr;
+  QLabel* staFreeware = nullptr;
   QFrame* panLine1 = nullptr;
   QLabel* staEMail = nullptr;
   QPushButton* btnEMail = nullptr;

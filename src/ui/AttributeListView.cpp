@@ -142,10 +142,12 @@ bool TAttributeListView::eventFilter(QObject* watched, QEvent* event) {
   const bool isView = watched == iconView_ || watched == detailsView_;
   const bool isViewport = watched == iconView_->viewport() || watched == detailsView_->viewport();
   if (isView && event->type() == QEvent::FocusOut) {
-    // A popup menu or another window taking over is no leaving of the list;
-    // neither is the switch between the views of two styles.
+    // A popup menu, the menu bar (Alt, Alt+letter) or another window taking
+    // over is no leaving of the list; neither is the switch between the
+    // views of two styles.
     const auto reason = static_cast<QFocusEvent*>(event)->reason();
-    if (!switching_ && reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason) {
+    if (!switching_ && reason != Qt::PopupFocusReason && reason != Qt::MenuBarFocusReason &&
+        reason != Qt::ActiveWindowFocusReason) {
       emit exited();
     }
   } else if (isViewport && event->type() == QEvent::MouseMove) {
@@ -234,6 +236,7 @@ void TAttributeListView::SetViewStyle(ViewStyle style) {
       iconView_->setWordWrap(true);
       iconView_->setGridSize(QSize(96, 64));
       iconView_->setSpacing(0);
+      iconView_->setUniformItemSizes(true);
       break;
     case ViewStyle::SmallIcons:
     case ViewStyle::List:
@@ -241,10 +244,14 @@ void TAttributeListView::SetViewStyle(ViewStyle style) {
       iconView_->setIconSize(QSize(16, 16));
       iconView_->setGridSize(QSize());
       iconView_->setWordWrap(false);
-      iconView_->setFlow(QListView::TopToBottom);
-      // Small icons flow into further columns; the list keeps one column.
-      iconView_->setWrapping(style == ViewStyle::SmallIcons);
+      // As a Windows list control: small icons in rows that wrap at the
+      // list's width, the list top to bottom in columns.
+      iconView_->setFlow(style == ViewStyle::SmallIcons ? QListView::LeftToRight
+                                                        : QListView::TopToBottom);
+      iconView_->setWrapping(true);
       iconView_->setSpacing(style == ViewStyle::SmallIcons ? 2 : 0);
+      // Each caption is shown whole, not cut to the first one's width.
+      iconView_->setUniformItemSizes(false);
       break;
     case ViewStyle::Details:
       break;

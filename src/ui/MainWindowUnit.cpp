@@ -56,6 +56,13 @@ constexpr char kManualName[] = "Orbel.html";
 
 // The two splitter bars between the panes, 3 pixels each.
 constexpr int kSplitters = 6;
+// The pane widths of the design.
+constexpr int kObjectsWidth = 229;
+constexpr int kDetailsWidth = 373;
+
+// A pane of no width could never be dragged back: such a width, read or about
+// to be saved, gives way to the design's.
+int UsableWidth(int width, int design) { return width > 0 ? width : design; }
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
@@ -430,8 +437,10 @@ void TMainWindow::LoadViewSettings() {
   ListViewValues->SetColumnWidth(1, settings.ReadNumber("View", "Value Width", 190));
   NameColumnWidth = ListViewValues->ColumnWidth(0);
   ValueColumnWidth = ListViewValues->ColumnWidth(1);
-  leftWidth_ = settings.ReadNumber("View", "Objects Width", 229);
-  rightWidth_ = settings.ReadNumber("View", "Details Width", 373);
+  leftWidth_ = UsableWidth(settings.ReadNumber("View", "Objects Width", kObjectsWidth),
+                           kObjectsWidth);
+  rightWidth_ = UsableWidth(settings.ReadNumber("View", "Details Width", kDetailsWidth),
+                            kDetailsWidth);
   LayoutPanes();
   mnuViewDescription->setChecked(settings.ReadFlag("View", "Show Description", true));
   tolShowUnknown->setChecked(settings.ReadFlag("View", "Hide Unknown", false));
@@ -455,8 +464,8 @@ void TMainWindow::SaveViewSettings() {
   TRegIniFile settings(registry_, kProgramKey);
   settings.WriteNumber("View", "Name Width", NameColumnWidth);
   settings.WriteNumber("View", "Value Width", ValueColumnWidth);
-  settings.WriteNumber("View", "Objects Width", leftWidth_);
-  settings.WriteNumber("View", "Details Width", rightWidth_);
+  settings.WriteNumber("View", "Objects Width", UsableWidth(leftWidth_, kObjectsWidth));
+  settings.WriteNumber("View", "Details Width", UsableWidth(rightWidth_, kDetailsWidth));
   settings.WriteFlag("View", "Show Description", mnuViewDescription->isChecked());
   settings.WriteFlag("View", "Hide Unknown", tolShowUnknown->isChecked());
   int style = 4;
@@ -503,7 +512,29 @@ void TMainWindow::FormShow() {
   FormResize();
 }
 
+void TMainWindow::OpenAtStart(const std::string& image) { startImage_ = image; }
+
+void TMainWindow::ConnectAtStart() {
+  const std::string name = startImage_;
+  startImage_.clear();
+  // Remembered as a confirmation in the selector would remember it.
+  std::vector<std::string> entries;
+  try {
+    ReadRememberedComputers(registry_, entries);
+    RememberFirst(entries, name);
+    WriteRememberedComputers(registry_, entries);
+  } catch (const ERegistryException& error) {
+    ErrorMessage(error.what());
+  }
+  catalogue_->RequestedComputer = name;
+  mnuViewRefreshClick();
+}
+
 void TMainWindow::FormActivate() {
+  if (!startImage_.empty()) {
+    ConnectAtStart();
+    return;
+  }
   if (!FirstStart) return;
   if (ConfirmMessage(
           "Welcome to Vell Orbel! Would you like to read the COM information right now?\n\n"
@@ -623,13 +654,14 @@ void TMainWindow::mnuViewDetailsClick() {
 }
 
 void TMainWindow::mnuViewRefreshClick() {
+  // Input queued while a reading ends (F5, a click on Refresh) must not
+  // start a new reading inside it.
+  if (reading_) return;
+  reading_ = true;
   SetStatusText(kLoading);
   ListViewValuesExit();
   IgnoreListChanges = true;
   IgnoreTreeChanges = true;
-  // A problem of this computer's registry is the loader's to note and ours
-  // to tell; another computer that fails has had its question already.
-  const bool thisComputer = catalogue_->RequestedComputer.empty();
   try {
     catalogue_->LoadCatalogue();
   } catch (...) {
@@ -638,16 +670,24 @@ void TMainWindow::mnuViewRefreshClick() {
     SetStatusText(kDone);
     IgnoreTreeChanges = false;
     IgnoreListChanges = false;
+    reading_ = false;
     throw;
   }
   UpdateTitle();
   SetStatusText(kDone);
   IgnoreTreeChanges = false;
   IgnoreListChanges = false;
-  if (thisComputer && !catalogue_->ReadProblem.empty()) ErrorMessage(catalogue_->ReadProblem);
+  reading_ = false;
+  // A problem of this computer's registry is the loader's to note and ours
+  // to tell, also when this computer was read after another one refused;
+  // a refusal that the user declined has had its question already.
+  const bool thisComputerRead =
+      catalogue_->RequestedComputer.empty() && !catalogue_->ViewedComputer.empty();
+  if (thisComputerRead && !catalogue_->ReadProblem.empty()) ErrorMessage(catalogue_->ReadProblem);
 }
 
 void TMainWindow::mnuViewClearClick() {
+  if (reading_) return;
   BusyCursor();
   IgnoreListChanges = true;
   IgnoreTreeChanges = true;
@@ -661,7 +701,9 @@ void TMainWindow::mnuViewClearClick() {
 }
 
 void TMainWindow::mnuFileConnectClick() {
+  if (reading_) return;
   PumpMessages();
+  if (reading_) return;
   if (WindowsPlatform() != 2) {
     ErrorMessage("The \"Connect\" feature is available only on Windows NT.");
     return;

@@ -101,6 +101,11 @@ class TMainWindow : public QMainWindow {
   void tolViewListClick() { mnuViewListClick(); }
   void tolViewDetailedClick() { mnuViewDetailsClick(); }
 
+  // Starts with this image (a path as AbsoluteImagePath gives it) read, as
+  // if it had been chosen in the selector and confirmed, instead of the
+  // welcome question. Call before showing.
+  void OpenAtStart(const std::string& image);
+
   // Where the manual is: beside the program (or in its ../share/orbel), in
   // the installed data folder, or in the source tree; empty when none of
   // them holds it.
@@ -125,6 +130,7 @@ class TMainWindow : public QMainWindow {
   void SaveViewSettings();
   void ReleaseViewButtons();
   void UpdateTitle();
+  void ConnectAtStart();
   void LayoutPanes();
   void LayoutRightPane();
   void ShowDescription(const std::string& heading, const std::string& text);
@@ -145,6 +151,10 @@ class TMainWindow : public QMainWindow {
   int ValueColumnWidth = 190;
   std::string HelpFile;
   bool activated_ = false;
+  // Set while a reading runs, so that no second one starts inside it.
+  bool reading_ = false;
+  // The image named on the command line, until it is read.
+  std::string startImage_;
 
   // Pane layout: the widths of panLeft and panRight, and of the description
   // box's neighbours in the right pane.

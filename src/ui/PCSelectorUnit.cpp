@@ -1,13 +1,21 @@
 #include "ui/PCSelectorUnit.h"
 
 #include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
 #include <QFont>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
 #include <algorithm>
+
+#ifndef _WIN32
+#include <pwd.h>
+#include <unistd.h>
+#endif
 
 #include "platform/Text.h"
 #include "registry/PatchedRegistry.h"
@@ -30,6 +38,19 @@ constexpr int kLeftColumnWidth = 273;
 constexpr int kButtonWidth = 93;
 constexpr int kButtonHeight = 23;
 
+// The three example computers never break across lines, hyphens included.
+constexpr char kLabel3[] =
+    "Type in the name of the computer, for example "
+    "<span style=\"white-space:nowrap\">\\\\SERVER1</span>, "
+    "<span style=\"white-space:nowrap\">\\\\OFFICE-PC</span> or "
+    "<span style=\"white-space:nowrap\">\\\\LAB-07</span>, "
+#ifdef _WIN32
+    "or the path of a registry image, "
+#else
+    "or the path of a Wine prefix, a Windows folder, a hive or a .reg file, "
+#endif
+    "or select a computer you have viewed before:";
+
 QString FromUtf8(const std::string& text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
@@ -41,10 +62,64 @@ std::string ToUtf8(const QString& text) {
 
 }  // namespace
 
+bool IsImagePath(const std::string& typed) {
+#ifdef _WIN32
+  (void)typed;
+  return false;
+#else
+  return typed.find('/') != std::string::npos || (!typed.empty() && typed.front() == '~');
+#endif
+}
+
+std::string AbsoluteImagePath(const std::string& typed) {
+  QString path = FromUtf8(typed);
+#ifndef _WIN32
+  if (path.startsWith(QLatin1Char('~'))) {
+    const qsizetype slash = path.indexOf(QLatin1Char('/'));
+    const QString user = path.mid(1, slash < 0 ? -1 : slash - 1);
+    QString home;
+    if (user.isEmpty()) {
+      home = QDir::homePath();
+    } else if (const passwd* entry = getpwnam(user.toLocal8Bit().constData())) {
+      home = QString::fromLocal8Bit(entry->pw_dir);
+    }
+    // "~name" of no known user stays a name in the current folder, as in a shell.
+    if (!home.isEmpty()) path = home + (slash < 0 ? QString() : path.mid(slash));
+  }
+#endif
+  return ToUtf8(QDir::cleanPath(QDir::current().absoluteFilePath(path)));
+}
+
 std::string NormaliseComputerName(const std::string& typed) {
+  if (IsImagePath(typed)) return AbsoluteImagePath(typed);
   std::string name = platform::AsciiUpper(typed);
   if (name.empty() || name.front() != '\\') name.insert(0, "\\\\");
   return name;
+}
+
+void RememberFirst(std::vector<std::string>& entries, const std::string& name) {
+  const bool path = IsImagePath(name);
+  const auto same = std::find_if(entries.begin(), entries.end(), [&](const std::string& entry) {
+    return path ? entry == name : platform::EqualsNoCase(entry, name);
+  });
+  if (same != entries.end()) entries.erase(same);
+  entries.insert(entries.begin(), name);
+}
+
+void WriteRememberedComputers(platform::RegistryApi& registry,
+                              const std::vector<std::string>& entries) {
+  TRegIniFile settings(registry, kProgramKey);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    settings.WriteText(kComputersSection, std::to_string(i + 1), entries[i]);
+  }
+}
+
+void ReadRememberedComputers(platform::RegistryApi& registry, std::vector<std::string>& names) {
+  TRegIniFile settings(registry, kProgramKey);
+  for (int n = 1; n <= kRememberedComputers; ++n) {
+    std::string name = settings.ReadText(kComputersSection, std::to_string(n), "");
+    if (!name.empty()) names.push_back(std::move(name));
+  }
 }
 
 TPCSelector::TPCSelector(platform::RegistryApi& registry, QWidget* owner)
@@ -61,38 +136,50 @@ TPCSelector::TPCSelector(platform::RegistryApi& registry, QWidget* owner)
   Label1->setObjectName("Label1");
   Label1->setWordWrap(true);
   Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  Label1->setGeometry(8, 8, kLeftColumnWidth, 28);
 
-  Label3 = new QLabel(
-      "Type in the name of the computer, for example \\\\SERVER1, \\\\OFFICE-PC or "
-      "\\\\LAB-07 (off Windows also the path of a Wine prefix, a Windows folder or a hive "
-      "file), or select a computer you have viewed before:",
-      this);
+  Label3 = new QLabel(this);
   Label3->setObjectName("Label3");
+  Label3->setTextFormat(Qt::RichText);
+  Label3->setText(QString::fromUtf8(kLabel3));
   Label3->setWordWrap(true);
   Label3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  Label3->setGeometry(8, 40, kLeftColumnWidth, 60);
 
   drpComputers = new QComboBox(this);
   drpComputers->setObjectName("drpComputers");
   drpComputers->setEditable(true);
   // The list changes only on "&OK"; Enter in the text field must not add to it.
   drpComputers->setInsertPolicy(QComboBox::NoInsert);
+  // What is typed stays as typed: no completion from the remembered names.
+  drpComputers->setCompleter(nullptr);
   drpComputers->setMaxVisibleItems(kRememberedComputers);
-  drpComputers->setGeometry(8, 106, kLeftColumnWidth, 22);
 
   btnOK = new QPushButton("&OK", this);
   btnOK->setObjectName("btnOK");
   btnOK->setDefault(true);
-  btnOK->setGeometry(kClientWidth - 8 - kButtonWidth, 8, kButtonWidth, kButtonHeight);
 
   btnCancel = new QPushButton("&Cancel", this);
   btnCancel->setObjectName("btnCancel");
-  btnCancel->setGeometry(kClientWidth - 8 - kButtonWidth, 8 + kButtonHeight + 8, kButtonWidth,
-                         kButtonHeight);
+
+#ifndef _WIN32
+  btnBrowse = new QPushButton("&Browse...", this);
+  btnBrowse->setObjectName("btnBrowse");
+  btnBrowse->setAutoDefault(false);
+  auto* browse = new QMenu(btnBrowse);
+  browse->setObjectName("popBrowse");
+  connect(browse->addAction("&Folder (Wine prefix, Windows folder)..."), &QAction::triggered, this,
+          [this] { btnBrowseClick(true); });
+  connect(browse->addAction("F&ile (hive, .reg file)..."), &QAction::triggered, this,
+          [this] { btnBrowseClick(false); });
+  btnBrowse->setMenu(browse);
+  chooseImage = [](QWidget* parent, bool folder) {
+    return folder ? QFileDialog::getExistingDirectory(parent, "Select a registry image")
+                  : QFileDialog::getOpenFileName(parent, "Select a registry image");
+  };
+#endif
 
   setTabOrder(drpComputers, btnOK);
   setTabOrder(btnOK, btnCancel);
+  if (btnBrowse) setTabOrder(btnCancel, btnBrowse);
   drpComputers->setFocus();
 
   connect(drpComputers, &QComboBox::currentTextChanged, this, &TPCSelector::drpComputersChange);
@@ -104,18 +191,48 @@ TPCSelector::TPCSelector(platform::RegistryApi& registry, QWidget* owner)
 
 void TPCSelector::FormCreate() {
   setFont(FontInstalled("Tahoma") ? QFont("Tahoma", 8) : QFont("MS Sans Serif", 8));
+  LayOut();
+  std::vector<std::string> names;
   try {
-    TRegIniFile settings(registry_, kProgramKey);
-    for (int n = 1; n <= kRememberedComputers; ++n) {
-      const std::string name = settings.ReadText(kComputersSection, std::to_string(n), "");
-      if (!name.empty()) drpComputers->addItem(FromUtf8(name));
-    }
+    ReadRememberedComputers(registry_, names);
   } catch (const ERegistryException& error) {
     // The names read before the error stay in the list.
     ErrorMessage(error.what());
   }
+  for (const std::string& name : names) drpComputers->addItem(FromUtf8(name));
+  // No entry is current, so that the first Down selects the most recent one.
+  drpComputers->setCurrentIndex(-1);
   drpComputers->setEditText(QString());
   drpComputersChange();
+}
+
+void TPCSelector::LayOut() {
+  constexpr int kMargin = 8;
+  const int labelHeight = Label1->heightForWidth(kLeftColumnWidth);
+  Label1->setGeometry(kMargin, kMargin, kLeftColumnWidth, labelHeight);
+  const int label3Top = Label1->geometry().bottom() + 1 + 4;
+  Label3->setGeometry(kMargin, label3Top, kLeftColumnWidth,
+                      Label3->heightForWidth(kLeftColumnWidth));
+  const int comboHeight = std::max(22, drpComputers->sizeHint().height());
+  const int comboTop = Label3->geometry().bottom() + 1 + 6;
+  drpComputers->setGeometry(kMargin, comboTop, kLeftColumnWidth, comboHeight);
+  // The design's height, grown when the labels need more with this font.
+  const int height = std::max(kClientHeight, comboTop + comboHeight + 9);
+  setFixedSize(kClientWidth, height);
+
+  const int buttonLeft = kClientWidth - kMargin - kButtonWidth;
+  btnOK->setGeometry(buttonLeft, kMargin, kButtonWidth, kButtonHeight);
+  btnCancel->setGeometry(buttonLeft, kMargin + kButtonHeight + kMargin, kButtonWidth,
+                         kButtonHeight);
+  if (btnBrowse) btnBrowse->setGeometry(buttonLeft, comboTop, kButtonWidth, kButtonHeight);
+}
+
+void TPCSelector::btnBrowseClick(bool folder) {
+  if (!chooseImage) return;
+  const QString chosen = chooseImage(this, folder);
+  if (chosen.isEmpty()) return;
+  drpComputers->setEditText(chosen);
+  drpComputers->setFocus();
 }
 
 void TPCSelector::drpComputersChange() {
@@ -136,11 +253,7 @@ void TPCSelector::btnOKClick() {
   SelectedComputer = NormaliseComputerName(ToUtf8(typed));
 
   std::vector<std::string> entries = ListEntries();
-  const auto same = std::find_if(entries.begin(), entries.end(), [this](const std::string& entry) {
-    return platform::EqualsNoCase(entry, SelectedComputer);
-  });
-  if (same != entries.end()) entries.erase(same);
-  entries.insert(entries.begin(), SelectedComputer);
+  RememberFirst(entries, SelectedComputer);
 
   {
     const QSignalBlocker blocker(drpComputers);
@@ -150,10 +263,7 @@ void TPCSelector::btnOKClick() {
   }
 
   try {
-    TRegIniFile settings(registry_, kProgramKey);
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-      settings.WriteText(kComputersSection, std::to_string(i + 1), entries[i]);
-    }
+    WriteRememberedComputers(registry_, entries);
   } catch (const ERegistryException& error) {
     // The name is chosen all the same; only remembering it failed.
     ErrorMessage(error.what());

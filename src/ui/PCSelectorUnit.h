@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,10 @@ class TPCSelector : public QDialog {
   // Escape and the close box end here as "&Cancel" does.
   void reject() override;
 
+  // Asks for a registry image behind "Browse...": a folder when `folder` is
+  // true, else a file; an empty text when the user gives none.
+  std::function<QString(QWidget* parent, bool folder)> chooseImage;
+
  protected:
   void showEvent(QShowEvent* event) override;
 
@@ -37,6 +42,9 @@ class TPCSelector : public QDialog {
   void drpComputersChange();
   void btnOKClick();
   void btnCancelClick();
+  void btnBrowseClick(bool folder);
+  // Places the controls; the labels take the height their text needs.
+  void LayOut();
 
   // The names of the combo box's list, in list order.
   std::vector<std::string> ListEntries() const;
@@ -47,10 +55,33 @@ class TPCSelector : public QDialog {
   QComboBox* drpComputers = nullptr;
   QPushButton* btnOK = nullptr;
   QPushButton* btnCancel = nullptr;
+  QPushButton* btnBrowse = nullptr;
 };
 
-// The form a name is remembered and connected with: ASCII letters upper-cased,
-// two backslashes put in front unless it already begins with one. Not trimmed.
+// Whether a typed name names a registry image by its path rather than a
+// computer: off Windows, a name that contains "/" or begins with "~".
+bool IsImagePath(const std::string& typed);
+
+// A path as it is remembered and connected with: "~" expanded, made absolute
+// against the current folder, its case kept.
+std::string AbsoluteImagePath(const std::string& typed);
+
+// The form a name is remembered and connected with: a path (IsImagePath) as
+// AbsoluteImagePath gives it; any other name with its ASCII letters
+// upper-cased and two backslashes put in front unless it already begins with
+// one. Not trimmed.
 std::string NormaliseComputerName(const std::string& typed);
+
+// Puts the normalised `name` first in the remembered list `entries`, removing
+// the entry that names the same computer (without regard to case) or the
+// same path (exactly).
+void RememberFirst(std::vector<std::string>& entries, const std::string& name);
+
+// Writes `entries` as "Computers"/"1" onwards. Throws ERegistryException.
+void WriteRememberedComputers(platform::RegistryApi& registry,
+                              const std::vector<std::string>& entries);
+// Appends the remembered names, "Computers"/"1" to "10", empty ones left
+// out. Throws ERegistryException; the names read before it stay appended.
+void ReadRememberedComputers(platform::RegistryApi& registry, std::vector<std::string>& names);
 
 }  // namespace orbel

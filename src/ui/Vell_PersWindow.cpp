@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "platform/RegistryTypes.h"
+#include "ui/WindowFrame.h"
 
 namespace orbel {
 
@@ -33,6 +34,7 @@ const std::string kWidth = "Width";
 TPersWindow::TPersWindow(QWidget* owner, platform::RegistryApi& registry)
     : QObject(owner), owner_(owner), registry_(registry) {
   setObjectName("PersWindow");
+  ExpectedFrame = ExpectedWindowFrame;
 }
 
 platform::HKey TPersWindow::OpenKey() {
@@ -77,24 +79,34 @@ void TPersWindow::RestorePlacement() {
   const std::int32_t width = SetWidth ? ReadNumber(key, NameOr(RgNameWidth, kWidth)) : 0;
   registry_.CloseKey(key);
 
-  const QSize extra = FrameExtra();
-  if (height != 0) owner_->resize(owner_->width(), ClientSize(height, extra.height()));
+  // A window not shown yet has no frame: the size it was built with is its
+  // outer size, and the frame is the one it is expected to get.
+  const bool unframed = owner_->isWindow() && !owner_->isVisible();
+  const QMargins margins = unframed && ExpectedFrame ? ExpectedFrame(*owner_) : QMargins();
+  const QSize extra = unframed ? QSize(margins.left() + margins.right(),
+                                       margins.top() + margins.bottom())
+                               : FrameExtra();
+  const QSize outer = unframed ? owner_->size() : owner_->frameGeometry().size();
+  const int outerHeight = height != 0 ? height : outer.height();
+  const int outerWidth = width != 0 ? width : outer.width();
+  if (height != 0 || unframed) {
+    owner_->resize(owner_->width(), ClientSize(outerHeight, extra.height()));
+  }
   if (left != 0) owner_->move(left, owner_->y());
   if (top != 0) owner_->move(owner_->x(), top);
-  if (width != 0) owner_->resize(ClientSize(width, extra.width()), owner_->height());
+  if (width != 0 || unframed) {
+    owner_->resize(ClientSize(outerWidth, extra.width()), owner_->height());
+  }
 
-  // A window that has not been framed yet reports no frame: the stored sizes
-  // are the frame's, so the client is shrunk by the frame once it is known.
-  if (owner_->isWindow() && extra.isNull() && (height != 0 || width != 0)) {
-    if (height != 0) pendingHeight_ = height;
-    if (width != 0) pendingWidth_ = width;
+  if (unframed) {
+    pendingFrame_ = QSize(outerWidth, outerHeight);
+    expectedMargins_ = margins;
     owner_->installEventFilter(this);
   }
 }
 
 void TPersWindow::SavePlacement() {
-  pendingHeight_.reset();
-  pendingWidth_.reset();
+  pendingFrame_.reset();
   if (!Enabled || RegPath.empty() || owner_.isNull()) return;
   const platform::HKey key = OpenKey();
   if (!key) return;
@@ -108,19 +120,23 @@ void TPersWindow::SavePlacement() {
 
 bool TPersWindow::eventFilter(QObject* watched, QEvent* event) {
   const QEvent::Type type = event->type();
-  if (watched == owner_ && (pendingHeight_ || pendingWidth_) &&
+  if (watched == owner_ && pendingFrame_ &&
       (type == QEvent::Show || type == QEvent::Move || type == QEvent::Resize ||
        type == QEvent::WindowActivate) &&
       owner_->isVisible()) {
+    // Once the window manager has framed the window, a frame other than the
+    // expected one is made good; no frame at all may still come.
     const QSize extra = FrameExtra();
     if (!extra.isNull()) {
-      const int width = pendingWidth_ ? ClientSize(*pendingWidth_, extra.width()) : owner_->width();
-      const int height =
-          pendingHeight_ ? ClientSize(*pendingHeight_, extra.height()) : owner_->height();
-      pendingHeight_.reset();
-      pendingWidth_.reset();
+      const QSize expected(expectedMargins_.left() + expectedMargins_.right(),
+                           expectedMargins_.top() + expectedMargins_.bottom());
+      const QSize frame = *pendingFrame_;
+      pendingFrame_.reset();
       owner_->removeEventFilter(this);
-      owner_->resize(width, height);
+      if (extra != expected) {
+        owner_->resize(ClientSize(frame.width(), extra.width()),
+                       ClientSize(frame.height(), extra.height()));
+      }
     }
   }
   return QObject::eventFilter(watched, event);

@@ -2,13 +2,16 @@
 // below HKEY_CURRENT_USER\RegPath, read before the window is first shown and
 // written when it is destroyed. The values are the outer frame's left and top
 // edge and its width and height; 0 or a missing value means "keep what the
-// window was built with".
+// window was built with", and the size it was built with is an outer size
+// too.
 #pragma once
 
+#include <QMargins>
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -34,8 +37,15 @@ class TPersWindow : public QObject {
 
   // Opens (creating it) the key and applies the stored height, left, top and
   // width, in that order, skipping 0. An empty RegPath reads from
-  // HKEY_CURRENT_USER itself. Does nothing when Enabled is false.
+  // HKEY_CURRENT_USER itself. Does nothing when Enabled is false. An owner
+  // not yet framed gets the client size that gives it these outer sizes (or
+  // the outer size it was built with) inside the frame it is expected to get.
   void RestorePlacement();
+
+  // The frame a window not yet shown will get from the window manager; by
+  // default what the window manager says, else no frame. Any difference is
+  // made good once the window is framed.
+  std::function<QMargins(QWidget& window)> ExpectedFrame;
   // Writes the owner's height, left, top and width, in that order. Does nothing
   // when Enabled is false or RegPath is empty. Registry errors are ignored.
   void SavePlacement();
@@ -54,10 +64,11 @@ class TPersWindow : public QObject {
 
   QPointer<QWidget> owner_;
   platform::RegistryApi& registry_;
-  // Frame sizes restored before the window manager framed the owner: the
-  // client is resized again once the frame's extent is known.
-  std::optional<int> pendingWidth_;
-  std::optional<int> pendingHeight_;
+  // Outer sizes applied before the window manager framed the owner, and the
+  // frame they were applied with: the client is resized again when the real
+  // frame differs.
+  std::optional<QSize> pendingFrame_;
+  QMargins expectedMargins_;
 };
 
 }  // namespace orbel

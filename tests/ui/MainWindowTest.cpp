@@ -114,6 +114,8 @@ class MainWindowTest : public QObject {
   void toolButtons_data();
   void toolButtons();
   void viewStylesFollowMenuAndButtons();
+  void viewStylesLayOutTheirItems_data();
+  void viewStylesLayOutTheirItems();
   void treeHoldsCategoriesAndObjects();
   void rootAndCategoriesEmptyTheList();
   void describingRowsAndLeavingTheList();
@@ -128,6 +130,7 @@ class MainWindowTest : public QObject {
   void clearEmptiesEverything();
   void titleNamesTheComputerRead();
   void cancelDuringReading();
+  void refreshQueuedAtTheEndOfAReading();
   void problemOfThisComputersRegistryIsShown();
   void connectReadsAnotherComputer();
   void connectRefusedAndDeclinedSaysNothingMore();
@@ -518,12 +521,50 @@ void MainWindowTest::viewStylesFollowMenuAndButtons() {
   QTest::mouseClick(Child<QToolButton>(*window, "tolViewList"), Qt::LeftButton);
   QVERIFY(Child<QToolButton>(*window, "tolViewList")->isChecked());
   QCOMPARE(window->ListViewValues->IconView()->iconSize(), QSize(16, 16));
-  QVERIFY(!window->ListViewValues->IconView()->isWrapping());
 
   Child<QAction>(*window, "mnuViewDetails")->trigger();
   QCOMPARE(window->ListViewValues->currentWidget(), window->ListViewValues->DetailsView());
   QVERIFY(Child<QToolButton>(*window, "tolViewDetailed")->isChecked());
   QVERIFY(!Child<QToolButton>(*window, "tolViewList")->isChecked());
+}
+
+// As a Windows list control: both icon styles in rows that wrap at the list's
+// width, the list top to bottom in columns, details one row under another.
+void MainWindowTest::viewStylesLayOutTheirItems_data() {
+  QTest::addColumn<QString>("button");
+  QTest::addColumn<bool>("inRows");
+  QTest::newRow("large icons") << "tolViewBigIcons" << true;
+  QTest::newRow("small icons") << "tolViewSmallIcons" << true;
+  QTest::newRow("list") << "tolViewList" << false;
+  QTest::newRow("details") << "tolViewDetailed" << false;
+}
+
+void MainWindowTest::viewStylesLayOutTheirItems() {
+  QFETCH(QString, button);
+  QFETCH(bool, inRows);
+  auto window = LoadedWindow();
+  Show(*window);
+  SelectNode(*window, "Gamma Engine");
+  QTest::mouseClick(Child<QToolButton>(*window, qPrintable(button)), Qt::LeftButton);
+  QAbstractItemView* view = window->ListViewValues->CurrentView();
+  const auto* model = window->ListViewValues->Model();
+  QVERIFY(model->rowCount() > 2);
+  const QRect first = view->visualRect(model->index(0, 0));
+  const QRect second = view->visualRect(model->index(1, 0));
+  QVERIFY(!first.isEmpty());
+  if (inRows) {
+    QCOMPARE(second.top(), first.top());
+    QVERIFY(second.left() > first.left());
+    // The rows wrap: some item starts a second row below the first.
+    bool wrapped = false;
+    for (int row = 1; row < model->rowCount(); ++row) {
+      wrapped = wrapped || view->visualRect(model->index(row, 0)).top() > first.top();
+    }
+    QVERIFY(wrapped);
+  } else {
+    QCOMPARE(second.left(), first.left());
+    QVERIFY(second.top() > first.top());
+  }
 }
 
 void MainWindowTest::treeHoldsCategoriesAndObjects() {
@@ -596,6 +637,19 @@ void MainWindowTest::describingRowsAndLeavingTheList() {
   QCOMPARE(window->ListViewValues->SelectedRow(), extraType);
   QCOMPARE(window->ListViewValues->Hint(), QStringLiteral("Other/Unknown Object"));
   QCOMPARE(Heading(*window), QStringLiteral(" Description: Type"));
+
+  // Opening a menu with Alt+letter keeps the selection and the description.
+  QTest::keyClick(window->ListViewValues->DetailsView(), Qt::Key_V, Qt::AltModifier);
+  QTRY_VERIFY(QApplication::activePopupWidget() != nullptr);
+  QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Escape);
+  QTRY_VERIFY(QApplication::activePopupWidget() == nullptr);
+  // A second Escape leaves the menu bar for the list again.
+  QTRY_COMPARE(QApplication::focusWidget(), window->menuBar());
+  QTest::keyClick(window->menuBar(), Qt::Key_Escape);
+  QTRY_COMPARE(QApplication::focusWidget(), window->ListViewValues->DetailsView());
+  QCOMPARE(window->ListViewValues->SelectedRow(), extraType);
+  QCOMPARE(Heading(*window), QStringLiteral(" Description: Type"));
+  QCOMPARE(window->ListViewValues->Hint(), QStringLiteral("Other/Unknown Object"));
 
   // Clicking into the tree leaves the list, though the tree selection stays.
   auto* tree = window->TreeViewObjects;
@@ -771,11 +825,28 @@ void MainWindowTest::paneWidths() {
   // Only the stored tree width decides the split; the other is recomputed.
   Store("Objects Width", "300");
   Store("Details Width", "10");
-  auto window = MakeWindow();
-  Show(*window);
-  auto* client = Child<QWidget>(*window, "panClient");
-  QCOMPARE(Child<QWidget>(*window, "panLeft")->width(), 300);
-  QCOMPARE(Child<QWidget>(*window, "panRight")->width(), client->width() - 306);
+  {
+    auto window = MakeWindow();
+    Show(*window);
+    auto* client = Child<QWidget>(*window, "panClient");
+    QCOMPARE(Child<QWidget>(*window, "panLeft")->width(), 300);
+    QCOMPARE(Child<QWidget>(*window, "panRight")->width(), client->width() - 306);
+  }
+  // A pane of no width could never be dragged back: a stored width of 0 or
+  // less gives the design's, and one is never saved.
+  Store("Objects Width", "-40");
+  {
+    auto window = MakeWindow();
+    Show(*window);
+    QCOMPARE(Child<QWidget>(*window, "panLeft")->width(), 229);
+  }
+  Store("Objects Width", "5000");
+  {
+    auto window = MakeWindow();
+    Show(*window);
+    QCOMPARE(Child<QWidget>(*window, "panRight")->width(), 0);
+  }
+  QCOMPARE(Stored("View", "Details Width"), std::string("373"));
 }
 
 void MainWindowTest::splittersMoveTheBorder() {
@@ -878,6 +949,34 @@ void MainWindowTest::cancelDuringReading() {
       "Status: Interrupted by user, 7 objects not read.\n\n1 Objects displayed\n\n"));
 }
 
+void MainWindowTest::refreshQueuedAtTheEndOfAReading() {
+  auto window = LoadedWindow();
+  Show(*window);
+  auto* progress = Child<orbel::TProgressWindow>(*window, "COLESettings");
+  bool pressed = false;
+  screen_->onPump = [&] {
+    // The progress window has closed, the reading is not over yet.
+    if (!pressed && !progress->isVisible()) {
+      pressed = true;
+      QTest::keyClick(window.get(), Qt::Key_F5);
+      Child<QToolButton>(*window, "tolRefresh")->click();
+    }
+  };
+  Child<QToolButton>(*window, "tolRefresh")->click();
+  screen_->onPump = nullptr;
+  QVERIFY(pressed);
+  QCOMPARE(window->COLESettings().EntryCount(), 8);
+  QTreeWidgetItem* root = window->TreeViewObjects->topLevelItem(0);
+  QVERIFY(root);
+  QCOMPARE(root->text(0), QStringLiteral("COM Objects"));
+  QCOMPARE(root->childCount(), 6);
+  QCOMPARE(window->TreeViewObjects->findItems("Alpha Sketch", Qt::MatchRecursive).size(), 1);
+  QCOMPARE(StatusText(*window), QStringLiteral("Done"));
+  // The window takes commands again afterwards.
+  Child<QAction>(*window, "mnuViewClear")->trigger();
+  QCOMPARE(window->COLESettings().EntryCount(), 0);
+}
+
 void MainWindowTest::problemOfThisComputersRegistryIsShown() {
   platform::PortableRegistry api;
   api.MountRootLazily(platform::HKeyLocalMachine, [](platform::Mount&, std::string& error) {
@@ -896,6 +995,20 @@ void MainWindowTest::problemOfThisComputersRegistryIsShown() {
   QCOMPARE(screen_->messages[0].kind, orbel::MessageKind::Error);
   QCOMPARE(screen_->messages[0].text, std::string("/nowhere/system.reg: cannot be read"));
   QCOMPARE(StatusText(window), QStringLiteral("Done"));
+
+  // The same when another computer refused and "&Yes" read this one instead.
+  api.SetConnector([](std::string_view, platform::HKey, platform::Mount&, std::string& error) {
+    error = "cannot be reached";
+    return platform::kBadNetPath;
+  });
+  screen_->messages.clear();
+  screen_->answers.push_back(true);
+  window.COLESettings().RequestedComputer = "\\\\NOWHERE";
+  window.mnuViewRefreshClick();
+  QCOMPARE(screen_->messages.size(), std::size_t{2});
+  QCOMPARE(screen_->messages[0].kind, orbel::MessageKind::Confirm);
+  QCOMPARE(screen_->messages[1].kind, orbel::MessageKind::Error);
+  QCOMPARE(screen_->messages[1].text, std::string("/nowhere/system.reg: cannot be read"));
 }
 
 void MainWindowTest::connectReadsAnotherComputer() {

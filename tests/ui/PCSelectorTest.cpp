@@ -1,6 +1,7 @@
 // The computer selector against an in-memory user registry: the OK rule, the
 // normalised name, the remembered list in "Computers", and Cancel.
 #include <QComboBox>
+#include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
@@ -110,11 +111,20 @@ class PCSelectorTest : public QObject {
                                      << "\\\\ PC 2 ";
     QTest::newRow("only ASCII letters change")
         << QString::fromUtf8("größe") << QString::fromUtf8("\\\\GRößE");
+    // A path on a case-sensitive file system keeps its case and is made
+    // absolute, so that it names the same image tomorrow.
+    QTest::newRow("absolute path") << "/Home/Me/.wine/"
+                                   << "/Home/Me/.wine";
+    QTest::newRow("relative path") << "Images/./SOFTWARE"
+                                   << "{cwd}/Images/SOFTWARE";
+    QTest::newRow("home folder") << "~/Games/Pfx"
+                                 << "{home}/Games/Pfx";
   }
 
   void normalisesTheName() {
     QFETCH(QString, typed);
     QFETCH(QString, expected);
+    expected.replace("{cwd}", QDir::currentPath()).replace("{home}", QDir::homePath());
     FakeScreen screen;
     MemoryRegistry registry;
     TPCSelector selector(registry.api, nullptr);
@@ -122,6 +132,38 @@ class PCSelectorTest : public QObject {
     QCOMPARE(selector.result(), int(QDialog::Accepted));
     QCOMPARE(QString::fromStdString(selector.SelectedComputer), expected);
     QCOMPARE(StoredComputers(registry), std::vector<std::string>{expected.toStdString()});
+  }
+
+  void typedTextIsNeverCompleted() {
+    FakeScreen screen;
+    MemoryRegistry registry;
+    WriteComputers(registry, {"\\\\SERVER10"});
+    TPCSelector selector(registry.api, nullptr);
+    Confirm(selector, "\\\\server1");
+    QCOMPARE(selector.SelectedComputer, std::string("\\\\SERVER1"));
+    QCOMPARE(StoredComputers(registry),
+             (std::vector<std::string>{"\\\\SERVER1", "\\\\SERVER10"}));
+  }
+
+  void firstDownSelectsTheMostRecent() {
+    FakeScreen screen;
+    MemoryRegistry registry;
+    WriteComputers(registry, {"\\\\ALPHA", "\\\\BETA"});
+    TPCSelector selector(registry.api, nullptr);
+    selector.show();
+    QCOMPARE(Combo(selector)->currentText(), QString());
+    QTest::keyClick(Combo(selector)->lineEdit(), Qt::Key_Down);
+    QCOMPARE(Combo(selector)->currentText(), QString("\\\\ALPHA"));
+  }
+
+  void pathsAreComparedExactly() {
+    FakeScreen screen;
+    MemoryRegistry registry;
+    WriteComputers(registry, {"/data/wine", "\\\\ALPHA", "/Data/Wine"});
+    TPCSelector selector(registry.api, nullptr);
+    Confirm(selector, "/Data/Wine");
+    QCOMPARE(StoredComputers(registry),
+             (std::vector<std::string>{"/Data/Wine", "/data/wine", "\\\\ALPHA"}));
   }
 
   void skipsEmptyIdentsAndReadsOnlyTen() {

@@ -1,5 +1,6 @@
 // The window placement component against an in-memory user registry: what it
 // restores, what it saves, and the switches that turn either off.
+#include <QMargins>
 #include <QWidget>
 #include <QtTest>
 #include <cstdint>
@@ -114,6 +115,26 @@ class PersWindowTest : public QObject {
     PutNumber(registry, kWindowKey, "Top", top);
     PutNumber(registry, kWindowKey, "Width", width);
     Owner owner(registry);
+    owner.placement->RestorePlacement();
+    QCOMPARE(owner.window.geometry(), expected);
+  }
+
+  // The design's size and a stored one are outer sizes: a window not shown
+  // yet gets, before it first appears, the client that fits its coming frame.
+  void outerSizeBeforeTheFirstShowing_data() {
+    QTest::addColumn<int>("storedWidth");
+    QTest::addColumn<QRect>("expected");
+    QTest::newRow("first run") << 0 << QRect(15, 15, 753 - 8, 447 - 28);
+    QTest::newRow("stored width") << 900 << QRect(15, 15, 900 - 8, 447 - 28);
+  }
+
+  void outerSizeBeforeTheFirstShowing() {
+    QFETCH(int, storedWidth);
+    QFETCH(QRect, expected);
+    MemoryRegistry registry;
+    if (storedWidth != 0) PutNumber(registry, kWindowKey, "Width", storedWidth);
+    Owner owner(registry);
+    owner.placement->ExpectedFrame = [](QWidget&) { return QMargins(4, 24, 4, 4); };
     owner.placement->RestorePlacement();
     QCOMPARE(owner.window.geometry(), expected);
   }

@@ -336,10 +336,11 @@ void UiControlsTest::attributeListStyles() {
   list.SetViewStyle(ViewStyle::SmallIcons);
   QCOMPARE(list.IconView()->viewMode(), QListView::ListMode);
   QCOMPARE(list.IconView()->iconSize(), QSize(16, 16));
-  QCOMPARE(list.IconView()->flow(), QListView::TopToBottom);
+  QCOMPARE(list.IconView()->flow(), QListView::LeftToRight);
   QVERIFY(list.IconView()->isWrapping());
   list.SetViewStyle(ViewStyle::List);
-  QVERIFY(!list.IconView()->isWrapping());
+  QCOMPARE(list.IconView()->flow(), QListView::TopToBottom);
+  QVERIFY(list.IconView()->isWrapping());
   // One selection for every style.
   QCOMPARE(list.IconView()->selectionModel(), list.DetailsView()->selectionModel());
   QCOMPARE(list.SelectedRow(), 0);
