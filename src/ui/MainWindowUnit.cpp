@@ -437,10 +437,10 @@ void TMainWindow::LoadViewSettings() {
   ListViewValues->SetColumnWidth(1, settings.ReadNumber("View", "Value Width", 190));
   NameColumnWidth = ListViewValues->ColumnWidth(0);
   ValueColumnWidth = ListViewValues->ColumnWidth(1);
-  leftWidth_ = UsableWidth(settings.ReadNumber("View", "Objects Width", kObjectsWidth),
-                           kObjectsWidth);
-  rightWidth_ = UsableWidth(settings.ReadNumber("View", "Details Width", kDetailsWidth),
-                            kDetailsWidth);
+  leftWidth_ =
+      UsableWidth(settings.ReadNumber("View", "Objects Width", kObjectsWidth), kObjectsWidth);
+  rightWidth_ =
+      UsableWidth(settings.ReadNumber("View", "Details Width", kDetailsWidth), kDetailsWidth);
   LayoutPanes();
   mnuViewDescription->setChecked(settings.ReadFlag("View", "Show Description", true));
   tolShowUnknown->setChecked(settings.ReadFlag("View", "Hide Unknown", false));

@@ -14,7 +14,6 @@
 
 #ifndef _WIN32
 #include <pwd.h>
-#include <unistd.h>
 #endif
 
 #include "platform/Text.h"
@@ -38,18 +37,30 @@ constexpr int kLeftColumnWidth = 273;
 constexpr int kButtonWidth = 93;
 constexpr int kButtonHeight = 23;
 
-// The three example computers never break across lines, hyphens included.
-constexpr char kLabel3[] =
-    "Type in the name of the computer, for example "
-    "<span style=\"white-space:nowrap\">\\\\SERVER1</span>, "
-    "<span style=\"white-space:nowrap\">\\\\OFFICE-PC</span> or "
-    "<span style=\"white-space:nowrap\">\\\\LAB-07</span>, "
+// The three example computers; each is shown as one unbreakable word.
+constexpr const char* kExampleComputers[] = {"\\\\SERVER1", "\\\\OFFICE-PC", "\\\\LAB-07"};
+
+// A text that never breaks across lines: a word joiner between its characters.
+QString Unbroken(const char* text) {
+  QString joined;
+  for (const QChar c : QString::fromUtf8(text)) {
+    if (!joined.isEmpty()) joined += QChar(0x2060);
+    joined += c;
+  }
+  return joined;
+}
+
+QString Label3Text() {
+  return QStringLiteral("Type in the name of the computer, for example %1, %2 or %3, ")
+             .arg(Unbroken(kExampleComputers[0]), Unbroken(kExampleComputers[1]),
+                  Unbroken(kExampleComputers[2])) +
 #ifdef _WIN32
-    "or the path of a registry image, "
+         QStringLiteral("or the path of a registry image, ") +
 #else
-    "or the path of a Wine prefix, a Windows folder, a hive or a .reg file, "
+         QStringLiteral("or the path of a Wine prefix, a Windows folder, a hive or a .reg file, ") +
 #endif
-    "or select a computer you have viewed before:";
+         QStringLiteral("or select a computer you have viewed before:");
+}
 
 QString FromUtf8(const std::string& text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -137,10 +148,8 @@ TPCSelector::TPCSelector(platform::RegistryApi& registry, QWidget* owner)
   Label1->setWordWrap(true);
   Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-  Label3 = new QLabel(this);
+  Label3 = new QLabel(Label3Text(), this);
   Label3->setObjectName("Label3");
-  Label3->setTextFormat(Qt::RichText);
-  Label3->setText(QString::fromUtf8(kLabel3));
   Label3->setWordWrap(true);
   Label3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 

@@ -4,9 +4,9 @@
 #include <QWidget>
 
 #if ORBEL_HAVE_XCB
+#include <QtGui/qguiapplication_platform.h>
 #include <xcb/xcb.h>
 
-#include <QtGui/qguiapplication_platform.h>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -34,8 +34,7 @@ xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
 bool Supported(xcb_connection_t* connection, xcb_window_t root, xcb_atom_t feature) {
   const xcb_atom_t supported = Atom(connection, "_NET_SUPPORTED");
   if (supported == XCB_ATOM_NONE || feature == XCB_ATOM_NONE) return false;
-  const auto cookie =
-      xcb_get_property(connection, 0, root, supported, XCB_ATOM_ATOM, 0, 4096);
+  const auto cookie = xcb_get_property(connection, 0, root, supported, XCB_ATOM_ATOM, 0, 4096);
   ReplyPtr<xcb_get_property_reply_t> reply(xcb_get_property_reply(connection, cookie, nullptr),
                                            &std::free);
   if (!reply || reply->format != 32 || reply->type != XCB_ATOM_ATOM) return false;

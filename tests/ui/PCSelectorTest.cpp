@@ -141,8 +141,7 @@ class PCSelectorTest : public QObject {
     TPCSelector selector(registry.api, nullptr);
     Confirm(selector, "\\\\server1");
     QCOMPARE(selector.SelectedComputer, std::string("\\\\SERVER1"));
-    QCOMPARE(StoredComputers(registry),
-             (std::vector<std::string>{"\\\\SERVER1", "\\\\SERVER10"}));
+    QCOMPARE(StoredComputers(registry), (std::vector<std::string>{"\\\\SERVER1", "\\\\SERVER10"}));
   }
 
   void firstDownSelectsTheMostRecent() {
