@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libcli11-dev
   qt6-base-dev qt6-svg-dev libqt6svg6
+  libxcb1-dev
   xvfb xauth
 )
 if (($#)); then packages=("$@"); fi

@@ -175,14 +175,19 @@ TPCSelector::TPCSelector(platform::RegistryApi& registry, QWidget* owner)
   btnBrowse->setAutoDefault(false);
   auto* browse = new QMenu(btnBrowse);
   browse->setObjectName("popBrowse");
-  connect(browse->addAction("&Folder (Wine prefix, Windows folder)..."), &QAction::triggered, this,
+  connect(browse->addAction("&Folder..."), &QAction::triggered, this,
           [this] { btnBrowseClick(true); });
-  connect(browse->addAction("F&ile (hive, .reg file)..."), &QAction::triggered, this,
+  connect(browse->addAction("F&ile..."), &QAction::triggered, this,
           [this] { btnBrowseClick(false); });
   btnBrowse->setMenu(browse);
   chooseImage = [](QWidget* parent, bool folder) {
-    return folder ? QFileDialog::getExistingDirectory(parent, "Select a registry image")
-                  : QFileDialog::getOpenFileName(parent, "Select a registry image");
+    QFileDialog dialog(parent, "Select a registry image");
+    dialog.setFileMode(folder ? QFileDialog::Directory : QFileDialog::ExistingFile);
+    if (folder) dialog.setOption(QFileDialog::ShowDirsOnly);
+    // Wine prefixes are hidden folders, "~/.wine" first of all.
+    dialog.setFilter(dialog.filter() | QDir::Hidden);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
+    return dialog.selectedFiles().first();
   };
 #endif
 
