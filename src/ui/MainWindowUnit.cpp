@@ -703,7 +703,6 @@ void TMainWindow::mnuViewClearClick() {
 void TMainWindow::mnuFileConnectClick() {
   if (reading_) return;
   PumpMessages();
-  if (reading_) return;
   if (WindowsPlatform() != 2) {
     ErrorMessage("The \"Connect\" feature is available only on Windows NT.");
     return;

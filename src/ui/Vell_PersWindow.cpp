@@ -79,21 +79,24 @@ void TPersWindow::RestorePlacement() {
   const std::int32_t width = SetWidth ? ReadNumber(key, NameOr(RgNameWidth, kWidth)) : 0;
   registry_.CloseKey(key);
 
+  // The edges first: set before the native window exists, they place the
+  // frame rather than the client.
+  if (left != 0) owner_->move(left, owner_->y());
+  if (top != 0) owner_->move(owner_->x(), top);
+
   // A window not shown yet has no frame: the size it was built with is its
   // outer size, and the frame is the one it is expected to get.
   const bool unframed = owner_->isWindow() && !owner_->isVisible();
   const QMargins margins = unframed && ExpectedFrame ? ExpectedFrame(*owner_) : QMargins();
-  const QSize extra =
-      unframed ? QSize(margins.left() + margins.right(), margins.top() + margins.bottom())
-               : FrameExtra();
+  const QSize extra = unframed ? QSize(margins.left() + margins.right(),
+                                       margins.top() + margins.bottom())
+                               : FrameExtra();
   const QSize outer = unframed ? owner_->size() : owner_->frameGeometry().size();
   const int outerHeight = height != 0 ? height : outer.height();
   const int outerWidth = width != 0 ? width : outer.width();
   if (height != 0 || unframed) {
     owner_->resize(owner_->width(), ClientSize(outerHeight, extra.height()));
   }
-  if (left != 0) owner_->move(left, owner_->y());
-  if (top != 0) owner_->move(owner_->x(), top);
   if (width != 0 || unframed) {
     owner_->resize(ClientSize(outerWidth, extra.width()), owner_->height());
   }
