@@ -88,9 +88,9 @@ void TPersWindow::RestorePlacement() {
   // outer size, and the frame is the one it is expected to get.
   const bool unframed = owner_->isWindow() && !owner_->isVisible();
   const QMargins margins = unframed && ExpectedFrame ? ExpectedFrame(*owner_) : QMargins();
-  const QSize extra = unframed ? QSize(margins.left() + margins.right(),
-                                       margins.top() + margins.bottom())
-                               : FrameExtra();
+  const QSize extra =
+      unframed ? QSize(margins.left() + margins.right(), margins.top() + margins.bottom())
+               : FrameExtra();
   const QSize outer = unframed ? owner_->size() : owner_->frameGeometry().size();
   const int outerHeight = height != 0 ? height : outer.height();
   const int outerWidth = width != 0 ? width : outer.width();

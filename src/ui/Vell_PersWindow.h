@@ -36,10 +36,11 @@ class TPersWindow : public QObject {
   bool SetLeft = true, SetHeight = true, SetWidth = true, SetTop = true;
 
   // Opens (creating it) the key, reads the stored height, left, top and
-  // width, in that order, and applies them, the edges first, skipping 0. An empty RegPath reads from
-  // HKEY_CURRENT_USER itself. Does nothing when Enabled is false. An owner
-  // not yet framed gets the client size that gives it these outer sizes (or
-  // the outer size it was built with) inside the frame it is expected to get.
+  // width, in that order, and applies them, the edges first, skipping 0.
+  // An empty RegPath reads from HKEY_CURRENT_USER itself. Does nothing when
+  // Enabled is false. An owner not yet framed gets the client size that
+  // gives it these outer sizes (or the outer size it was built with) inside
+  // the frame it is expected to get.
   void RestorePlacement();
 
   // The frame a window not yet shown will get from the window manager; by
