@@ -11,6 +11,7 @@ packages=(
   nlohmann-json3-dev libcli11-dev
   qt6-base-dev qt6-svg-dev libqt6svg6
   xvfb xauth
+  desktop-file-utils appstream
 )
 if (($#)); then packages=("$@"); fi
 

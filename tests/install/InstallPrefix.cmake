@@ -53,3 +53,13 @@ check("the installed orbel-catalogue did not read the installed sample registry:
 string(FIND "${output}" "1 Objects displayed" found)
 check("the installed sample's one class is not all that was read:\n${output}"
       found GREATER -1)
+
+# The installed menu entry, icon and metainfo belong together.
+find_program(appstreamcli appstreamcli)
+if(appstreamcli)
+  execute_process(COMMAND ${appstreamcli} validate-tree --no-net "${PREFIX}"
+                  OUTPUT_VARIABLE output ERROR_VARIABLE output RESULT_VARIABLE result)
+  check("appstreamcli rejects the installed tree:\n${output}" result EQUAL 0)
+else()
+  message("appstreamcli is not installed: the installed tree's metainfo is not checked")
+endif()
