@@ -108,6 +108,25 @@ snap() {
   echo "docs/$name.png"
 }
 
+# Window $1, which closes by itself, as docs/$2.png: captured again and again
+# while it is open; kept is the capture halfway between the first change of
+# its face (the work under way) and its end.
+snap_passing() {
+  local window=$1 name=$2 count=0 first started
+  while ((count < 1000)) && xwd -silent -id "$window" >"$scratch/passing-$count.xwd" 2>/dev/null; do
+    count=$((count + 1))
+  done
+  ((count > 0)) || { echo "$name: closed before it could be captured" >&2; return 0; }
+  first=$(md5sum <"$scratch/passing-0.xwd")
+  started=0
+  while ((started < count - 1)) && [ "$(md5sum <"$scratch/passing-$started.xwd")" = "$first" ]; do
+    started=$((started + 1))
+  done
+  convert "xwd:$scratch/passing-$(((started + count) / 2)).xwd" -strip PNG8:"$root/docs/$name.png"
+  rm -f "$scratch"/passing-*.xwd
+  echo "docs/$name.png ($count captures)"
+}
+
 # Gives window $1 the keyboard and presses the keys that follow.
 keys() {
   local window=$1
@@ -151,7 +170,7 @@ if progress=$(wait_window '^Vell Orbel$' 5); then
   # The main window has the same title until the reading ends: the progress
   # dialog is the smaller one.
   width=$(xdotool getwindowgeometry "$progress" | awk '/Geometry/ { split($2, s, "x"); print s[1] }')
-  if ((width < 600)); then snap "$progress" progress-dialog; fi
+  if ((width < 600)); then snap_passing "$progress" progress-dialog; fi
 fi
 wait_window '^Vell Orbel - Viewing Computer' 120 >/dev/null
 stop_program
