@@ -33,6 +33,17 @@ foreach(picture ${pictures})
   check("the manual's picture ${picture} is not installed" EXISTS "${data}/orbel/${picture}")
 endforeach()
 
+# Every section the program opens the manual at (Help on Help, the Find
+# window's Help button) is there.
+file(READ "${SOURCE_DIR}/src/ui/MainWindowUnit.cpp" window)
+string(REGEX MATCHALL "HelpFile \\+ \"#[^\"]+\"" sections "${window}")
+check("the main window opens the manual at no section" sections)
+foreach(section ${sections})
+  string(REGEX REPLACE "^.*#([^\"]+)\"$" "\\1" section "${section}")
+  string(FIND "${manual}" "id=\"${section}\"" found)
+  check("the manual has no section \"${section}\" for the program to open" found GREATER -1)
+endforeach()
+
 # A sample of one class in place of the shipped one: the companion must read
 # this file, whereas the source tree's sample holds many classes.
 file(WRITE "${data}/orbel/sample/system.reg"
