@@ -6,8 +6,9 @@
 #   scripts/screenshots.sh [BUILD_DIR]
 #
 # BUILD_DIR holds a build with src/orbel; without it the program is built in
-# build/. The main window shows the sample registry; the progress dialog is
-# caught while a larger generated registry is read. Needs xvfb, xdotool,
+# build/. The main window shows the sample registry, or the registry image
+# named by SCREENSHOT_REGISTRY (a Wine prefix, for instance); the progress
+# dialog is caught while a larger generated registry is read. Needs xvfb, xdotool,
 # x11-apps (xwd) and imagemagick.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -175,8 +176,8 @@ fi
 wait_window '^Vell Orbel - Viewing Computer' 120 >/dev/null
 stop_program
 
-# The sample registry, read by Refresh.
-start_program
+# The sample registry (or the chosen image), read by Refresh.
+ORBEL_REGISTRY=${SCREENSHOT_REGISTRY:-} start_program
 main=$(wait_window '^Vell Orbel$' 30)
 keys "$main" F5
 main=$(wait_window '^Vell Orbel - Viewing Computer' 60)
