@@ -12,6 +12,7 @@ packages=(
   qt6-base-dev qt6-svg-dev libqt6svg6
   libxcb1-dev
   xvfb xauth
+  desktop-file-utils appstream
 )
 if (($#)); then packages=("$@"); fi
 

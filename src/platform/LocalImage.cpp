@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "platform/MemoryStore.h"
+#include "platform/ProgramFolder.h"
 #include "platform/RegistryImage.h"
 #include "platform/UserFileStore.h"
 
@@ -54,15 +55,10 @@ LocalImageChoice ChooseLocalImage(const EnvironmentLookup& environment,
 
 fs::path SampleRegistryPath() {
   const fs::path relative = fs::path("sample") / "system.reg";
-  std::error_code ec;
-  const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-  if (!ec) {
-    const fs::path beside = exe.parent_path().parent_path() / "share" / "orbel" / relative;
-    if (fs::is_regular_file(beside, ec)) return beside;
-  }
-  const fs::path installed = fs::path(ORBEL_DATA_DIR) / relative;
-  if (fs::is_regular_file(installed, ec)) return installed;
-  return fs::path(ORBEL_SOURCE_DATA_DIR) / relative;
+  fs::path found = FindDataFile(relative, ORBEL_SOURCE_DATA_DIR);
+  // None there: the installed place, so that the message names where it belongs.
+  if (found.empty()) found = InstalledDataFolder() / relative;
+  return found;
 }
 
 fs::path MachineNameToPath(std::string_view machine) {

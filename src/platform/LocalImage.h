@@ -24,9 +24,9 @@ struct LocalImageChoice {
 LocalImageChoice ChooseLocalImage(const EnvironmentLookup& environment,
                                   const std::filesystem::path& sampleRegistry);
 
-// Where the sample registry is: beside the installed program, in the
-// installed data folder, or in the source tree for a program run from its
-// build folder.
+// Where the sample registry is: beside the program, in the installed data
+// folder found from the program's folder, or in the source tree for a program
+// run from its build folder.
 std::filesystem::path SampleRegistryPath();
 
 // The name of another computer as a path: leading backslashes removed.

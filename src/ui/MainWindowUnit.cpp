@@ -22,6 +22,7 @@
 #include <exception>
 
 #include "catalogue/COLESettingsUnit.h"
+#include "platform/ProgramFolder.h"
 #include "registry/PatchedRegistry.h"
 #include "registry/RegIniFile.h"
 #include "tools/Vell_Tools.h"
@@ -36,9 +37,6 @@
 #include "ui/QtScreen.h"
 #include "ui/Vell_PersWindow.h"
 
-#ifndef ORBEL_DATA_DIR
-#define ORBEL_DATA_DIR "/usr/local/share/orbel"
-#endif
 #ifndef ORBEL_SOURCE_DOCS_DIR
 #define ORBEL_SOURCE_DOCS_DIR "docs"
 #endif
@@ -830,17 +828,11 @@ void TMainWindow::popValueCopyClick() {
 }
 
 std::string TMainWindow::ManualPath() {
-  const QString program = QCoreApplication::applicationDirPath();
-  const QString candidates[] = {
-      program + QLatin1Char('/') + QLatin1String(kManualName),
-      program + QStringLiteral("/../share/orbel/") + QLatin1String(kManualName),
-      QStringLiteral(ORBEL_DATA_DIR "/") + QLatin1String(kManualName),
-      QStringLiteral(ORBEL_SOURCE_DOCS_DIR "/") + QLatin1String(kManualName),
-  };
-  for (const QString& candidate : candidates) {
-    if (QFileInfo(candidate).isFile()) return QFileInfo(candidate).absoluteFilePath().toStdString();
-  }
-  return {};
+  const auto found = platform::FindDataFile(kManualName, ORBEL_SOURCE_DOCS_DIR);
+  if (found.empty()) return {};
+  std::error_code ec;
+  const auto absolute = std::filesystem::absolute(found, ec);
+  return (ec ? found : absolute).lexically_normal().string();
 }
 
 void TMainWindow::mnuHelpContentsClick() {
@@ -856,7 +848,7 @@ void TMainWindow::mnuHelpOnHelpClick() {
     ErrorMessage("The manual \"Orbel.html\" could not be found.");
     return;
   }
-  OpenDocument(HelpFile + "#manual");
+  OpenDocument(HelpFile + "#help-on-help");
 }
 
 void TMainWindow::mnuHelpWebClick() { OpenWebSite(); }

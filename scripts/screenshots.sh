@@ -1,0 +1,223 @@
+#!/usr/bin/env bash
+# Takes the pictures of the manual and the README from the real program: it
+# starts orbel under Xvfb with a scratch home, drives it with xdotool and saves
+# each window and dialog, cropped to it, as an 8-bit PNG in docs/.
+#
+#   scripts/screenshots.sh [BUILD_DIR]
+#
+# BUILD_DIR holds a build with src/orbel; without it the program is built in
+# build/. The main window shows the sample registry, or the registry image
+# named by SCREENSHOT_REGISTRY (a Wine prefix, for instance); the progress
+# dialog is caught while a larger generated registry is read. Needs xvfb, xdotool,
+# x11-apps (xwd) and imagemagick.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+if (($#)); then
+  build=$(cd "$1" && pwd)
+else
+  build=$root/build
+  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$build" -j"$(nproc)" --target orbel
+fi
+program=$build/src/orbel
+[ -x "$program" ] || { echo "no program at $program" >&2; exit 1; }
+for tool in Xvfb xdotool xwd convert; do
+  command -v "$tool" >/dev/null || { echo "$tool is missing (scripts/install-deps.sh)" >&2; exit 1; }
+done
+
+scratch=$(mktemp -d)
+xvfb_pid=""
+orbel_pid=""
+finish() {
+  if [ -n "$orbel_pid" ]; then kill "$orbel_pid" 2>/dev/null || true; fi
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+  rm -rf "$scratch"
+}
+trap finish EXIT
+
+# A display of our own: Xvfb names the free display it took on a file descriptor.
+exec 3>"$scratch/display"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$scratch/xvfb.log" 2>&1 &
+xvfb_pid=$!
+exec 3>&-
+deadline=$((SECONDS + 20))
+until [ -s "$scratch/display" ]; do
+  ((SECONDS < deadline)) || { echo "Xvfb did not start" >&2; cat "$scratch/xvfb.log" >&2; exit 1; }
+  sleep 0.1
+done
+export DISPLAY=":$(head -n1 "$scratch/display")"
+export QT_QPA_PLATFORM=xcb LC_ALL=C.UTF-8
+unset ORBEL_REGISTRY WINEPREFIX XDG_CONFIG_HOME
+
+# The newest visible window whose title matches the extended regular
+# expression $1, waited for up to $2 seconds (20).
+wait_window() {
+  local pattern=$1 deadline=$((SECONDS + ${2:-20})) ids
+  while ((SECONDS < deadline)); do
+    ids=$(xdotool search --onlyvisible --name "$pattern" 2>/dev/null || true)
+    if [ -n "$ids" ]; then
+      tail -n1 <<<"$ids"
+      return 0
+    fi
+    if [ -n "$orbel_pid" ] && ! kill -0 "$orbel_pid" 2>/dev/null; then
+      echo "the program ended while waiting for \"$pattern\"" >&2
+      return 1
+    fi
+    sleep 0.1
+  done
+  echo "no window \"$pattern\" within ${2:-20} seconds" >&2
+  return 1
+}
+
+# Waits until no visible window's title matches $1.
+wait_gone() {
+  local deadline=$((SECONDS + ${2:-20}))
+  while xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; do
+    ((SECONDS < deadline)) || { echo "\"$1\" stays open" >&2; return 1; }
+    sleep 0.1
+  done
+}
+
+# How many windows of the program are visible.
+visible_windows() {
+  xdotool search --onlyvisible --pid "$orbel_pid" 2>/dev/null | wc -l
+}
+
+# Waits until more than $1 windows of the program are visible (a menu opened).
+wait_more_windows() {
+  local deadline=$((SECONDS + 10))
+  until (($(visible_windows) > $1)); do
+    ((SECONDS < deadline)) || { echo "no menu opened" >&2; return 1; }
+    sleep 0.05
+  done
+}
+
+# Window $1 as docs/$2.png, once two captures in a row are the same (painted).
+snap() {
+  local window=$1 name=$2 previous="" current tries=0
+  while ((tries < 50)); do
+    xwd -silent -id "$window" >"$scratch/shot.xwd"
+    current=$(md5sum <"$scratch/shot.xwd")
+    [ "$current" = "$previous" ] && break
+    previous=$current
+    tries=$((tries + 1))
+    sleep 0.1
+  done
+  convert "xwd:$scratch/shot.xwd" -strip PNG8:"$root/docs/$name.png"
+  echo "docs/$name.png"
+}
+
+# Window $1, which closes by itself, as docs/$2.png: captured again and again
+# while it is open; kept is the capture halfway between the first change of
+# its face (the work under way) and its end.
+snap_passing() {
+  local window=$1 name=$2 count=0 first started
+  while ((count < 1000)) && xwd -silent -id "$window" >"$scratch/passing-$count.xwd" 2>/dev/null; do
+    count=$((count + 1))
+  done
+  ((count > 0)) || { echo "$name: closed before it could be captured" >&2; return 0; }
+  first=$(md5sum <"$scratch/passing-0.xwd")
+  started=0
+  while ((started < count - 1)) && [ "$(md5sum <"$scratch/passing-$started.xwd")" = "$first" ]; do
+    started=$((started + 1))
+  done
+  convert "xwd:$scratch/passing-$(((started + count) / 2)).xwd" -strip PNG8:"$root/docs/$name.png"
+  rm -f "$scratch"/passing-*.xwd
+  echo "docs/$name.png ($count captures)"
+}
+
+# Gives window $1 the keyboard and presses the keys that follow.
+keys() {
+  local window=$1
+  shift
+  xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowfocus "$window"
+  xdotool key --clearmodifiers --delay 60 "$@"
+}
+
+start_program() {
+  HOME="$scratch/home" "$program" >"$scratch/orbel.log" 2>&1 &
+  orbel_pid=$!
+}
+
+stop_program() {
+  kill "$orbel_pid" 2>/dev/null || true
+  wait "$orbel_pid" 2>/dev/null || true
+  orbel_pid=""
+}
+
+# A registry of many classes, so that the progress dialog stays long enough
+# to be seen.
+big=$scratch/big.reg
+awk 'BEGIN {
+  print "WINE REGISTRY Version 2\n"
+  for (i = 0; i < 40000; i++) {
+    guid = sprintf("{%08X-1A2B-4C3D-8E9F-%012X}", i * 7919, i)
+    printf "[Software\\\\Classes\\\\CLSID\\\\%s] 1273165719\n@=\"Generated Object %d\"\n\n", guid, i
+    printf "[Software\\\\Classes\\\\CLSID\\\\%s\\\\InprocServer32] 1273165719\n", guid
+    printf "@=\"C:\\\\Windows\\\\System32\\\\gen%d.dll\"\n\"ThreadingModel\"=\"Both\"\n\n", i
+  }
+}' >"$big"
+
+mkdir -p "$scratch/home" "$root/docs"
+
+# First start: the welcome question, then the progress of the reading it starts.
+ORBEL_REGISTRY=$big start_program
+welcome=$(wait_window '^Confirm$' 30)
+snap "$welcome" welcome-question
+keys "$welcome" Return
+if progress=$(wait_window '^Vell Orbel$' 5); then
+  # The main window has the same title until the reading ends: the progress
+  # dialog is the smaller one.
+  width=$(xdotool getwindowgeometry "$progress" | awk '/Geometry/ { split($2, s, "x"); print s[1] }')
+  if ((width < 600)); then snap_passing "$progress" progress-dialog; fi
+fi
+wait_window '^Vell Orbel - Viewing Computer' 120 >/dev/null
+stop_program
+
+# The sample registry (or the chosen image), read by Refresh.
+ORBEL_REGISTRY=${SCREENSHOT_REGISTRY:-} start_program
+main=$(wait_window '^Vell Orbel$' 30)
+keys "$main" F5
+main=$(wait_window '^Vell Orbel - Viewing Computer' 60)
+
+# An object selected in the tree, one of its attributes described.
+eval "$(xdotool getwindowgeometry --shell "$main")"
+xdotool mousemove --window "$main" 60 80 click 1
+keys "$main" Home Down Down Down Right Down Down
+xdotool mousemove --window "$main" $((WIDTH - 300)) 110 click 1
+xdotool mousemove --window "$main" $((WIDTH - 20)) $((HEIGHT - 10))
+snap "$main" main-window
+
+keys "$main" F8
+selector=$(wait_window '^Select a computer$')
+xdotool type --delay 20 '~/.wine'
+snap "$selector" computer-selector
+keys "$selector" Escape
+wait_gone '^Select a computer$'
+
+keys "$main" ctrl+f
+find=$(wait_window '^Find$')
+xdotool type --delay 20 'Apartment'
+snap "$find" find-dialog
+keys "$find" Escape
+wait_gone '^Find$'
+
+keys "$main" F6
+information=$(wait_window '^Information$')
+snap "$information" information
+keys "$information" Return
+wait_gone '^Information$'
+
+# The About command through its menu, once the menu is open.
+shown=$(visible_windows)
+keys "$main" alt+h
+wait_more_windows "$shown"
+xdotool key a
+about=$(wait_window '^About$')
+snap "$about" about-box
+keys "$about" Escape
+wait_gone '^About$'
+
+stop_program
