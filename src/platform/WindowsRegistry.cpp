@@ -249,10 +249,12 @@ Status WindowsRegistry::ConnectRegistry(std::string_view machine, HKey root, HKe
   std::string_view name = machine;
   while (!name.empty() && name.front() == '\\') name.remove_prefix(1);
   // A bare name is a computer, even when a folder of that name exists here;
-  // anything with a backslash or "/" in it is the path of an image, a name
-  // that began with two backslashes a network path.
+  // anything with a backslash or "/" in it is the path of an image: a drive
+  // path (\\D:\evidence\SOFTWARE as the selector gives it, or without the
+  // two backslashes), a Unix path under Wine, else a network path.
   if (name.find_first_of("\\/") != std::string_view::npos) {
-    const bool network = machine.size() - name.size() == 2;
+    const bool drive = name.size() >= 2 && name[1] == ':';
+    const bool network = machine.size() - name.size() >= 2 && !drive && name.front() != '/';
     const std::string path = network ? "\\\\" + std::string(name) : std::string(name);
     HKey inner{};
     const Status status = images_.ConnectRegistry(path, root, inner);
