@@ -1,8 +1,9 @@
 #include "platform/ObjectHelper.h"
 
-#include <cstdlib>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <system_error>
 #include <thread>
 
@@ -22,6 +23,8 @@
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+extern char** environ;
 #endif
 
 namespace fs = std::filesystem;
@@ -33,9 +36,22 @@ constexpr std::chrono::milliseconds kStep{50};
 // The helper's answer is one short line; more is not read.
 constexpr std::size_t kMaxAnswer = 4096;
 
+// Whether a line of the helper's output begins with `word`.
+bool SaysLine(const std::string& answer, std::string_view word) {
+  for (std::size_t start = 0; start < answer.size();) {
+    if (answer.compare(start, word.size(), word) == 0) return true;
+    const std::size_t end = answer.find('\n', start);
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return false;
+}
+
+// A helper that crashed may have printed anything; only its answer together
+// with the matching status counts.
 HelperOutcome Judge(int status, const std::string& answer) {
-  if (status == 0 && answer.rfind("created", 0) == 0) return HelperOutcome::Created;
-  if (status == 1 && answer.rfind("not created", 0) == 0) return HelperOutcome::NotCreated;
+  if (status == 0 && SaysLine(answer, "created")) return HelperOutcome::Created;
+  if (status == 1 && SaysLine(answer, "not created")) return HelperOutcome::NotCreated;
   return HelperOutcome::Crashed;
 }
 
@@ -118,9 +134,24 @@ HelperOutcome RunObjectHelper(const ObjectHelperCommand& command, const std::str
   HANDLE writeEnd = nullptr;
   if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return HelperOutcome::NotStarted;
   SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-  for (const auto& [name, value] : command.environment) {
-    SetEnvironmentVariableW(Wide(name).c_str(), Wide(value).c_str());
+  // This process's environment with the command's variables replaced.
+  std::wstring environment;
+  if (wchar_t* block = GetEnvironmentStringsW()) {
+    for (const wchar_t* entry = block; *entry != L'\0'; entry += wcslen(entry) + 1) {
+      const std::wstring text(entry);
+      bool replaced = false;
+      for (const auto& variable : command.environment) {
+        const std::wstring prefix = Wide(variable.first) + L"=";
+        replaced = replaced || _wcsnicmp(text.c_str(), prefix.c_str(), prefix.size()) == 0;
+      }
+      if (!replaced) environment.append(text).push_back(L'\0');
+    }
+    FreeEnvironmentStringsW(block);
   }
+  for (const auto& [name, value] : command.environment) {
+    environment.append(Wide(name) + L"=" + Wide(value)).push_back(L'\0');
+  }
+  environment.push_back(L'\0');
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
@@ -128,8 +159,10 @@ HelperOutcome RunObjectHelper(const ObjectHelperCommand& command, const std::str
   startup.hStdOutput = writeEnd;
   startup.hStdError = nullptr;
   PROCESS_INFORMATION process{};
-  const BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
-                                      CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process);
+  const BOOL started =
+      CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
+                     CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT, environment.data(), nullptr,
+                     &startup, &process);
   CloseHandle(writeEnd);
   if (!started) {
     CloseHandle(readEnd);
@@ -179,6 +212,23 @@ HelperOutcome RunObjectHelper(const ObjectHelperCommand& command, const std::str
   for (std::string& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
 
+  // Everything the child needs is made before the fork: between fork and
+  // exec a threaded program may only make async-signal-safe calls.
+  std::vector<std::string> variables;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string_view text(*entry);
+    bool replaced = false;
+    for (const auto& variable : command.environment) {
+      replaced = replaced || (text.starts_with(variable.first) &&
+                              text.substr(variable.first.size()).starts_with('='));
+    }
+    if (!replaced) variables.emplace_back(text);
+  }
+  for (const auto& [name, value] : command.environment) variables.push_back(name + "=" + value);
+  std::vector<char*> envp;
+  for (std::string& variable : variables) envp.push_back(variable.data());
+  envp.push_back(nullptr);
+
   int pipeEnds[2];
   if (::pipe2(pipeEnds, O_CLOEXEC) != 0) return HelperOutcome::NotStarted;
   const pid_t child = ::fork();
@@ -196,8 +246,7 @@ HelperOutcome RunObjectHelper(const ObjectHelperCommand& command, const std::str
       ::dup2(nothing, STDERR_FILENO);
     }
     ::dup2(pipeEnds[1], STDOUT_FILENO);
-    for (const auto& [name, value] : command.environment) ::setenv(name.c_str(), value.c_str(), 1);
-    ::execvp(argv[0], argv.data());
+    ::execve(argv[0], argv.data(), envp.data());
     ::_exit(127);
   }
   ::setpgid(child, child);

@@ -22,8 +22,8 @@ inline constexpr std::chrono::seconds kObjectHelperTimeout{30};
 // The helper's file name.
 inline constexpr const char* kObjectHelperName = "orbel-object-test.exe";
 
-// The program to run: the helper itself, or Wine followed by the helper. The
-// identifier to test is added as the last argument.
+// The program to run, by its path: the helper itself, or Wine followed by the
+// helper. The identifier to test is added as the last argument.
 struct ObjectHelperCommand {
   std::vector<std::string> program;
   std::vector<std::pair<std::string, std::string>> environment;  // set for the helper only
