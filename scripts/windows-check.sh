@@ -1,46 +1,52 @@
 #!/usr/bin/env bash
-# Cross-builds the core libraries and their GoogleTest suites for 64-bit
-# Windows with mingw-w64 (no Qt, no libhivex), runs each suite under Wine and
-# ends with "N passed, N failed" over the test cases. Exits non-zero when a
-# test fails or a suite does not finish. Installs what is missing first.
+# Cross-builds the core libraries, their GoogleTest suites, orbel-catalogue
+# and the object test's helper for 64-bit Windows with mingw-w64 (no Qt, no
+# libhivex), runs each suite under Wine, then proves the Windows services
+# against Wine's own: the catalogue read through advapi32 from the prefix's
+# live registry equals the Linux program's reading of its system.reg, and
+# Test Object creates an object through the helper on both sides. Ends with
+# "N passed, N failed, N skipped"; exits non-zero when anything failed.
+# Installs what is missing first.
 #
 # Environment: ORBEL_WINEPREFIX (default /tmp/orbel-wine-ci) is the Wine
 # prefix, made on first use; ORBEL_WINDOWS_BUILD (default build-windows) the
-# build folder.
+# build folder; ORBEL_LINUX_CATALOGUE a Linux orbel-catalogue to compare with
+# (built in $ORBEL_WINDOWS_BUILD-host when unset).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+started=$SECONDS
 
-scripts/install-deps.sh cmake make pkg-config g++-mingw-w64-x86-64 wine wine64 \
+scripts/install-deps.sh cmake make pkg-config g++-mingw-w64-x86-64-posix wine wine64 \
   googletest nlohmann-json3-dev libcli11-dev
 
 build="${ORBEL_WINDOWS_BUILD:-build-windows}"
 suites=(platform_tests registry_tests tools_tests model_tests catalogue_tests cli_tests)
+launcher=()
+if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
 
 echo "=== Windows cross build ($build) ==="
 cmake -S . -B "$build" \
   -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
   -DORBEL_GTEST_SOURCE=/usr/src/googletest \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" \
   -DORBEL_WARNINGS_AS_ERRORS=ON >/dev/null
-cmake --build "$build" -j"$(nproc)" --target "${suites[@]}" orbel-catalogue
+cmake --build "$build" -j"$(nproc)" --target "${suites[@]}" orbel-catalogue orbel-object-test
+
+linux="${ORBEL_LINUX_CATALOGUE:-}"
+if [ -z "$linux" ]; then
+  echo "=== Linux orbel-catalogue for the comparison ($build-host) ==="
+  cmake -S . -B "$build-host" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
+    -DORBEL_BUILD_BENCH=OFF "${launcher[@]}" >/dev/null
+  cmake --build "$build-host" -j"$(nproc)" --target orbel-catalogue orbel-object-test
+  linux="$build-host/src/orbel-catalogue"
+fi
 
 wine64=$(command -v wine64 || true)
 if [ -z "$wine64" ] && [ -x /usr/lib/wine/wine64 ]; then wine64=/usr/lib/wine/wine64; fi
-if [ -z "$wine64" ]; then
-  echo "wine64 not found" >&2
-  exit 1
-fi
 export WINEPREFIX="${ORBEL_WINEPREFIX:-/tmp/orbel-wine-ci}"
 export WINEDEBUG=-all
-# No Mono or Gecko prompts while the prefix is made.
-export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  echo "=== Making the Wine prefix $WINEPREFIX ==="
-  mkdir -p "$WINEPREFIX"
-  "$wine64" wineboot --init >/dev/null 2>&1
-  wineserver -w 2>/dev/null || true
-fi
+scripts/wine-prefix.sh "$WINEPREFIX"
 
 echo "=== Core tests under Wine ==="
 logs="$build/wine-logs"
@@ -73,7 +79,59 @@ for suite in "${suites[@]}"; do
   failed=$((failed + suiteFailed))
   skipped=$((skipped + suiteSkipped))
 done
-wineserver -k 2>/dev/null || true
 
+echo "=== The Windows program against Wine ==="
+proof() {  # name, then the command that proves it
+  local name="$1"
+  shift
+  if "$@"; then
+    echo "proof: $name: passed"
+    passed=$((passed + 1))
+  else
+    echo "proof: $name: FAILED"
+    failed=$((failed + 1))
+  fi
+}
+
+# The same catalogue, row for row, from the live registry (advapi32 under
+# Wine) and from system.reg (the Linux reader). Allowed to differ: the
+# computer's name in letter case (Wine gives it in capitals), and the last
+# change of a class key that has no values of its own, whose time Wine keeps
+# in memory but does not write to system.reg (the Linux side says <Unknown>).
+same_catalogue() {
+  local windows="$logs/catalogue-windows.jsonl" unix="$logs/catalogue-linux.jsonl"
+  "$wine64" "$build/src/orbel-catalogue.exe" --json | tr -d '\r' >"$windows" || return 1
+  wineserver -w
+  env -u ORBEL_REGISTRY "$linux" --json >"$unix" || return 1
+  awk -v report="$logs/catalogue-differences.txt" '
+    NR == FNR { windows[FNR] = $0; lines = FNR; next }
+    {
+      if (windows[FNR] == $0) next
+      if (index($0, "{\"summary\"") == 1 && tolower(windows[FNR]) == tolower($0)) next
+      timeless = windows[FNR]
+      gsub(/\["Last change","[^"]*"\]/, "[\"Last change\",\"<Unknown>\"]", timeless)
+      if (timeless == $0) { split($0, field, "\""); print "last change only: " field[4] > report; times++; next }
+      print "differs: " $0 > report
+      bad++
+    }
+    END {
+      if (FNR != lines) { print "the readings have " lines " and " FNR " lines"; bad++ }
+      print "  " FNR " lines, " times + 0 " differ in the last change of a key without values, " bad + 0 " otherwise"
+      exit bad > 0
+    }' "$windows" "$unix"
+}
+proof "live registry equals system.reg" same_catalogue
+
+# Test Object of the Scripting.Dictionary class through the helper: under
+# Wine with the Windows program, and from Linux through Wine.
+dictionary="{EE09B103-97E0-11CF-978F-00A02463E06F}"
+tests_object() {
+  "$@" --test "$dictionary" | tr -d '\r' | grep -qx "The object 'Scripting.Dictionary' was succesfully created and seems to be OK."
+}
+proof "orbel-catalogue.exe --test creates Scripting.Dictionary" tests_object "$wine64" "$build/src/orbel-catalogue.exe"
+proof "orbel-catalogue --test creates Scripting.Dictionary through Wine" tests_object env -u ORBEL_REGISTRY "$linux"
+
+wineserver -k 2>/dev/null || true
+echo "Windows check: $((SECONDS - started)) s"
 echo "$passed passed, $failed failed, $skipped skipped"
 [ "$failed" -eq 0 ]

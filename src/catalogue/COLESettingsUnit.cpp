@@ -128,7 +128,7 @@ TCOLESettings::TCOLESettings(CatalogueWindows windows) : windows_(std::move(wind
   if (!windows_.tickCount) windows_.tickCount = SteadyTicks;
   if (!windows_.iconExtractor) {
     windows_.iconExtractor = [](platform::RegistryApi& api, platform::HKey root) {
-      return std::make_shared<ImageIconExtractor>(api.DriveFolderOf(root));
+      return IconExtractorFor(api, root);
     };
   }
   Descriptions = std::make_unique<CItemDescription>();

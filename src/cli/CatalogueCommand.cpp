@@ -9,6 +9,7 @@
 
 #include "catalogue/COLESettingsUnit.h"
 #include "catalogue/PlainControls.h"
+#include "cli/TestCommand.h"
 #include "tools/Vell_Tools.h"
 
 namespace orbel {
@@ -24,7 +25,7 @@ const char* const kHelpFooter =
     "Without SOURCE this computer is read: ORBEL_REGISTRY if set, else the Wine prefix\n"
     "($WINEPREFIX or ~/.wine), else the sample registry.\n\n"
     "Exit status: 0 done (an empty catalogue included), 1 the source cannot be read,\n"
-    "2 a usage error.";
+    "2 a usage error. With --test: 0 the object was created, 1 it was not.";
 
 // No boxes on a terminal: questions are answered No, messages are kept.
 class QuietScreen : public Screen {
@@ -86,7 +87,7 @@ int RunCatalogueCommand(int argc, const char* const* argv, platform::RegistryApi
   app.allow_windows_style_options(false);
   std::optional<std::string> source;
   bool asJson = false, summaryOnly = false, matchCase = false, wholeValue = false;
-  std::optional<std::string> findText;
+  std::optional<std::string> findText, testGuid;
   app.add_option("SOURCE", source, "the registry to read instead of this computer's");
   auto* jsonFlag = app.add_flag("--json", asJson,
                                 "JSON Lines: one object per entry in catalogue order, then the summary");
@@ -95,6 +96,9 @@ int RunCatalogueCommand(int argc, const char* const* argv, platform::RegistryApi
       app.add_option("--find", findText, "list the entries whose values contain TEXT, with the row");
   auto* caseFlag = app.add_flag("--match-case", matchCase, "with --find: letters must match in case");
   auto* wholeFlag = app.add_flag("--whole-value", wholeValue, "with --find: a whole value must equal TEXT");
+  auto* testOption = app.add_option("--test", testGuid,
+                                    "test-create the object of class GUID; exit 0 created, 1 not");
+  testOption->excludes(jsonFlag)->excludes(summaryFlag)->excludes(findOption);
   jsonFlag->excludes(summaryFlag)->excludes(findOption);
   summaryFlag->excludes(findOption);
   caseFlag->needs(findOption);
@@ -137,6 +141,8 @@ int RunCatalogueCommand(int argc, const char* const* argv, platform::RegistryApi
     err << "orbel-catalogue: " << why << "\n";
     return 1;
   }
+
+  if (testGuid) return RunTestCommand(catalogue, *testGuid, out, err);
 
   if (asJson) {
     for (int i = 0; i < catalogue.EntryCount(); ++i) {

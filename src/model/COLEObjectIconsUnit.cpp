@@ -4,6 +4,8 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/WindowsIcons.h"
+
 namespace orbel {
 namespace {
 
@@ -58,6 +60,24 @@ platform::ExtractedIcon ImageIconExtractor::Extract(const std::string& file, std
   const std::optional<fs::path> mapped = platform::MapWindowsPath(file, *files_);
   if (!mapped) return NoIcon(file + ": no such file in the registry image");
   return platform::ExtractIconFromFile(*mapped, index);
+}
+
+#ifdef _WIN32
+namespace {
+class ShellIconExtractor : public IconExtractor {
+ public:
+  platform::ExtractedIcon Extract(const std::string& file, std::int32_t index) override {
+    return platform::ExtractIconWithShell(file, index);
+  }
+};
+}  // namespace
+#endif
+
+std::shared_ptr<IconExtractor> IconExtractorFor(platform::RegistryApi& api, platform::HKey root) {
+#ifdef _WIN32
+  if (platform::ShellGivesIconsFor(api, root)) return std::make_shared<ShellIconExtractor>();
+#endif
+  return std::make_shared<ImageIconExtractor>(api.DriveFolderOf(root));
 }
 
 COLEObjectIcons::COLEObjectIcons(ImageList* smallImages, ImageList* largeImages,

@@ -13,6 +13,7 @@
 
 #include "model/Controls.h"
 #include "platform/IconExtract.h"
+#include "platform/RegistryApi.h"
 #include "platform/WindowsPaths.h"
 
 namespace orbel {
@@ -37,6 +38,11 @@ class ImageIconExtractor : public IconExtractor {
  private:
   std::optional<platform::ImageFiles> files_;
 };
+
+// The extraction for classes read below `root`: the shell's on Windows for
+// this and network computers, an ImageIconExtractor over the files of the
+// root's drive folder otherwise.
+std::shared_ptr<IconExtractor> IconExtractorFor(platform::RegistryApi& api, platform::HKey root);
 
 class COLEObjectIcons {
  public:

@@ -101,9 +101,9 @@ int AttributeIndexAtRow(int row) { return row < 6 ? row : row + 1; }
 
 COLEObject::COLEObject(TPatchRegistry& reader, AttributeList* valueList, ImageList* smallImages,
                        ImageList* largeImages, std::shared_ptr<IconExtractor> extractor)
-    : ValueList(valueList) {
+    : ValueList(valueList), thisComputer_(!reader.OwnsRoot()) {
   if (!extractor) {
-    extractor = std::make_shared<ImageIconExtractor>(reader.Api().DriveFolderOf(reader.Root()));
+    extractor = IconExtractorFor(reader.Api(), reader.Root());
   }
   Icons = std::make_unique<COLEObjectIcons>(smallImages, largeImages, std::move(extractor));
   RegistrySettings = std::make_unique<COLEObjectRegistrySettings>(reader);
@@ -212,7 +212,10 @@ void COLEObject::SelectFoundRow() {
   }
 }
 
-void COLEObject::TestCreate() { TestCreate(platform::SystemObjectCreation()); }
+void COLEObject::TestCreate() {
+  const auto creation = platform::ObjectCreationFor(thisComputer_, [] { PumpMessages(); });
+  TestCreate(*creation);
+}
 
 void COLEObject::TestCreate(platform::ObjectCreation& creation) {
   BusyCursor();
@@ -225,15 +228,7 @@ void COLEObject::TestCreate(platform::ObjectCreation& creation) {
         "without OLE names.\n\nPlease choose another object and try again.");
     return;
   }
-  bool created = false;
-  std::string classId;
-  void* unknown = nullptr;
-  void* dispatch = nullptr;
-  if (creation.ClassIdFromProgId(name, classId) && creation.CreateInstance(classId, unknown)) {
-    created = creation.QueryDispatch(unknown, dispatch);
-    creation.Release(unknown);
-  }
-  if (dispatch) creation.Release(dispatch);
+  const bool created = creation.TryCreate(name);
   NormalCursor();
   if (created) {
     InfoMessage(ReplaceParam("The object '%1' was succesfully created and seems to be OK.", name));

@@ -52,7 +52,8 @@ class COLEObject {
   // Selects the row of the last match in the attribute list.
   void SelectFoundRow();
   // Tries to create the object from its programmatic identifier and says how
-  // it went.
+  // it went. Objects are created only for this computer's classes (see
+  // platform::ObjectCreationFor).
   void TestCreate();
   void TestCreate(platform::ObjectCreation& creation);
 
@@ -70,6 +71,7 @@ class COLEObject {
   std::string KindName;
 
  private:
+  bool thisComputer_;  // read from this computer's registry, not a connected one
   bool Matches(const std::string& value) const;
   void AddRow(const std::string& caption, const std::string& value, int image);
 };

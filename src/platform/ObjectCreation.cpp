@@ -1,5 +1,10 @@
 #include "platform/ObjectCreation.h"
 
+#include <cstdlib>
+
+#include "platform/LocalImage.h"
+#include "platform/ObjectHelper.h"
+
 #ifdef _WIN32
 #include <objbase.h>
 #include <oleauto.h>
@@ -53,8 +58,8 @@ class ComObjectCreation : public ObjectCreation {
     if (object) static_cast<IUnknown*>(object)->Release();
   }
 };
-using SystemCreation = ComObjectCreation;
-#else
+#endif
+
 class NoObjectCreation : public ObjectCreation {
  public:
   bool ClassIdFromProgId(const std::string&, std::string&) override { return false; }
@@ -62,14 +67,48 @@ class NoObjectCreation : public ObjectCreation {
   bool QueryDispatch(void*, void*&) override { return false; }
   void Release(void*) override {}
 };
-using SystemCreation = NoObjectCreation;
-#endif
 
 }  // namespace
 
-ObjectCreation& SystemObjectCreation() {
-  static SystemCreation creation;
-  return creation;
+bool ObjectCreation::TryCreate(const std::string& progId) {
+  std::string classId;
+  void* unknown = nullptr;
+  void* dispatch = nullptr;
+  bool created = false;
+  if (ClassIdFromProgId(progId, classId) && CreateInstance(classId, unknown)) {
+    created = QueryDispatch(unknown, dispatch);
+    Release(unknown);
+  }
+  if (dispatch) Release(dispatch);
+  return created;
+}
+
+std::unique_ptr<ObjectCreation> ObjectCreationFor(bool thisComputer,
+                                                  std::function<void()> whileWaiting) {
+#ifdef _WIN32
+  (void)thisComputer;
+  if (auto helper = FindObjectHelper()) {
+    return std::make_unique<HelperObjectCreation>(ObjectHelperCommand{{helper->string()}, {}},
+                                                  std::move(whileWaiting));
+  }
+  return std::make_unique<ComObjectCreation>();
+#else
+  if (!thisComputer) return std::make_unique<NoObjectCreation>();
+  const LocalImageChoice local = ChooseLocalImage(
+      [](const char* name) -> std::optional<std::string> {
+        const char* value = std::getenv(name);
+        if (value == nullptr) return std::nullopt;
+        return std::string(value);
+      },
+      {});
+  if (local.reason != "Wine prefix") return std::make_unique<NoObjectCreation>();
+  const auto wine = FindWine();
+  const auto helper = FindObjectHelper();
+  if (!wine || !helper) return std::make_unique<NoObjectCreation>();
+  ObjectHelperCommand command{{wine->string(), helper->string()},
+                              {{"WINEPREFIX", local.path.string()}}};
+  return std::make_unique<HelperObjectCreation>(std::move(command), std::move(whileWaiting));
+#endif
 }
 
 }  // namespace orbel::platform

@@ -2,6 +2,8 @@
 // test: resolve the identifier, create the object, ask it for IDispatch.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
 
 namespace orbel::platform {
@@ -15,10 +17,19 @@ class ObjectCreation {
   virtual bool CreateInstance(const std::string& classId, void*& unknown) = 0;
   virtual bool QueryDispatch(void* unknown, void*& dispatch) = 0;
   virtual void Release(void* object) = 0;
+
+  // The whole test: the three steps in order, everything obtained released.
+  // True only when all three succeeded.
+  virtual bool TryCreate(const std::string& progId);
 };
 
-// COM on Windows. Elsewhere no object can be created: every test fails at
-// the first step, and the test reports it as a failed test.
-ObjectCreation& SystemObjectCreation();
+// The object test for the classes of the computer being viewed, through the
+// helper program (ObjectHelper.h). On Windows: the helper beside the program,
+// or COM in this process when there is none. Elsewhere only this computer's
+// Wine prefix can create objects, when Wine and the helper are installed;
+// for every other registry (`thisComputer` false: a connected computer or an
+// image) each test fails. `whileWaiting` runs while the helper works.
+std::unique_ptr<ObjectCreation> ObjectCreationFor(bool thisComputer,
+                                                  std::function<void()> whileWaiting);
 
 }  // namespace orbel::platform

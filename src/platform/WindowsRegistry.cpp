@@ -248,10 +248,16 @@ Status WindowsRegistry::ConnectRegistry(std::string_view machine, HKey root, HKe
   lastConnectError_.clear();
   std::string_view name = machine;
   while (!name.empty() && name.front() == '\\') name.remove_prefix(1);
-  std::error_code ec;
-  if (!name.empty() && fs::exists(fs::path(Wide(name)), ec)) {
+  // A bare name is a computer, even when a folder of that name exists here;
+  // anything with a backslash or "/" in it is the path of an image: a drive
+  // path (\\D:\evidence\SOFTWARE as the selector gives it, or without the
+  // two backslashes), a Unix path under Wine, else a network path.
+  if (name.find_first_of("\\/") != std::string_view::npos) {
+    const bool drive = name.size() >= 2 && name[1] == ':';
+    const bool network = machine.size() - name.size() >= 2 && !drive && name.front() != '/';
+    const std::string path = network ? "\\\\" + std::string(name) : std::string(name);
     HKey inner{};
-    const Status status = images_.ConnectRegistry(name, root, inner);
+    const Status status = images_.ConnectRegistry(path, root, inner);
     if (status != kSuccess) {
       lastConnectError_ = images_.LastConnectError();
       return status;

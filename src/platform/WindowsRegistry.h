@@ -1,7 +1,8 @@
 // The Windows registry behind the registry API: advapi32's wide-character
-// calls, names converted between UTF-8 and UTF-16. Another computer is reached
-// through RegConnectRegistry, or, when its name is an existing path, opened as
-// a registry image as the portable registry does. Windows only.
+// calls, names converted between UTF-8 and UTF-16. Another computer, named
+// without "\" or "/" once its leading backslashes are removed, is reached
+// through RegConnectRegistry; any other name is the path of a registry image,
+// opened as the portable registry does. Windows only.
 #pragma once
 
 #ifdef _WIN32
@@ -49,6 +50,12 @@ class WindowsRegistry : public RegistryApi {
   // for an image's, nothing for another computer's.
   std::optional<std::filesystem::path> DriveFolderOf(HKey key) override;
   std::string LastConnectError() const override { return lastConnectError_; }
+
+  // Whether `key` is a key of a registry image (not of a computer's registry).
+  bool IsImageKey(HKey key) const {
+    const auto owner = Find(key);
+    return owner && owner->side == Side::Image;
+  }
 
   // Handles open now (keys and connected roots), for tests that look for leaks.
   std::size_t OpenHandleCount() const { return handles_.size(); }

@@ -125,10 +125,17 @@ std::string ComputerNameFrom(std::optional<std::string> platformName) {
 
 int WindowsPlatform() {
 #ifdef _WIN32
-  OSVERSIONINFOA info{};
-  static_assert(sizeof(info) == 148, "the ANSI version record is 148 bytes");
+  // RtlGetVersion tells the truth; GetVersionEx answers a program without a
+  // compatibility manifest with an older Windows.
+  using RtlGetVersionCall = LONG(WINAPI*)(OSVERSIONINFOW*);
+  OSVERSIONINFOW info{};
   info.dwOSVersionInfoSize = sizeof(info);
-  const bool succeeded = GetVersionExA(&info) != 0;
+  bool succeeded = false;
+  if (HMODULE ntdll = GetModuleHandleW(L"ntdll.dll")) {
+    const auto call =
+        reinterpret_cast<RtlGetVersionCall>(reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion")));
+    succeeded = call != nullptr && call(&info) == 0;
+  }
   return PlatformKindFrom(succeeded, info.dwPlatformId);
 #else
   return 2;

@@ -9,6 +9,11 @@
 #include <QScreen>
 #include <QUrl>
 
+#ifdef _WIN32
+#include <windows.h>
+#include <shellapi.h>
+#endif
+
 namespace orbel {
 namespace {
 
@@ -105,8 +110,16 @@ QString ShellUrlFor(const std::string& target) {
 }
 
 void QtScreen::OpenWithShell(const std::string& target) {
+#ifdef _WIN32
+  // The shell's own "open", as Explorer does, owned by the program's window.
+  const QWidget* owner = QApplication::activeWindow();
+  const std::wstring file = QString::fromStdString(target).toStdWString();
+  ShellExecuteW(owner ? reinterpret_cast<HWND>(owner->winId()) : nullptr, L"open", file.c_str(),
+                nullptr, nullptr, SW_SHOWNORMAL);
+#else
   const QString url = ShellUrlFor(target);
   if (!url.isEmpty()) QDesktopServices::openUrl(QUrl(url));
+#endif
 }
 
 void CentreOnScreen(QWidget& window) {

@@ -66,8 +66,9 @@ int main(int argc, char* argv[]) {
     }
   }
 #ifdef _WIN32
-  // The object test creates objects on this thread.
-  CoInitialize(nullptr);
+  // COM for this thread, apartment-threaded as the windows need; the object
+  // test may create objects on it.
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 #endif
   int result = 0;
   {

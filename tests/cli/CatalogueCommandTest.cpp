@@ -142,6 +142,23 @@ TEST(CatalogueCommand, UsageErrorsAndUnreadableSources) {
   EXPECT_EQ(missing.out, "");
 }
 
+// --test on a connected image never runs anything of it: the test fails
+// with the window's message; a class that is not there is a usage error.
+TEST(CatalogueCommand, TestOfAnImageFailsAndOfAnUnknownClassIsAUsageError) {
+  const std::string guid = "{0b292a0e-518a-42fc-a677-3bed9cdd5315}";
+  const Outcome image = Command({"--test", guid, ORBEL_SAMPLE_REGISTRY});
+  EXPECT_EQ(image.status, 1) << image.err;
+  EXPECT_EQ(image.out,
+            "Vell Orbel was unable to create the object 'Northwind.Document'.\n\nNote: This does "
+            "not automatically mean that this object is corrupt! Some objects simply can't be "
+            "tested with Vell Orbel.\n");
+  const Outcome unknown = Command({"--test", "{00000000-0000-0000-0000-00000000DEAD}"});
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_NE(unknown.err.find("no class {00000000-0000-0000-0000-00000000DEAD}"), std::string::npos)
+      << unknown.err;
+  EXPECT_EQ(Command({"--test", guid, "--json"}).status, 2);
+}
+
 TEST(CatalogueCommand, ReadsACorpusHive) {
   ORBEL_SKIP_WITHOUT_HIVEX();
   const fs::path hive = fs::path(ORBEL_CORPUS_DIR) / "real" / "win10_UsrClass.dat";

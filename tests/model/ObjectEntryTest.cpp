@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "platform/ObjectHelper.h"
 #include "support/FakeScreen.h"
 #include "support/MemoryRegistry.h"
 #include "support/RecordingControls.h"
@@ -276,6 +279,25 @@ TEST_F(ObjectEntryTest, TestCreateTriesTheIdentifiersAndReportsTheOutcome) {
   EXPECT_FALSE(screen.messages.back().busyWhileShown);
   EXPECT_FALSE(screen.busy);
 }
+
+#ifndef _WIN32
+// A helper that hangs is stopped; meanwhile the hourglass stays up and the
+// window's messages keep running.
+TEST_F(ObjectEntryTest, AHangingHelperIsStoppedWhileTheWindowKeepsRunning) {
+  Default("{HANGS}", "ProgID", "Hangs.Forever.1");
+  FakeScreen screen;
+  std::vector<bool> busyWhilePumped;
+  screen.onPump = [&] { busyWhilePumped.push_back(screen.busy); };
+  platform::HelperObjectCreation creation({{"/bin/sh", "-c", "exec sleep 600"}, {}},
+                                          [] { PumpMessages(); }, std::chrono::milliseconds(300));
+  Entry("{HANGS}")->TestCreate(creation);
+  ASSERT_FALSE(busyWhilePumped.empty());
+  EXPECT_EQ(std::count(busyWhilePumped.begin(), busyWhilePumped.end(), false), 0);
+  ASSERT_EQ(screen.messages.size(), 1u);
+  EXPECT_EQ(screen.messages[0].kind, MessageKind::Error);
+  EXPECT_FALSE(screen.busy);
+}
+#endif
 
 }  // namespace
 }  // namespace orbel

@@ -219,9 +219,20 @@ TEST(WindowsRegistryImages, ConnectFailuresSayWhy) {
   TempFolder folder;
   WindowsRegistry registry;
   HKey key{};
+  // A bare name is a computer, even when a folder of that name holding a
+  // registry is at hand; with a path in front it is that folder.
+  folder.Write("ORBEL-NO-SUCH-PC\\system.reg",
+               "WINE REGISTRY Version 2\n\n[Software\\\\Classes\\\\CLSID\\\\{X}] 1600000000\n");
+  const fs::path before = fs::current_path();
+  fs::current_path(folder.path());
   EXPECT_NE(registry.ConnectRegistry("\\\\ORBEL-NO-SUCH-PC", HKeyLocalMachine, key), kSuccess);
   EXPECT_NE(registry.LastConnectError().find("ORBEL-NO-SUCH-PC"), std::string::npos)
       << registry.LastConnectError();
+  EXPECT_NE(registry.ConnectRegistry("ORBEL-NO-SUCH-PC", HKeyLocalMachine, key), kSuccess);
+  const Status local = registry.ConnectRegistry(".\\ORBEL-NO-SUCH-PC", HKeyLocalMachine, key);
+  EXPECT_EQ(local, kSuccess) << registry.LastConnectError();
+  if (local == kSuccess) registry.CloseKey(key);
+  fs::current_path(before);
 
   const fs::path notes = folder.Write("notes.txt", "just some text\n");
   EXPECT_EQ(registry.ConnectRegistry(Utf8(notes), HKeyLocalMachine, key), kBadNetPath);

@@ -245,9 +245,12 @@ TEST(PlatformKindTest, MapsPlatformIdentifiers) {
   }
 }
 
-#ifndef _WIN32
-TEST(PlatformKindTest, OffWindowsTheConnectCommandIsOffered) { EXPECT_EQ(WindowsPlatform(), 2); }
-#endif
+// Off Windows by definition; on Windows (and Wine) the NT kind as
+// RtlGetVersion gives it, and the computer's own name.
+TEST(PlatformKindTest, TheConnectCommandIsOfferedAndTheComputerNamed) {
+  EXPECT_EQ(WindowsPlatform(), 2);
+  EXPECT_NE(LocalComputerName(), "LOCAL");
+}
 
 }  // namespace
 }  // namespace orbel
