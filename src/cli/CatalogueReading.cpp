@@ -105,6 +105,8 @@ std::vector<const COLEObject*> ByGuid(const TCOLESettings& catalogue) {
 ClassChange WholeClass(const COLEObject& entry, ClassChange::Kind kind) {
   ClassChange change{kind, entry.RegistrySettings->Guid, entry.DisplayName, {}};
   for (auto& [name, value] : RowsOf(entry)) {
+    // A row the class lacks is on neither side.
+    if (value == kUnknown) continue;
     if (kind == ClassChange::Added) {
       change.rows.emplace_back(std::move(name), std::nullopt, std::move(value));
     } else {

@@ -61,7 +61,7 @@ struct ClassChange {
 
 // The classes added, removed and changed from `before` to `after`, matched
 // by GUID and compared row by row (rows by name), in GUID order. Added and
-// removed classes carry all their rows; changed ones the rows that differ.
+// removed classes carry the rows they have; changed ones the rows that differ.
 // `unchanged` counts the classes found alike.
 std::vector<ClassChange> CompareCatalogues(const TCOLESettings& before, const TCOLESettings& after,
                                            int& unchanged);
