@@ -27,7 +27,7 @@ const char* const kHelpFooter =
     "SOURCE is read as the Connect command reads another computer: the path of a Wine\n"
     "prefix, a Windows folder, a SOFTWARE or classes hive (UsrClass.dat) or a .reg file.\n"
     "Without SOURCE this computer is read: ORBEL_REGISTRY if set, else the Wine prefix\n"
-    "($WINEPREFIX or ~/.wine), else the sample registry. OTHER and PATH are read the same way.\n"
+    "($WINEPREFIX or ~/.wine), else the sample registry. OTHER is read as SOURCE is.\n"
     "The output fields are described in the manual page orbel-catalogue(1).\n\n"
     "Exit status: 0 done (an empty catalogue included), 1 the source, OTHER or PATH cannot\n"
     "be read, 2 a usage error.";
@@ -545,7 +545,8 @@ int RunCatalogueCommand(int argc, const char* const* argv, platform::RegistryApi
   // A source may be a path beginning with "/", on every system.
   app.allow_windows_style_options(false);
   Request r;
-  app.add_option("SOURCE", r.source, "the registry to read instead of this computer's");
+  app.add_option("SOURCE", r.source, "the registry to read instead of this computer's")
+      ->type_name("SOURCE");
 
   // Output forms.
   auto* json = app.add_flag("--json", r.asJson,
@@ -553,7 +554,8 @@ int RunCatalogueCommand(int argc, const char* const* argv, platform::RegistryApi
   auto* csv = app.add_flag("--csv", r.asCsv, "CSV (RFC 4180): a header, then one row per entry");
   auto* summary = app.add_flag("--summary", r.summaryOnly, "the summary of the reading only");
   auto* find =
-      app.add_option("--find", r.findText, "list the entries whose values contain TEXT, with the row");
+      app.add_option("--find", r.findText, "list the entries whose values contain TEXT, with the row")
+          ->type_name("TEXT");
   auto* matchCase = app.add_flag("--match-case", r.matchCase, "with --find: letters must match in case");
   auto* wholeValue =
       app.add_flag("--whole-value", r.wholeValue, "with --find: a whole value must equal TEXT");
@@ -561,9 +563,11 @@ int RunCatalogueCommand(int argc, const char* const* argv, platform::RegistryApi
   // Per-user classes.
   auto* userClasses = app.add_option(
       "--user-classes", r.userClasses,
-      "merge a user's classes over the machine's: a UsrClass.dat, a Wine prefix or a .reg export");
+      "merge a user's classes over the machine's: a UsrClass.dat, a Wine prefix or a .reg export")
+      ->type_name("PATH");
   auto* user = app.add_option("--user", r.userName,
-                              "merge the classes of this user of a Windows SOURCE over the machine's");
+                              "merge the classes of this user of a Windows SOURCE over the machine's")
+                   ->type_name("NAME");
   auto* users = app.add_flag("--users", r.listUsers, "list the users of a Windows SOURCE with classes");
 
   // Server files, and two registries compared.
@@ -571,7 +575,8 @@ int RunCatalogueCommand(int argc, const char* const* argv, platform::RegistryApi
       app.add_flag("--check-files", r.checkFiles, "look up the files the entries name in the image");
   auto* missingOnly =
       app.add_flag("--missing-only", r.missingOnly, "with --check-files: only entries with a missing file");
-  auto* diff = app.add_option("--diff", r.other, "compare SOURCE (earlier) with OTHER (later)");
+  auto* diff = app.add_option("--diff", r.other, "compare SOURCE (earlier) with OTHER (later)")
+                   ->type_name("OTHER");
 
   json->excludes(summary)->excludes(find)->excludes(csv);
   csv->excludes(summary)->excludes(find)->excludes(checkFiles)->excludes(missingOnly);
