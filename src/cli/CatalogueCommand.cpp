@@ -181,6 +181,7 @@ class Command {
   std::ostream& err_;
   std::unique_ptr<UserView> view_;
   std::unique_ptr<CatalogueReading> machine_;  // the machine alone, beside the merged view
+  std::map<std::string, const COLEObject*> machineEntries_;  // its entries by GUID
   std::optional<platform::ImageFiles> files_;
   std::map<std::string, int> scopes_{{"machine", 0}, {"user", 0}, {"both", 0}};
   int missingFiles_ = 0;
@@ -270,24 +271,14 @@ EntryExtras Command::ExtrasOf(const COLEObject& entry, const Rows& rows) {
     if (sides.upper && sides.lower) {
       // The machine's own rows, from the reading of the machine alone.
       json overrides = json::array();
-      const COLEObject* own = nullptr;
-      for (int i = 0; i < machine_->Catalogue().EntryCount() && !own; ++i) {
-        const COLEObject* candidate = machine_->Catalogue().EntryAt(i);
-        if (candidate->RegistrySettings->Guid == entry.RegistrySettings->Guid) own = candidate;
-      }
-      if (own) {
-        const Rows machineRows = RowsOf(*own);
+      if (const auto own = machineEntries_.find(entry.RegistrySettings->Guid);
+          own != machineEntries_.end()) {
+        const Rows machineRows = RowsOf(*own->second);
         for (const auto& [name, value] : rows) {
           // The key's stamp is no registered value; lastWrite carries it.
           if (name == "Last change") continue;
           const std::string& before = RowValue(machineRows, name);
           if (before != value) overrides.push_back({name, before, value});
-        }
-        for (const auto& [name, value] : machineRows) {
-          if (RowValue(rows, name) == kUnknown && value != kUnknown &&
-              std::none_of(rows.begin(), rows.end(), [&](const auto& row) { return row.first == name; })) {
-            overrides.push_back({name, value, kUnknown});
-          }
         }
       }
       extras.fields["overrides"] = std::move(overrides);
@@ -503,6 +494,12 @@ int Command::Run() {
     return Fail(why);
   }
   if (const std::string why = reading.Problem(); !why.empty()) return Fail(why);
+  if (machine_) {
+    for (int i = 0; i < machine_->Catalogue().EntryCount(); ++i) {
+      const COLEObject* entry = machine_->Catalogue().EntryAt(i);
+      machineEntries_.emplace(entry->RegistrySettings->Guid, entry);
+    }
+  }
 
   if (request_.checkFiles) {
     platform::HKey root = platform::HKeyLocalMachine;
