@@ -102,7 +102,15 @@ std::optional<UserClasses> OpenUserClasses(const fs::path& path, std::string& er
   if (platform::LooksLikeRegistryText(
           std::span(reinterpret_cast<const std::byte*>(head.data()), head.size()))) {
     if (head.find("WINE REGISTRY") != std::string::npos) return OpenText(path, asIs, error);
-    return OpenText(path, CurrentUserKey, error);
+    auto classes = OpenText(path, CurrentUserKey, error);
+    Store::Node node = 0;
+    const Store::Node root = classes ? classes->store->RootNode() : 0;
+    if (classes && (classes->store->FindChild(root, "Software", node) != platform::kSuccess ||
+                    classes->store->FindChild(node, "Classes", node) != platform::kSuccess)) {
+      error = path.string() + ": no HKEY_CURRENT_USER\\Software\\Classes keys in this export";
+      return std::nullopt;
+    }
+    return classes;
   }
   error = path.string() + ": not a classes hive, user.reg, .reg export or Wine prefix";
   return std::nullopt;

@@ -112,6 +112,14 @@ TEST(AnalystCommand, UserClassesLieOverTheMachinesAsTheUserSeesThem) {
   EXPECT_EQ(lines[kMachineOnly]["userWritable"], json::array());
   EXPECT_EQ(lines["summary"]["scopes"], json::parse(R"({"machine": 1, "user": 1, "both": 1})"));
 
+  // The same user's class from an export of HKEY_CURRENT_USER.
+  const std::string exported =
+      folder.Write("user.reg", "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Classes\\CLSID\\" +
+                                   kUserOnly + "]\r\n@=\"Exported\"\r\n").string();
+  lines = ByGuid(Command({"--json", "--user-classes", exported, prefix}).out);
+  EXPECT_EQ(lines[kUserOnly]["scope"], "user");
+  EXPECT_EQ(lines[kUserOnly]["name"], "Exported");
+
   // Without the user's classes the machine's server stands.
   lines = ByGuid(Command({"--json", prefix}).out);
   EXPECT_FALSE(lines[kOverridden].contains("scope"));
@@ -261,6 +269,9 @@ TEST(AnalystCommand, BadCombinationsAndUnreadableInputs) {
   const testing::TempFolder folder;
   const std::string prefix = WritePrefix(folder).string();
   const std::string notAHive = folder.Write("broken.dat", "regf and nothing more").string();
+  const std::string machineExport =
+      folder.Write("machine.reg", "REGEDIT4\r\n\r\n[HKEY_CLASSES_ROOT\\CLSID\\" + kUserOnly + "]\r\n")
+          .string();
   const struct {
     std::vector<std::string> args;
     int status;
@@ -276,6 +287,7 @@ TEST(AnalystCommand, BadCombinationsAndUnreadableInputs) {
       {{"--diff", "/no/such/later"}, 1, "OTHER /no/such/later cannot be read"},
       {{"--user-classes", "/no/such/user", prefix}, 1, "/no/such/user: no such file"},
       {{"--user-classes", notAHive, prefix}, 1, notAHive},
+      {{"--user-classes", machineExport, prefix}, 1, "no HKEY_CURRENT_USER\\Software\\Classes keys"},
   };
   for (const auto& c : cases) {
     const Outcome run = Command(c.args);
