@@ -58,7 +58,8 @@ void WriteHives(const fs::path& source, const fs::path& before, const fs::path& 
   }
   const auto clsid = tree->Find("Classes\\CLSID");
   std::string first, second;
-  if (!clsid || tree->SubkeyName(*clsid, 0, first) != 0 || tree->SubkeyName(*clsid, 1, second) != 0) {
+  if (!clsid || tree->SubkeyName(*clsid, 0, first) != 0 ||
+      tree->SubkeyName(*clsid, 1, second) != 0) {
     throw SetupError("the generated hive has no classes");
   }
   tree->RemoveKey(*tree->Find("Classes\\CLSID\\" + first));

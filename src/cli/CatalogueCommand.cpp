@@ -35,8 +35,9 @@ const char* const kHelpFooter =
 // The rows that name a file, checked with --check-files; the first six name
 // servers and handlers.
 constexpr const char* kFileRows[] = {
-    "Control (16bit)", "Control", "Server (16bit)", "Server", "Handler (16bit)", "Handler",
-    "Development Icon (16bit)", "Development Icon", "Default Icon",
+    "Control (16bit)", "Control", "Server (16bit)",           "Server",
+    "Handler (16bit)", "Handler", "Development Icon (16bit)", "Development Icon",
+    "Default Icon",
 };
 constexpr std::size_t kServerRows = 6;
 
@@ -59,9 +60,12 @@ class QuietScreen : public Screen {
 
 const char* StatusName(TReadStatus status) {
   switch (status) {
-    case ReadInterrupted: return "interrupted";
-    case ReadDenied: return "denied";
-    default: return "complete";
+    case ReadInterrupted:
+      return "interrupted";
+    case ReadDenied:
+      return "denied";
+    default:
+      return "complete";
   }
 }
 
@@ -93,7 +97,8 @@ std::pair<std::string, std::string> FoundRow(const COLEObject& entry) {
     return {AttributeName(index), entry.GetValue(index)};
   }
   const auto k = static_cast<std::size_t>(entry.FoundIndex - 24);
-  return {entry.RegistrySettings->OtherSubkeyNames[k], entry.RegistrySettings->OtherSubkeyValues[k]};
+  return {entry.RegistrySettings->OtherSubkeyNames[k],
+          entry.RegistrySettings->OtherSubkeyValues[k]};
 }
 
 std::string CsvField(const std::string& text) {
@@ -126,7 +131,7 @@ struct UserView {
   std::string user;  // the path or user name, for the summary
   std::vector<std::string> warnings;
   platform::HKey machineRoot = platform::HKeyLocalMachine;  // connected to SOURCE, or not
-  std::unique_ptr<platform::ApiStore> machineStore;          // kept for the overlay
+  std::unique_ptr<platform::ApiStore> machineStore;         // kept for the overlay
   std::shared_ptr<platform::OverlayStore> overlay;
   platform::PortableRegistry registry;
 };
@@ -227,9 +232,8 @@ std::optional<int> Command::OpenUserView() {
   if (!user) return Fail("the user's classes cannot be read: " + error);
 
   platform::HKey machineRoot = platform::HKeyLocalMachine;
-  if (request_.source &&
-      registry_.ConnectRegistry(*request_.source, platform::HKeyLocalMachine, machineRoot) !=
-          platform::kSuccess) {
+  if (request_.source && registry_.ConnectRegistry(*request_.source, platform::HKeyLocalMachine,
+                                                   machineRoot) != platform::kSuccess) {
     return Fail(registry_.LastConnectError().empty() ? *request_.source + ": cannot be read"
                                                      : registry_.LastConnectError());
   }
@@ -243,17 +247,18 @@ std::optional<int> Command::OpenUserView() {
   std::shared_ptr<platform::Store> machine(view_->machineStore.get(), [](platform::Store*) {});
   view_->overlay =
       std::make_shared<platform::OverlayStore>(std::move(user->store), "user", machine, "machine");
-  platform::Mount mount{view_->overlay, view_->overlay->RootNode(), registry_.DriveFolderOf(machineRoot)};
+  platform::Mount mount{view_->overlay, view_->overlay->RootNode(),
+                        registry_.DriveFolderOf(machineRoot)};
   if (request_.source) {
-    view_->registry.SetConnector([mount](std::string_view, platform::HKey root, platform::Mount& out,
-                                         std::string& why) {
-      if (root != platform::HKeyLocalMachine) {
-        why = "only HKEY_LOCAL_MACHINE is merged";
-        return platform::kFileNotFound;
-      }
-      out = mount;
-      return platform::kSuccess;
-    });
+    view_->registry.SetConnector(
+        [mount](std::string_view, platform::HKey root, platform::Mount& out, std::string& why) {
+          if (root != platform::HKeyLocalMachine) {
+            why = "only HKEY_LOCAL_MACHINE is merged";
+            return platform::kFileNotFound;
+          }
+          out = mount;
+          return platform::kSuccess;
+        });
   } else {
     view_->registry.MountRoot(platform::HKeyLocalMachine, mount);
   }
@@ -287,7 +292,8 @@ EntryExtras Command::ExtrasOf(const COLEObject& entry, const Rows& rows) {
     if (sides.upper) {
       for (std::size_t i = 0; i < kServerRows; ++i) {
         const std::string& value = RowValue(rows, kFileRows[i]);
-        if (value != kUnknown && platform::InUserWritableFolder(value)) writable.push_back(kFileRows[i]);
+        if (value != kUnknown && platform::InUserWritableFolder(value))
+          writable.push_back(kFileRows[i]);
       }
     }
     extras.fields["userWritable"] = std::move(writable);
@@ -370,7 +376,8 @@ void Command::PrintJson(CatalogueReading& reading) {
                     {"2048", catalogue.OtherCount}}}};
   if (view_) {
     summary["user"] = view_->user;
-    summary["scopes"] = {{"machine", scopes_["machine"]}, {"user", scopes_["user"]}, {"both", scopes_["both"]}};
+    summary["scopes"] = {
+        {"machine", scopes_["machine"]}, {"user", scopes_["user"]}, {"both", scopes_["both"]}};
   }
   if (request_.checkFiles) {
     summary["missingFiles"] = missingFiles_;
@@ -421,12 +428,13 @@ void Command::PrintText(CatalogueReading& reading) {
   });
   out_ << catalogue.InformationText();
   if (view_) {
-    out_ << "\nUser classes: " << view_->user << "\n" << scopes_["machine"] << " machine only, "
-         << scopes_["user"] << " user only, " << scopes_["both"] << " on both sides\n";
+    out_ << "\nUser classes: " << view_->user << "\n"
+         << scopes_["machine"] << " machine only, " << scopes_["user"] << " user only, "
+         << scopes_["both"] << " on both sides\n";
   }
   if (request_.checkFiles) {
-    out_ << "\n" << missingFiles_ << " missing files in " << entriesWithMissingFiles_
-         << " objects\n";
+    out_ << "\n"
+         << missingFiles_ << " missing files in " << entriesWithMissingFiles_ << " objects\n";
   }
   for (const auto& error : Errors(catalogue, nullptr)) {
     out_ << "Not read: " << (error.contains("side") ? error["side"].get<std::string>() + ": " : "")
@@ -471,7 +479,7 @@ int Command::Diff() {
                   {"changed", counts[ClassChange::Changed]},
                   {"unchanged", unchanged},
                   {"errors", std::move(errors)}}}})
-        << "\n";
+       << "\n";
   return 0;
 }
 
@@ -546,32 +554,35 @@ int RunCatalogueCommand(int argc, const char* const* argv, platform::RegistryApi
       ->type_name("SOURCE");
 
   // Output forms.
-  auto* json = app.add_flag("--json", r.asJson,
-                            "JSON Lines: one object per entry in catalogue order, then the summary");
+  auto* json = app.add_flag(
+      "--json", r.asJson, "JSON Lines: one object per entry in catalogue order, then the summary");
   auto* csv = app.add_flag("--csv", r.asCsv, "CSV (RFC 4180): a header, then one row per entry");
   auto* summary = app.add_flag("--summary", r.summaryOnly, "the summary of the reading only");
-  auto* find =
-      app.add_option("--find", r.findText, "list the entries whose values contain TEXT, with the row")
-          ->type_name("TEXT");
-  auto* matchCase = app.add_flag("--match-case", r.matchCase, "with --find: letters must match in case");
+  auto* find = app.add_option("--find", r.findText,
+                              "list the entries whose values contain TEXT, with the row")
+                   ->type_name("TEXT");
+  auto* matchCase =
+      app.add_flag("--match-case", r.matchCase, "with --find: letters must match in case");
   auto* wholeValue =
       app.add_flag("--whole-value", r.wholeValue, "with --find: a whole value must equal TEXT");
 
   // Per-user classes.
-  auto* userClasses = app.add_option(
-      "--user-classes", r.userClasses,
-      "merge a user's classes over the machine's: a UsrClass.dat, a Wine prefix or a .reg export")
-      ->type_name("PATH");
-  auto* user = app.add_option("--user", r.userName,
-                              "merge the classes of this user of a Windows SOURCE over the machine's")
-                   ->type_name("NAME");
-  auto* users = app.add_flag("--users", r.listUsers, "list the users of a Windows SOURCE with classes");
+  auto* userClasses = app.add_option("--user-classes", r.userClasses,
+                                     "merge a user's classes over the machine's: a UsrClass.dat, a "
+                                     "Wine prefix or a .reg export")
+                          ->type_name("PATH");
+  auto* user =
+      app.add_option("--user", r.userName,
+                     "merge the classes of this user of a Windows SOURCE over the machine's")
+          ->type_name("NAME");
+  auto* users =
+      app.add_flag("--users", r.listUsers, "list the users of a Windows SOURCE with classes");
 
   // Server files, and two registries compared.
-  auto* checkFiles =
-      app.add_flag("--check-files", r.checkFiles, "look up the files the entries name in the image");
-  auto* missingOnly =
-      app.add_flag("--missing-only", r.missingOnly, "with --check-files: only entries with a missing file");
+  auto* checkFiles = app.add_flag("--check-files", r.checkFiles,
+                                  "look up the files the entries name in the image");
+  auto* missingOnly = app.add_flag("--missing-only", r.missingOnly,
+                                   "with --check-files: only entries with a missing file");
   auto* diff = app.add_option("--diff", r.other, "compare SOURCE (earlier) with OTHER (later)")
                    ->type_name("OTHER");
 
@@ -583,8 +594,14 @@ int RunCatalogueCommand(int argc, const char* const* argv, platform::RegistryApi
   find->excludes(checkFiles);
   missingOnly->needs(checkFiles);
   user->excludes(userClasses);
-  users->excludes(user)->excludes(userClasses)->excludes(json)->excludes(csv)->excludes(summary)
-      ->excludes(find)->excludes(checkFiles)->excludes(diff);
+  users->excludes(user)
+      ->excludes(userClasses)
+      ->excludes(json)
+      ->excludes(csv)
+      ->excludes(summary)
+      ->excludes(find)
+      ->excludes(checkFiles)
+      ->excludes(diff);
   diff->excludes(csv)->excludes(find)->excludes(userClasses)->excludes(user)->excludes(checkFiles);
   try {
     app.parse(argc, argv);

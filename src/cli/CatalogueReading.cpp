@@ -32,10 +32,15 @@ CatalogueReading::CatalogueReading(platform::RegistryApi& registry, const std::s
     *progressOut << "\rReading class keys: " << std::min(position, maximum) << " of " << maximum
                  << std::flush;
   };
-  CatalogueWindows windows{&registry, &progress_, &tree_, &list_, &small_, &large_, nullptr,
+  CatalogueWindows windows{&registry,
+                           &progress_,
+                           &tree_,
+                           &list_,
+                           &small_,
+                           &large_,
+                           nullptr,
                            [](platform::RegistryApi&, platform::HKey) {
-                             return std::make_shared<NoIcons>();
-                           }};
+                             return std::make_shared<NoIcons>(); }};
   catalogue_ = std::make_unique<TCOLESettings>(windows);
   catalogue_->RequestedComputer = computer;
   catalogue_->LoadCatalogue();
@@ -155,7 +160,8 @@ std::vector<ClassChange> CompareCatalogues(const TCOLESettings& before, const TC
   unchanged = 0;
   std::size_t i = 0, j = 0;
   while (i < a.size() || j < b.size()) {
-    if (j == b.size() || (i < a.size() && a[i]->RegistrySettings->Guid < b[j]->RegistrySettings->Guid)) {
+    if (j == b.size() ||
+        (i < a.size() && a[i]->RegistrySettings->Guid < b[j]->RegistrySettings->Guid)) {
       changes.push_back(WholeClass(*a[i++], ClassChange::Removed));
     } else if (i == a.size() || b[j]->RegistrySettings->Guid < a[i]->RegistrySettings->Guid) {
       changes.push_back(WholeClass(*b[j++], ClassChange::Added));

@@ -124,7 +124,8 @@ std::vector<std::pair<std::string, fs::path>> UsersOfWindowsImage(const fs::path
   for (fs::directory_iterator it(*folder, ec), end; !ec && it != end; it.increment(ec)) {
     std::error_code statError;
     if (!it->is_directory(statError)) continue;
-    const auto hive = platform::FindNoCase(it->path(), "AppData/Local/Microsoft/Windows/UsrClass.dat");
+    const auto hive =
+        platform::FindNoCase(it->path(), "AppData/Local/Microsoft/Windows/UsrClass.dat");
     if (hive && fs::is_regular_file(*hive, statError)) {
       users.emplace_back(it->path().filename().string(), *hive);
     }

@@ -51,7 +51,8 @@ Status OverlayStore::FindChild(Node parent, std::string_view name, Node& out) {
   const auto [at, added] = known_.try_emplace({upper, lower}, static_cast<Node>(keys_.size()));
   if (added) {
     const std::string& base = keys_[parent].path;
-    keys_.push_back({upper, lower, base.empty() ? std::string(name) : base + "\\" + std::string(name),
+    keys_.push_back({upper, lower,
+                     base.empty() ? std::string(name) : base + "\\" + std::string(name),
                      std::nullopt});
   }
   out = at->second;
@@ -65,7 +66,8 @@ const std::vector<std::string>& OverlayStore::SubkeysOf(Key& key) {
   const auto take = [&](bool upperSide, Store& store, Node node) {
     std::string name;
     for (std::uint32_t i = 0;; ++i) {
-      const Status status = Check(upperSide, key, store.SubkeyName(node, i, name), "listing subkeys");
+      const Status status =
+          Check(upperSide, key, store.SubkeyName(node, i, name), "listing subkeys");
       if (status != kSuccess) break;
       if (seen.insert(FoldCase(name)).second) names.push_back(name);
     }
@@ -80,14 +82,12 @@ Status OverlayStore::Figures(Node node, KeyFigures& out) {
   if (node >= keys_.size()) return kInvalidHandle;
   KeyFigures lower;
   const bool hasLower =
-      keys_[node].lower &&
-      Check(false, keys_[node], lower_->Figures(*keys_[node].lower, lower), "reading figures") ==
-          kSuccess;
+      keys_[node].lower && Check(false, keys_[node], lower_->Figures(*keys_[node].lower, lower),
+                                 "reading figures") == kSuccess;
   KeyFigures upper;
   const bool hasUpper =
-      keys_[node].upper &&
-      Check(true, keys_[node], upper_->Figures(*keys_[node].upper, upper), "reading figures") ==
-          kSuccess;
+      keys_[node].upper && Check(true, keys_[node], upper_->Figures(*keys_[node].upper, upper),
+                                 "reading figures") == kSuccess;
   if (!hasUpper && !hasLower) return kBadDb;
   out = hasUpper ? upper : lower;
   const auto& names = SubkeysOf(keys_[node]);
@@ -111,7 +111,8 @@ Status OverlayStore::SubkeyName(Node node, std::uint32_t index, std::string& out
 Status OverlayStore::GetValue(Node node, std::string_view name, Value& out) {
   if (node >= keys_.size()) return kInvalidHandle;
   const Key& key = keys_[node];
-  if (key.upper) return Check(true, key, upper_->GetValue(*key.upper, name, out), "reading a value");
+  if (key.upper)
+    return Check(true, key, upper_->GetValue(*key.upper, name, out), "reading a value");
   return Check(false, key, lower_->GetValue(*key.lower, name, out), "reading a value");
 }
 

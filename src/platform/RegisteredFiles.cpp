@@ -16,8 +16,8 @@ namespace {
 std::string FilePart(std::string_view value) {
   if (!value.empty() && value.front() == '"') {
     const std::size_t close = value.find('"', 1);
-    return std::string(value.substr(1, close == std::string_view::npos ? std::string_view::npos
-                                                                        : close - 1));
+    return std::string(
+        value.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
   }
   std::string text(value);
   const std::size_t comma = text.rfind(',');
@@ -25,8 +25,8 @@ std::string FilePart(std::string_view value) {
     std::string_view index = std::string_view(text).substr(comma + 1);
     while (!index.empty() && index.front() == ' ') index.remove_prefix(1);
     if (!index.empty() && (index.front() == '-' || index.front() == '+')) index.remove_prefix(1);
-    if (!index.empty() && std::all_of(index.begin(), index.end(),
-                                      [](char c) { return c >= '0' && c <= '9'; })) {
+    if (!index.empty() &&
+        std::all_of(index.begin(), index.end(), [](char c) { return c >= '0' && c <= '9'; })) {
       text.erase(comma);
     }
   }
@@ -35,7 +35,8 @@ std::string FilePart(std::string_view value) {
 
 bool LacksDrive(const std::string& path, const ImageFiles& files) {
   if (path.size() < 2 || path[1] != ':') return false;
-  const char letter = path[0] >= 'A' && path[0] <= 'Z' ? static_cast<char>(path[0] - 'A' + 'a') : path[0];
+  const char letter =
+      path[0] >= 'A' && path[0] <= 'Z' ? static_cast<char>(path[0] - 'A' + 'a') : path[0];
   if (letter == 'c') return files.driveC.empty();
   return !files.otherDrives.contains(letter);
 }
@@ -83,13 +84,22 @@ bool InUserWritableFolder(std::string_view windowsPath) {
     if (c == '/') c = '\\';
   }
   static constexpr std::string_view kMarks[] = {
-      "%userprofile%", "%appdata%", "%localappdata%", "%temp%", "%tmp%", "%homepath%",
-      ":\\users\\", ":\\documents and settings\\", "\\appdata\\", "\\application data\\",
-      "\\local settings\\", "\\temp\\", "\\tmp\\",
+      "%userprofile%",
+      "%appdata%",
+      "%localappdata%",
+      "%temp%",
+      "%tmp%",
+      "%homepath%",
+      ":\\users\\",
+      ":\\documents and settings\\",
+      "\\appdata\\",
+      "\\application data\\",
+      "\\local settings\\",
+      "\\temp\\",
+      "\\tmp\\",
   };
-  return std::any_of(std::begin(kMarks), std::end(kMarks), [&](std::string_view mark) {
-    return path.find(mark) != std::string::npos;
-  });
+  return std::any_of(std::begin(kMarks), std::end(kMarks),
+                     [&](std::string_view mark) { return path.find(mark) != std::string::npos; });
 }
 
 }  // namespace orbel::platform

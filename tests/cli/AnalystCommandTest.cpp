@@ -69,16 +69,17 @@ std::string WineKey(const std::string& path, const std::string& values) {
 // class's server with one in the profile and has a class of its own.
 fs::path WritePrefix(const testing::TempFolder& folder) {
   const std::string header = "WINE REGISTRY Version 2\n#arch=win64\n";
-  folder.Write("prefix/system.reg",
-               header + WineKey(kOverridden, "@=\"Overridden\"") +
-                   WineKey(kOverridden + "\\InprocServer32",
-                           "@=\"C:\\\\windows\\\\system32\\\\over.dll\"\n\"ThreadingModel\"=\"Both\"") +
-                   WineKey(kMachineOnly, "@=\"Machine \\\"only\\\", kept\"") +
-                   WineKey(kMachineOnly + "\\InprocServer32",
-                           "@=\"C:\\\\windows\\\\system32\\\\gone.dll\"") +
-                   WineKey(kMachineOnly + "\\LocalServer32", "@=\"%NOSUCHFOLDER%\\\\x.exe /run\"") +
-                   WineKey(kMachineOnly + "\\DefaultIcon",
-                           "@=\"C:\\\\windows\\\\system32\\\\over.dll,-3\""));
+  folder.Write(
+      "prefix/system.reg",
+      header + WineKey(kOverridden, "@=\"Overridden\"") +
+          WineKey(kOverridden + "\\InprocServer32",
+                  "@=\"C:\\\\windows\\\\system32\\\\over.dll\"\n\"ThreadingModel\"=\"Both\"") +
+          WineKey(kMachineOnly, "@=\"Machine \\\"only\\\", kept\"") +
+          WineKey(kMachineOnly + "\\InprocServer32",
+                  "@=\"C:\\\\windows\\\\system32\\\\gone.dll\"") +
+          WineKey(kMachineOnly + "\\LocalServer32", "@=\"%NOSUCHFOLDER%\\\\x.exe /run\"") +
+          WineKey(kMachineOnly + "\\DefaultIcon",
+                  "@=\"C:\\\\windows\\\\system32\\\\over.dll,-3\""));
   folder.Write("prefix/user.reg",
                header + WineKey(kOverridden, "@=\"Overridden\"") +
                    WineKey(kOverridden + "\\InprocServer32",
@@ -114,8 +115,10 @@ TEST(AnalystCommand, UserClassesLieOverTheMachinesAsTheUserSeesThem) {
 
   // The same user's class from an export of HKEY_CURRENT_USER.
   const std::string exported =
-      folder.Write("user.reg", "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Classes\\CLSID\\" +
-                                   kUserOnly + "]\r\n@=\"Exported\"\r\n").string();
+      folder
+          .Write("user.reg", "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Classes\\CLSID\\" +
+                                 kUserOnly + "]\r\n@=\"Exported\"\r\n")
+          .string();
   lines = ByGuid(Command({"--json", "--user-classes", exported, prefix}).out);
   EXPECT_EQ(lines[kUserOnly]["scope"], "user");
   EXPECT_EQ(lines[kUserOnly]["name"], "Exported");
@@ -123,7 +126,8 @@ TEST(AnalystCommand, UserClassesLieOverTheMachinesAsTheUserSeesThem) {
   // Without the user's classes the machine's server stands.
   lines = ByGuid(Command({"--json", prefix}).out);
   EXPECT_FALSE(lines[kOverridden].contains("scope"));
-  EXPECT_EQ(lines[kOverridden]["rows"][11], json::parse(R"(["Control", "C:\\windows\\system32\\over.dll"])"));
+  EXPECT_EQ(lines[kOverridden]["rows"][11],
+            json::parse(R"(["Control", "C:\\windows\\system32\\over.dll"])"));
 }
 
 TEST(AnalystCommand, ServerFilesAreLookedUpInTheImage) {
@@ -148,9 +152,11 @@ TEST(AnalystCommand, ServerFilesAreLookedUpInTheImage) {
   const Outcome csv = Command({"--csv", prefix.string()});
   ASSERT_EQ(csv.status, 0) << csv.err;
   EXPECT_EQ(csv.out.rfind("kind,GUID,name,lastWrite,Name,Type,GUID,RegPath,", 0), 0u) << csv.out;
-  EXPECT_NE(csv.out.find("\r\n2048," + kMachineOnly +
-                         ",\"Machine \"\"only\"\", kept\",2023-11-14T22:13:20Z,\"Machine \"\"only\"\", kept\","),
-            std::string::npos)
+  EXPECT_NE(
+      csv.out.find(
+          "\r\n2048," + kMachineOnly +
+          ",\"Machine \"\"only\"\", kept\",2023-11-14T22:13:20Z,\"Machine \"\"only\"\", kept\","),
+      std::string::npos)
       << csv.out;
 }
 
@@ -167,16 +173,18 @@ std::string RegClass(const std::string& guid, const std::string& name, const std
 TEST(AnalystCommand, DiffReportsTheClassesAddedRemovedAndChanged) {
   const testing::TempFolder folder;
   const std::string kept = "{B0000000-0000-4000-8000-000000000001}";
-  const std::string before = folder
-      .Write("before.reg", RegExport(RegClass(kOverridden, "Changed", "a.dll") +
-                                     RegClass(kMachineOnly, "Removed", "r.dll") +
-                                     RegClass(kept, "Kept", "k.dll")))
-      .string();
-  const std::string after = folder
-      .Write("after.reg", RegExport(RegClass(kOverridden, "Changed", "b.dll") +
-                                    RegClass(kUserOnly, "Added", "n.dll") +
-                                    RegClass(kept, "Kept", "k.dll")))
-      .string();
+  const std::string before =
+      folder
+          .Write("before.reg", RegExport(RegClass(kOverridden, "Changed", "a.dll") +
+                                         RegClass(kMachineOnly, "Removed", "r.dll") +
+                                         RegClass(kept, "Kept", "k.dll")))
+          .string();
+  const std::string after =
+      folder
+          .Write("after.reg",
+                 RegExport(RegClass(kOverridden, "Changed", "b.dll") +
+                           RegClass(kUserOnly, "Added", "n.dll") + RegClass(kept, "Kept", "k.dll")))
+          .string();
   const Outcome run = Command({before, "--diff", after});
   ASSERT_EQ(run.status, 0) << run.err;
   std::istringstream in(run.out);
@@ -217,7 +225,8 @@ void BreakValue(const fs::path& file, const std::string& text) {
   const auto cell = static_cast<std::uint32_t>(data - 4 - 4096);
   const std::string offset(reinterpret_cast<const char*>(&cell), 4);
   std::size_t vk = bytes.find("vk");
-  while (vk != std::string::npos && bytes.compare(vk + 8, 4, offset) != 0) vk = bytes.find("vk", vk + 1);
+  while (vk != std::string::npos && bytes.compare(vk + 8, 4, offset) != 0)
+    vk = bytes.find("vk", vk + 1);
   ASSERT_NE(vk, std::string::npos);
   bytes.replace(vk + 8, 4, std::string("\xf0\xff\xff\x7f", 4));
   std::ofstream(file, std::ios::binary) << bytes;
@@ -229,9 +238,11 @@ TEST(AnalystCommand, UsersOfAWindowsVolumeAndADamagedUserHive) {
 #ifdef ORBEL_HAVE_HIVEX
   const testing::TempFolder folder;
   platform::MemoryStore machine;
-  machine.PutString(machine.EnsurePath("Software\\Classes\\CLSID\\" + kOverridden), "", "Machine's");
-  machine.PutString(machine.EnsurePath("Software\\Classes\\CLSID\\" + kOverridden + "\\InprocServer32"),
-                    "", "C:\\Windows\\over.dll");
+  machine.PutString(machine.EnsurePath("Software\\Classes\\CLSID\\" + kOverridden), "",
+                    "Machine's");
+  machine.PutString(
+      machine.EnsurePath("Software\\Classes\\CLSID\\" + kOverridden + "\\InprocServer32"), "",
+      "C:\\Windows\\over.dll");
   WriteHive(folder.path() / "Windows/System32/config/SOFTWARE", machine, "Software");
   platform::MemoryStore user;
   user.PutString(user.EnsurePath("CLSID\\" + kOverridden + "\\InprocServer32"), "",
@@ -249,8 +260,7 @@ TEST(AnalystCommand, UsersOfAWindowsVolumeAndADamagedUserHive) {
   EXPECT_NE(users.out.find("\neve\t"), std::string::npos);
 
   auto lines = ByGuid(Command({"--json", "--user", "bob", volume}).out);
-  EXPECT_EQ(lines[kOverridden]["overrides"],
-            json::parse(R"([["Name", "Machine's", "<Unknown>"],
+  EXPECT_EQ(lines[kOverridden]["overrides"], json::parse(R"([["Name", "Machine's", "<Unknown>"],
                             ["Control", "C:\\Windows\\over.dll", "C:\\Users\\eve\\AppData\\Roaming\\over.dll"]])"));
 
   // Eve's override cannot be read: reported on her side, the rest still read.
@@ -270,7 +280,8 @@ TEST(AnalystCommand, BadCombinationsAndUnreadableInputs) {
   const std::string prefix = WritePrefix(folder).string();
   const std::string notAHive = folder.Write("broken.dat", "regf and nothing more").string();
   const std::string machineExport =
-      folder.Write("machine.reg", "REGEDIT4\r\n\r\n[HKEY_CLASSES_ROOT\\CLSID\\" + kUserOnly + "]\r\n")
+      folder
+          .Write("machine.reg", "REGEDIT4\r\n\r\n[HKEY_CLASSES_ROOT\\CLSID\\" + kUserOnly + "]\r\n")
           .string();
   const struct {
     std::vector<std::string> args;
@@ -287,7 +298,9 @@ TEST(AnalystCommand, BadCombinationsAndUnreadableInputs) {
       {{"--diff", "/no/such/later"}, 1, "OTHER /no/such/later cannot be read"},
       {{"--user-classes", "/no/such/user", prefix}, 1, "/no/such/user: no such file"},
       {{"--user-classes", notAHive, prefix}, 1, notAHive},
-      {{"--user-classes", machineExport, prefix}, 1, "no HKEY_CURRENT_USER\\Software\\Classes keys"},
+      {{"--user-classes", machineExport, prefix},
+       1,
+       "no HKEY_CURRENT_USER\\Software\\Classes keys"},
   };
   for (const auto& c : cases) {
     const Outcome run = Command(c.args);
