@@ -61,17 +61,17 @@ std::optional<UserClasses> OpenHive(const fs::path& file, std::string& error) {
     error = openError;
     return std::nullopt;
   }
+  // A user hive (NTUSER.DAT) holds Software at its root, its classes below
+  // it; a classes hive (UsrClass.dat) holds them at its root, CLSID among
+  // them unless the user registered none.
   Store::Node node = 0;
+  const bool classesAtRoot = hive->FindChild(hive->RootNode(), "CLSID", node) == platform::kSuccess;
   UserClasses classes;
-  if (hive->FindChild(hive->RootNode(), "CLSID", node) == platform::kSuccess) {
-    classes.store = std::make_shared<platform::PrefixStore>(
-        std::vector<std::string>{"Software", "Classes"}, std::move(hive));
-  } else if (hive->FindChild(hive->RootNode(), "Software", node) == platform::kSuccess &&
-             hive->FindChild(node, "Classes", node) == platform::kSuccess) {
+  if (!classesAtRoot && hive->FindChild(hive->RootNode(), "Software", node) == platform::kSuccess) {
     classes.store = std::move(hive);
   } else {
-    error = file.string() + ": a hive without user classes (neither CLSID nor Software\\Classes)";
-    return std::nullopt;
+    classes.store = std::make_shared<platform::PrefixStore>(
+        std::vector<std::string>{"Software", "Classes"}, std::move(hive));
   }
   return classes;
 #else

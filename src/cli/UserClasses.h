@@ -22,7 +22,7 @@ struct UserClasses {
 };
 
 // Reads the user's classes at `path`: a Wine prefix folder (its user.reg),
-// a classes hive (CLSID at its root), a user hive (Software\Classes in it),
+// a classes hive (UsrClass.dat), a user hive (NTUSER.DAT, Software at its root),
 // a Wine user.reg, or a .reg export whose HKEY_CURRENT_USER keys are taken.
 // Nothing, and `error` naming the path, when it is none of these.
 std::optional<UserClasses> OpenUserClasses(const std::filesystem::path& path, std::string& error);
