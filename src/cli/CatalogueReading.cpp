@@ -1,6 +1,5 @@
 #include "cli/CatalogueReading.h"
 
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
