@@ -4,6 +4,7 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/RegisteredFiles.h"
 #include "platform/WindowsIcons.h"
 
 namespace orbel {
@@ -24,24 +25,6 @@ int DigitValue(char c, int base) {
   return value < base ? value : -1;
 }
 
-// A drive folder named drive_c whose parent holds system.reg is a Wine
-// prefix's C: drive; the prefix then lends its other drive letters too.
-platform::ImageFiles FilesOfDriveFolder(const fs::path& driveFolder) {
-  fs::path folder = driveFolder.lexically_normal();
-  if (!folder.has_filename()) folder = folder.parent_path();
-  if (folder.filename() == "drive_c") {
-    const fs::path prefix = folder.parent_path();
-    std::error_code ec;
-    if (fs::is_regular_file(prefix / "system.reg", ec)) {
-      platform::ImageFiles files = platform::ImageFilesOfWinePrefix(prefix);
-      if (!files.driveC.empty()) return files;
-    }
-  }
-  platform::ImageFiles files;
-  files.driveC = driveFolder;
-  return files;
-}
-
 platform::ExtractedIcon NoIcon(std::string error) {
   platform::ExtractedIcon result;
   result.outcome = platform::IconOutcome::NoIcon;
@@ -52,7 +35,7 @@ platform::ExtractedIcon NoIcon(std::string error) {
 }  // namespace
 
 ImageIconExtractor::ImageIconExtractor(std::optional<fs::path> driveFolder) {
-  if (driveFolder && !driveFolder->empty()) files_ = FilesOfDriveFolder(*driveFolder);
+  if (driveFolder && !driveFolder->empty()) files_ = platform::ImageFilesOfDriveFolder(*driveFolder);
 }
 
 platform::ExtractedIcon ImageIconExtractor::Extract(const std::string& file, std::int32_t index) {

@@ -194,7 +194,10 @@ COLEObjectRegistrySettings::COLEObjectRegistrySettings(TPatchRegistry& reader) {
 
   // 3. Last change.
   KeyInfo info;
-  if (reader.QueryKeyInfo(info)) LastChange = DateOf(info.LastWriteTime);
+  if (reader.QueryKeyInfo(info)) {
+    LastWriteTime = info.LastWriteTime;
+    LastChange = DateOf(info.LastWriteTime);
+  }
   DefaultToUnknown(LastChange);
 
   // 4. In-process server.

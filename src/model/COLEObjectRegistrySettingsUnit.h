@@ -21,6 +21,8 @@ class COLEObjectRegistrySettings {
   std::string RegistryPath;
   std::string Guid;
   std::string LastChange;
+  // The class key's last-write time; 0 when the key has none.
+  platform::FileTime LastWriteTime = 0;
   std::string InprocServer;
   std::string InprocServer32;
   std::string ThreadingModel;

@@ -206,4 +206,10 @@ std::optional<fs::path> MapWindowsPath(std::string_view windowsPath, const Image
   return Resolve(*driveC, components);
 }
 
+bool NamesUnknownVariable(std::string_view windowsPath) {
+  const std::string expanded = ExpandVariables(windowsPath);
+  const std::size_t open = expanded.find('%');
+  return open != std::string::npos && expanded.find('%', open + 1) != std::string::npos;
+}
+
 }  // namespace orbel::platform

@@ -27,4 +27,8 @@ ImageFiles ImageFilesOfWinePrefix(const std::filesystem::path& prefix);
 std::optional<std::filesystem::path> MapWindowsPath(std::string_view windowsPath,
                                                     const ImageFiles& files);
 
+// Whether a Windows file name holds a %NAME% reference that MapWindowsPath
+// does not know, so that it cannot name a file of the image.
+bool NamesUnknownVariable(std::string_view windowsPath);
+
 }  // namespace orbel::platform

@@ -1,0 +1,180 @@
+#include "cli/CatalogueReading.h"
+
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <map>
+
+#include "tools/Vell_Tools.h"
+
+namespace orbel {
+namespace {
+
+constexpr int kFixedImages = 17;
+
+class NoIcons : public IconExtractor {
+ public:
+  platform::ExtractedIcon Extract(const std::string&, std::int32_t) override { return {}; }
+};
+
+}  // namespace
+
+CatalogueReading::CatalogueReading(platform::RegistryApi& registry, const std::string& computer,
+                                   std::ostream* progressOut)
+    : small_(kFixedImages), large_(kFixedImages) {
+  int lastPercent = -1;
+  progress_.onStep = [&](int position, int maximum) {
+    const int percent = maximum > 0 ? position * 100 / maximum : 0;
+    if (!progressOut || percent == lastPercent) return;
+    lastPercent = percent;
+    *progressOut << "\rReading class keys: " << std::min(position, maximum) << " of " << maximum
+                 << std::flush;
+  };
+  CatalogueWindows windows{&registry,
+                           &progress_,
+                           &tree_,
+                           &list_,
+                           &small_,
+                           &large_,
+                           nullptr,
+                           [](platform::RegistryApi&, platform::HKey) {
+                             return std::make_shared<NoIcons>(); }};
+  catalogue_ = std::make_unique<TCOLESettings>(windows);
+  catalogue_->RequestedComputer = computer;
+  catalogue_->LoadCatalogue();
+  progress_.onStep = nullptr;
+  if (progressOut && lastPercent >= 0) *progressOut << "\r\033[K" << std::flush;
+}
+
+CatalogueReading::~CatalogueReading() = default;
+
+std::string CatalogueReading::Problem() const {
+  if (!catalogue_->ViewedComputer.empty() && catalogue_->ReadProblem.empty()) return {};
+  return catalogue_->ReadProblem.empty() ? "the registry cannot be read" : catalogue_->ReadProblem;
+}
+
+Rows RowsOf(const COLEObject& entry) {
+  Rows rows;
+  const auto& record = *entry.RegistrySettings;
+  rows.reserve(kFixedRowCount + record.OtherSubkeyNames.size());
+  for (int row = 1; row <= kFixedRowCount; ++row) {
+    const int index = AttributeIndexAtRow(row);
+    rows.emplace_back(AttributeName(index), entry.GetValue(index));
+  }
+  for (std::size_t k = 0; k < record.OtherSubkeyNames.size(); ++k) {
+    rows.emplace_back(record.OtherSubkeyNames[k], record.OtherSubkeyValues[k]);
+  }
+  return rows;
+}
+
+std::optional<std::string> IsoTime(platform::FileTime time) {
+  if (time == 0) return std::nullopt;
+  using namespace std::chrono;
+  // Seconds from 1601-01-01 to 1970-01-01.
+  constexpr std::int64_t kEpochGap = 11644473600;
+  const auto seconds = static_cast<std::int64_t>(time / 10'000'000) - kEpochGap;
+  const sys_seconds at{std::chrono::seconds(seconds)};
+  const auto day = floor<days>(at);
+  const year_month_day date{day};
+  if (static_cast<int>(date.year()) > 9999) return std::nullopt;
+  const hh_mm_ss clock{at - day};
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+                static_cast<int>(clock.seconds().count()));
+  return std::string(text);
+}
+
+namespace {
+
+// The entries of a reading by GUID; of two keys with one GUID (in case
+// only) the first is kept.
+std::vector<const COLEObject*> ByGuid(const TCOLESettings& catalogue) {
+  std::vector<const COLEObject*> entries;
+  entries.reserve(static_cast<std::size_t>(catalogue.EntryCount()));
+  for (int i = 0; i < catalogue.EntryCount(); ++i) entries.push_back(catalogue.EntryAt(i));
+  std::stable_sort(entries.begin(), entries.end(), [](const COLEObject* a, const COLEObject* b) {
+    return a->RegistrySettings->Guid < b->RegistrySettings->Guid;
+  });
+  entries.erase(std::unique(entries.begin(), entries.end(),
+                            [](const COLEObject* a, const COLEObject* b) {
+                              return a->RegistrySettings->Guid == b->RegistrySettings->Guid;
+                            }),
+                entries.end());
+  return entries;
+}
+
+ClassChange WholeClass(const COLEObject& entry, ClassChange::Kind kind) {
+  ClassChange change{kind, entry.RegistrySettings->Guid, entry.DisplayName, {}};
+  for (auto& [name, value] : RowsOf(entry)) {
+    // A row the class lacks is on neither side.
+    if (value == kUnknown) continue;
+    if (kind == ClassChange::Added) {
+      change.rows.emplace_back(std::move(name), std::nullopt, std::move(value));
+    } else {
+      change.rows.emplace_back(std::move(name), std::move(value), std::nullopt);
+    }
+  }
+  return change;
+}
+
+// The rows that differ; the fixed rows stand at the same places on both
+// sides, the others are matched by name.
+std::optional<ClassChange> Differences(const COLEObject& before, const COLEObject& after) {
+  const Rows a = RowsOf(before), b = RowsOf(after);
+  ClassChange change{ClassChange::Changed, after.RegistrySettings->Guid, after.DisplayName, {}};
+  const std::size_t fixed = kFixedRowCount;
+  for (std::size_t i = 0; i < fixed; ++i) {
+    if (a[i].second != b[i].second) change.rows.emplace_back(a[i].first, a[i].second, b[i].second);
+  }
+  const auto find = [fixed](const Rows& rows, const std::string& name) -> const std::string* {
+    for (std::size_t i = fixed; i < rows.size(); ++i) {
+      if (rows[i].first == name) return &rows[i].second;
+    }
+    return nullptr;
+  };
+  for (std::size_t i = fixed; i < a.size(); ++i) {
+    const std::string* later = find(b, a[i].first);
+    if (!later) {
+      change.rows.emplace_back(a[i].first, a[i].second, std::nullopt);
+    } else if (*later != a[i].second) {
+      change.rows.emplace_back(a[i].first, a[i].second, *later);
+    }
+  }
+  for (std::size_t i = fixed; i < b.size(); ++i) {
+    if (!find(a, b[i].first)) change.rows.emplace_back(b[i].first, std::nullopt, b[i].second);
+  }
+  if (change.rows.empty()) return std::nullopt;
+  return change;
+}
+
+}  // namespace
+
+std::vector<ClassChange> CompareCatalogues(const TCOLESettings& before, const TCOLESettings& after,
+                                           int& unchanged) {
+  const auto a = ByGuid(before), b = ByGuid(after);
+  std::vector<ClassChange> changes;
+  unchanged = 0;
+  std::size_t i = 0, j = 0;
+  while (i < a.size() || j < b.size()) {
+    if (j == b.size() ||
+        (i < a.size() && a[i]->RegistrySettings->Guid < b[j]->RegistrySettings->Guid)) {
+      changes.push_back(WholeClass(*a[i++], ClassChange::Removed));
+    } else if (i == a.size() || b[j]->RegistrySettings->Guid < a[i]->RegistrySettings->Guid) {
+      changes.push_back(WholeClass(*b[j++], ClassChange::Added));
+    } else {
+      if (auto change = Differences(*a[i], *b[j])) {
+        changes.push_back(std::move(*change));
+      } else {
+        ++unchanged;
+      }
+      ++i;
+      ++j;
+    }
+  }
+  return changes;
+}
+
+}  // namespace orbel

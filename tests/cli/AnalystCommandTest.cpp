@@ -1,0 +1,314 @@
+// The companion's analyst views: a user's classes over the machine's, the
+// server files looked up in the image, and two registries compared.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "cli/CatalogueCommand.h"
+#include "platform/LocalImage.h"
+#include "platform/RegfWriter.h"
+#include "support/Hivex.h"
+#include "support/TempFolder.h"
+
+namespace orbel {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+struct Outcome {
+  int status = -1;
+  std::string out, err;
+};
+
+Outcome Command(std::vector<std::string> args) {
+  platform::PortableRegistry registry;
+  platform::SetUpPortableRegistry(registry, {ORBEL_SAMPLE_REGISTRY, "sample registry"});
+  args.insert(args.begin(), "orbel-catalogue");
+  std::vector<const char*> argv;
+  for (const auto& arg : args) argv.push_back(arg.c_str());
+  std::ostringstream out, err;
+  Outcome run;
+  run.status = RunCatalogueCommand(static_cast<int>(argv.size()), argv.data(), registry, out, err);
+  run.out = out.str();
+  run.err = err.str();
+  return run;
+}
+
+// The JSON lines by GUID, the summary under "summary".
+std::map<std::string, json> ByGuid(const std::string& text) {
+  std::map<std::string, json> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    json item = json::parse(line);
+    if (item.contains("summary")) {
+      lines["summary"] = item["summary"];
+    } else {
+      lines[item["guid"].get<std::string>()] = item;
+    }
+  }
+  return lines;
+}
+
+const std::string kOverridden = "{A0000000-0000-4000-8000-000000000001}";
+const std::string kMachineOnly = "{A0000000-0000-4000-8000-000000000002}";
+const std::string kUserOnly = "{A0000000-0000-4000-8000-000000000003}";
+
+std::string WineKey(const std::string& path, const std::string& values) {
+  std::string escaped;
+  for (char c : path) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  return "\n[Software\\\\Classes\\\\CLSID\\\\" + escaped + "] 1700000000\n" + values + "\n";
+}
+
+// A Wine prefix: the machine holds the overridden class and a class of its
+// own whose server file is not in drive_c; the user overrides the first
+// class's server with one in the profile and has a class of its own.
+fs::path WritePrefix(const testing::TempFolder& folder) {
+  const std::string header = "WINE REGISTRY Version 2\n#arch=win64\n";
+  folder.Write(
+      "prefix/system.reg",
+      header + WineKey(kOverridden, "@=\"Overridden\"") +
+          WineKey(kOverridden + "\\InprocServer32",
+                  "@=\"C:\\\\windows\\\\system32\\\\over.dll\"\n\"ThreadingModel\"=\"Both\"") +
+          WineKey(kMachineOnly, "@=\"Machine \\\"only\\\", kept\"") +
+          WineKey(kMachineOnly + "\\InprocServer32",
+                  "@=\"C:\\\\windows\\\\system32\\\\gone.dll\"") +
+          WineKey(kMachineOnly + "\\LocalServer32", "@=\"%NOSUCHFOLDER%\\\\x.exe /run\"") +
+          WineKey(kMachineOnly + "\\DefaultIcon",
+                  "@=\"C:\\\\windows\\\\system32\\\\over.dll,-3\""));
+  folder.Write("prefix/user.reg",
+               header + WineKey(kOverridden, "@=\"Overridden\"") +
+                   WineKey(kOverridden + "\\InprocServer32",
+                           "@=\"C:\\\\users\\\\me\\\\AppData\\\\Local\\\\over.dll\"\n"
+                           "\"ThreadingModel\"=\"Both\"") +
+                   WineKey(kUserOnly, "@=\"User only\"") +
+                   WineKey(kUserOnly + "\\InprocServer32", "@=\"%APPDATA%\\\\u.dll\""));
+  folder.Write("prefix/drive_c/windows/system32/over.dll", "MZ");
+  return folder.path() / "prefix";
+}
+
+TEST(AnalystCommand, UserClassesLieOverTheMachinesAsTheUserSeesThem) {
+  const testing::TempFolder folder;
+  const std::string prefix = WritePrefix(folder).string();
+  const Outcome run = Command({"--json", "--user-classes", prefix, prefix});
+  ASSERT_EQ(run.status, 0) << run.err;
+  auto lines = ByGuid(run.out);
+  ASSERT_EQ(lines.size(), 4u) << run.out;
+
+  const json& both = lines[kOverridden];
+  EXPECT_EQ(both["scope"], "both");
+  EXPECT_EQ(both["overrides"], json::parse(R"([["Control", "C:\\windows\\system32\\over.dll",
+                                              "C:\\users\\me\\AppData\\Local\\over.dll"]])"));
+  EXPECT_EQ(both["userWritable"], json::parse(R"(["Control"])"));
+  EXPECT_EQ(both["lastWrite"], "2023-11-14T22:13:20Z");
+
+  EXPECT_EQ(lines[kUserOnly]["scope"], "user");
+  EXPECT_FALSE(lines[kUserOnly].contains("overrides"));
+  EXPECT_EQ(lines[kUserOnly]["userWritable"], json::parse(R"(["Control"])"));
+  EXPECT_EQ(lines[kMachineOnly]["scope"], "machine");
+  EXPECT_EQ(lines[kMachineOnly]["userWritable"], json::array());
+  EXPECT_EQ(lines["summary"]["scopes"], json::parse(R"({"machine": 1, "user": 1, "both": 1})"));
+
+  // The same user's class from an export of HKEY_CURRENT_USER.
+  const std::string exported =
+      folder
+          .Write("user.reg", "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Classes\\CLSID\\" +
+                                 kUserOnly + "]\r\n@=\"Exported\"\r\n")
+          .string();
+  lines = ByGuid(Command({"--json", "--user-classes", exported, prefix}).out);
+  EXPECT_EQ(lines[kUserOnly]["scope"], "user");
+  EXPECT_EQ(lines[kUserOnly]["name"], "Exported");
+
+  // Without the user's classes the machine's server stands.
+  lines = ByGuid(Command({"--json", prefix}).out);
+  EXPECT_FALSE(lines[kOverridden].contains("scope"));
+  EXPECT_EQ(lines[kOverridden]["rows"][11],
+            json::parse(R"(["Control", "C:\\windows\\system32\\over.dll"])"));
+}
+
+TEST(AnalystCommand, ServerFilesAreLookedUpInTheImage) {
+  const testing::TempFolder folder;
+  const fs::path prefix = WritePrefix(folder);
+  const Outcome run = Command({"--json", "--check-files", "--missing-only", prefix.string()});
+  ASSERT_EQ(run.status, 0) << run.err;
+  auto lines = ByGuid(run.out);
+  ASSERT_EQ(lines.size(), 2u) << "only the entry with a missing file, and the summary";
+  EXPECT_EQ(lines[kMachineOnly]["files"], json::parse(R"([
+      {"row": "Control", "path": "C:\\windows\\system32\\gone.dll", "state": "missing"},
+      {"row": "Server", "path": "%NOSUCHFOLDER%\\x.exe /run", "state": "unresolved"},
+      {"row": "Default Icon", "path": "C:\\windows\\system32\\over.dll,-3", "state": "present"}])"));
+  EXPECT_EQ(lines["summary"]["missingFiles"], 1);
+
+  // A registry file alone has no files to look in.
+  lines = ByGuid(Command({"--json", "--check-files", (prefix / "system.reg").string()}).out);
+  EXPECT_EQ(lines[kOverridden]["files"][0]["state"], "unresolved");
+  EXPECT_EQ(lines["summary"]["missingFiles"], 0);
+
+  // CSV: the fixed columns, quoted where the text needs it, CRLF line ends.
+  const Outcome csv = Command({"--csv", prefix.string()});
+  ASSERT_EQ(csv.status, 0) << csv.err;
+  EXPECT_EQ(csv.out.rfind("kind,GUID,name,lastWrite,Name,Type,GUID,RegPath,", 0), 0u) << csv.out;
+  EXPECT_NE(
+      csv.out.find(
+          "\r\n2048," + kMachineOnly +
+          ",\"Machine \"\"only\"\", kept\",2023-11-14T22:13:20Z,\"Machine \"\"only\"\", kept\","),
+      std::string::npos)
+      << csv.out;
+}
+
+std::string RegExport(const std::string& keys) {
+  return "Windows Registry Editor Version 5.00\r\n" + keys;
+}
+
+std::string RegClass(const std::string& guid, const std::string& name, const std::string& server) {
+  return "\r\n[HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID\\" + guid + "]\r\n@=\"" + name +
+         "\"\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID\\" + guid +
+         "\\InprocServer32]\r\n@=\"" + server + "\"\r\n";
+}
+
+TEST(AnalystCommand, DiffReportsTheClassesAddedRemovedAndChanged) {
+  const testing::TempFolder folder;
+  const std::string kept = "{B0000000-0000-4000-8000-000000000001}";
+  const std::string before =
+      folder
+          .Write("before.reg", RegExport(RegClass(kOverridden, "Changed", "a.dll") +
+                                         RegClass(kMachineOnly, "Removed", "r.dll") +
+                                         RegClass(kept, "Kept", "k.dll")))
+          .string();
+  const std::string after =
+      folder
+          .Write("after.reg",
+                 RegExport(RegClass(kOverridden, "Changed", "b.dll") +
+                           RegClass(kUserOnly, "Added", "n.dll") + RegClass(kept, "Kept", "k.dll")))
+          .string();
+  const Outcome run = Command({before, "--diff", after});
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::istringstream in(run.out);
+  std::vector<json> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(json::parse(line));
+  ASSERT_EQ(lines.size(), 4u) << run.out;
+  EXPECT_EQ(lines[0]["change"], "changed");
+  EXPECT_EQ(lines[0]["guid"], kOverridden);
+  EXPECT_EQ(lines[0]["rows"], json::parse(R"([["Control", "a.dll", "b.dll"]])"));
+  EXPECT_EQ(lines[1]["change"], "removed");
+  EXPECT_EQ(lines[1]["rows"][0], json::parse(R"(["Name", "Removed", null])"));
+  EXPECT_EQ(lines[2]["change"], "added");
+  EXPECT_EQ(lines[2]["name"], "Added");
+  EXPECT_EQ(lines[3]["summary"]["added"], 1);
+  EXPECT_EQ(lines[3]["summary"]["removed"], 1);
+  EXPECT_EQ(lines[3]["summary"]["changed"], 1);
+  EXPECT_EQ(lines[3]["summary"]["unchanged"], 1);
+}
+
+#ifdef ORBEL_HAVE_HIVEX
+void WriteHive(const fs::path& file, platform::MemoryStore& store, const std::string& under) {
+  std::string error;
+  fs::create_directories(file.parent_path());
+  const auto node = store.Find(under);
+  ASSERT_TRUE(node);
+  ASSERT_TRUE(platform::WriteRegfHiveFile(file, store, *node, {}, error)) << error;
+}
+
+// Points the value whose data is `text` (UTF-16) outside the hive.
+void BreakValue(const fs::path& file, const std::string& text) {
+  std::ifstream in(file, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  in.close();
+  std::string wide;
+  for (char c : text) wide += std::string{c, '\0'};
+  const std::size_t data = bytes.find(wide);
+  ASSERT_NE(data, std::string::npos);
+  const auto cell = static_cast<std::uint32_t>(data - 4 - 4096);
+  const std::string offset(reinterpret_cast<const char*>(&cell), 4);
+  std::size_t vk = bytes.find("vk");
+  while (vk != std::string::npos && bytes.compare(vk + 8, 4, offset) != 0)
+    vk = bytes.find("vk", vk + 1);
+  ASSERT_NE(vk, std::string::npos);
+  bytes.replace(vk + 8, 4, std::string("\xf0\xff\xff\x7f", 4));
+  std::ofstream(file, std::ios::binary) << bytes;
+}
+#endif
+
+TEST(AnalystCommand, UsersOfAWindowsVolumeAndADamagedUserHive) {
+  ORBEL_SKIP_WITHOUT_HIVEX();
+#ifdef ORBEL_HAVE_HIVEX
+  const testing::TempFolder folder;
+  platform::MemoryStore machine;
+  machine.PutString(machine.EnsurePath("Software\\Classes\\CLSID\\" + kOverridden), "",
+                    "Machine's");
+  machine.PutString(
+      machine.EnsurePath("Software\\Classes\\CLSID\\" + kOverridden + "\\InprocServer32"), "",
+      "C:\\Windows\\over.dll");
+  WriteHive(folder.path() / "Windows/System32/config/SOFTWARE", machine, "Software");
+  platform::MemoryStore user;
+  user.PutString(user.EnsurePath("CLSID\\" + kOverridden + "\\InprocServer32"), "",
+                 "C:\\Users\\eve\\AppData\\Roaming\\over.dll");
+  user.PutString(user.EnsurePath("CLSID\\" + kUserOnly), "", "Eve's own");
+  const fs::path local = "AppData/Local/Microsoft/Windows/UsrClass.dat";
+  WriteHive(folder.path() / "Users/eve" / local, user, "");
+  WriteHive(folder.path() / "Users/bob" / local, user, "");
+  BreakValue(folder.path() / "Users/eve" / local, "C:\\Users\\eve\\AppData\\Roaming\\over.dll");
+
+  const std::string volume = folder.path().string();
+  const Outcome users = Command({"--users", volume});
+  ASSERT_EQ(users.status, 0) << users.err;
+  EXPECT_EQ(users.out.substr(0, 4), "bob\t");
+  EXPECT_NE(users.out.find("\neve\t"), std::string::npos);
+
+  auto lines = ByGuid(Command({"--json", "--user", "bob", volume}).out);
+  EXPECT_EQ(lines[kOverridden]["overrides"], json::parse(R"([["Name", "Machine's", "<Unknown>"],
+                            ["Control", "C:\\Windows\\over.dll", "C:\\Users\\eve\\AppData\\Roaming\\over.dll"]])"));
+
+  // Eve's override cannot be read: reported on her side, the rest still read.
+  const Outcome eve = Command({"--json", "--user", "eve", volume});
+  ASSERT_EQ(eve.status, 0) << eve.err;
+  lines = ByGuid(eve.out);
+  EXPECT_EQ(lines[kUserOnly]["scope"], "user");
+  const json& errors = lines["summary"]["errors"];
+  ASSERT_EQ(errors.size(), 1u) << errors;
+  EXPECT_EQ(errors[0]["key"], "Software\\Classes\\CLSID\\" + kOverridden + "\\InprocServer32");
+  EXPECT_EQ(errors[0]["side"], "user");
+#endif
+}
+
+TEST(AnalystCommand, BadCombinationsAndUnreadableInputs) {
+  const testing::TempFolder folder;
+  const std::string prefix = WritePrefix(folder).string();
+  const std::string notAHive = folder.Write("broken.dat", "regf and nothing more").string();
+  const std::string machineExport =
+      folder
+          .Write("machine.reg", "REGEDIT4\r\n\r\n[HKEY_CLASSES_ROOT\\CLSID\\" + kUserOnly + "]\r\n")
+          .string();
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string message;
+  } cases[] = {
+      {{"--csv", "--json"}, 2, "excludes"},
+      {{"--csv", "--check-files"}, 2, "excludes"},
+      {{"--missing-only"}, 2, "requires --check-files"},
+      {{"--diff", prefix, "--user-classes", prefix}, 2, "excludes"},
+      {{"--diff", prefix, "--find", "x"}, 2, "excludes"},
+      {{"--user", "bob"}, 2, "need a SOURCE"},
+      {{"--users", prefix}, 2, "Windows volume"},
+      {{"--diff", "/no/such/later"}, 1, "OTHER /no/such/later cannot be read"},
+      {{"--user-classes", "/no/such/user", prefix}, 1, "/no/such/user: no such file"},
+      {{"--user-classes", notAHive, prefix}, 1, notAHive},
+      {{"--user-classes", machineExport, prefix},
+       1,
+       "no HKEY_CURRENT_USER\\Software\\Classes keys"},
+  };
+  for (const auto& c : cases) {
+    const Outcome run = Command(c.args);
+    EXPECT_EQ(run.status, c.status) << c.args[0] << " " << run.err;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "") << c.args[0];
+  }
+}
+
+}  // namespace
+}  // namespace orbel
