@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <limits>
 #include <locale>
 #include <string_view>
 #include <utility>
@@ -161,6 +162,7 @@ void TCOLESettings::ClearCatalogue() {
   ClassKeyCount = 0;
   ReadErrors.clear();
   ReadProblem.clear();
+  Notice.clear();
   FindNode = 0;
   // The tree refers to the entries: empty it before they go.
   windows_.tree->BeginUpdate();
@@ -230,10 +232,21 @@ void TCOLESettings::ReadClasses() {
     }
   }
 
+  bool listDamaged = false;
   if (proceed && Reader->OpenPath(kClassList)) {
-    Reader->ListSubkeys(names);
+    std::uint32_t missing = 0;
+    try {
+      missing = Reader->ListSubkeys(names);
+    } catch (const ERegistryException& e) {
+      names.clear();
+      listDamaged = true;
+      ReadErrors.push_back({kClassList, e.what()});
+    }
+    if (missing > 0) {
+      ReadErrors.push_back({kClassList, std::to_string(missing) + " class keys could not be listed"});
+    }
     windows_.progress->SetMaximum(static_cast<int>(names.size()));
-    classKeys = static_cast<int>(names.size());
+    classKeys = static_cast<int>(std::min<std::size_t>(names.size() + missing, std::numeric_limits<std::int32_t>::max()));
     const auto extractor = windows_.iconExtractor(*windows_.registry, Reader->Root());
     Entries.reserve(names.size());
     // Each entry's sort key is made while the entry is fresh in memory.
@@ -245,6 +258,9 @@ void TCOLESettings::ReadClasses() {
         try {
           auto entry = std::make_unique<COLEObject>(*Reader, windows_.list, windows_.smallImages,
                                                     windows_.largeImages, extractor);
+          if (const std::uint32_t lost = entry->RegistrySettings->SubkeysNotListed; lost > 0) {
+            ReadErrors.push_back({name, std::to_string(lost) + " of its subkeys could not be listed"});
+          }
           const std::int32_t kind = entry->Kind;
           keys.Add(entry->DisplayName);
           Entries.emplace_back(entry->DisplayName, std::move(entry));
@@ -271,8 +287,20 @@ void TCOLESettings::ReadClasses() {
     // entries of equal names keep their registry order.
     SortByKeys(Entries, keys);
   } else if (proceed) {
+    // An absent class list is an empty catalogue; one that is there but
+    // cannot be opened (damage) is reported.
+    platform::HKey key{};
+    const platform::Status status =
+        windows_.registry->OpenKey(Reader->Root(), kClassList, platform::KEY_READ, key);
+    if (status == platform::kSuccess) {
+      windows_.registry->CloseKey(key);
+    } else if (status != platform::kFileNotFound) {
+      listDamaged = true;
+      ReadErrors.push_back({kClassList, "the key cannot be read (error " + std::to_string(status) + ")"});
+    }
     ReadProblem = windows_.registry->RootProblem(Reader->Root());
   }
+  if (proceed) Notice = windows_.registry->NoticeOf(Reader->Root());
 
   Reader.reset();
   names.clear();
@@ -281,7 +309,9 @@ void TCOLESettings::ReadClasses() {
     ViewedComputer = !RequestedComputer.empty() ? RequestedComputer : LocalComputerName();
     ClassKeyCount = classKeys;
     NotReadCount = classKeys - static_cast<std::int32_t>(Entries.size());
-    ReadStatus = CancelRequested ? ReadInterrupted : NotReadCount > 0 ? ReadDenied : ReadComplete;
+    ReadStatus = CancelRequested                     ? ReadInterrupted
+                 : NotReadCount > 0 || listDamaged ? ReadDenied
+                                                   : ReadComplete;
   } else {
     ViewedComputer.clear();
     RequestedComputer.clear();
@@ -297,9 +327,12 @@ void TCOLESettings::ReadClasses() {
   PumpMessages();
 
   if (ReadStatus == ReadDenied) {
+    const std::string count =
+        listDamaged ? "The list of class keys could not be read."
+                    : ReplaceParam("%1 class keys could not be read.", std::to_string(NotReadCount));
     WarningMessage(
-        "Some objects could not be read because the computer has denid the access.\n\n"
-        "Please see \"File\" -> \"Information\" for further details.");
+        "Some objects could not be read because the computer has denid the access.\n\n" + count +
+        "\n\nPlease see \"File\" -> \"Information\" for further details.");
   }
 }
 
@@ -369,7 +402,8 @@ void TCOLESettings::FindNext() {
 }
 
 std::string TCOLESettings::InformationText() const {
-  if (Entries.empty()) {
+  // A reading that found nothing but damage says so rather than "no objects".
+  if (Entries.empty() && ReadStatus == ReadComplete && Notice.empty()) {
     return "Currently there are no objects available. Please select \"View\" -> \"Refresh\" "
            "from the menu to start reading the COM information.";
   }
@@ -385,6 +419,7 @@ std::string TCOLESettings::InformationText() const {
       {DocumentCount, "Documents"},            {OtherCount, "Other Objects"},
   };
   for (const auto& [count, name] : lines) text += std::to_string(count) + " " + name + "\n";
+  if (!Notice.empty()) text += "\n" + Notice + "\n";
   return text;
 }
 

@@ -169,7 +169,8 @@ int RunCatalogueCommand(int argc, const char* const* argv, platform::RegistryApi
                      {"8", catalogue.ShellExtensionCount},
                      {"16", catalogue.DocumentCount},
                      {"2048", catalogue.OtherCount}}},
-                   {"errors", std::move(errors)}}}})
+                   {"errors", std::move(errors)},
+                   {"notice", catalogue.Notice}}}})
         << "\n";
     return 0;
   }
