@@ -19,3 +19,4 @@ for kind in release sanitize; do
   (cd "$dir" && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
      ctest --output-on-failure -j"$jobs" --timeout 300)
 done
+bench/hostile_input_bar.py build-test-release/src/orbel-catalogue

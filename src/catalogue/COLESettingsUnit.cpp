@@ -287,18 +287,20 @@ void TCOLESettings::ReadClasses() {
     // entries of equal names keep their registry order.
     SortByKeys(Entries, keys);
   } else if (proceed) {
+    ReadProblem = windows_.registry->RootProblem(Reader->Root());
     // An absent class list is an empty catalogue; one that is there but
     // cannot be opened (damage) is reported.
     platform::HKey key{};
     const platform::Status status =
-        windows_.registry->OpenKey(Reader->Root(), kClassList, platform::KEY_READ, key);
+        ReadProblem.empty()
+            ? windows_.registry->OpenKey(Reader->Root(), kClassList, platform::KEY_READ, key)
+            : platform::kFileNotFound;
     if (status == platform::kSuccess) {
       windows_.registry->CloseKey(key);
     } else if (status != platform::kFileNotFound) {
       listDamaged = true;
       ReadErrors.push_back({kClassList, "the key cannot be read (error " + std::to_string(status) + ")"});
     }
-    ReadProblem = windows_.registry->RootProblem(Reader->Root());
   }
   if (proceed) Notice = windows_.registry->NoticeOf(Reader->Root());
 
