@@ -27,16 +27,27 @@ MEMORY_LIMIT = 200 * 1024  # KiB of peak resident memory
 ADDRESS_LIMIT = 2 * 1024 * 1024 * 1024
 
 
+def fix_checksum(data: bytearray) -> None:
+    """Makes the base block's checksum match it again, so that the mutation
+    reaches past the header check into the keys and values."""
+    if len(data) < 512 or data[:4] != b"regf":
+        return
+    checksum = 0
+    for at in range(0, 508, 4):
+        checksum ^= int.from_bytes(data[at:at + 4], "little")
+    data[508:512] = checksum.to_bytes(4, "little")
+
+
 def mutate(data: bytes, rng: random.Random) -> bytes:
-    """One seeded mutation: flipped bytes, a truncation, or inserted garbage.
-    Half of the changes land in the first 64 KiB, where the base block, the
-    root and the first cells are."""
+    """One seeded mutation: flipped bits, a truncation, or inserted garbage.
+    Half of the changes land in the 64 KiB after the base block, where the
+    root and the first cells are; most get a good base block checksum."""
     size = len(data)
 
     def place() -> int:
-        if size == 0:
-            return 0
-        return rng.randrange(min(size, 65536)) if rng.random() < 0.5 else rng.randrange(size)
+        if size <= 4096 or rng.random() >= 0.5:
+            return rng.randrange(size) if size else 0
+        return rng.randrange(4096, min(size, 4096 + 65536))
 
     kind = rng.choice(("flip", "flip", "truncate", "insert"))
     if kind == "flip":
@@ -44,12 +55,15 @@ def mutate(data: bytes, rng: random.Random) -> bytes:
         for _ in range(rng.randint(1, 32)):
             if out:
                 out[place()] ^= 1 << rng.randrange(8)
-        return bytes(out)
-    if kind == "truncate":
-        return data[: place()]
-    at = place()
-    garbage = bytes(rng.randrange(256) for _ in range(rng.randint(1, 4096)))
-    return data[:at] + garbage + data[at:]
+    elif kind == "truncate":
+        out = bytearray(data[: place()])
+    else:
+        at = place()
+        garbage = bytes(rng.randrange(256) for _ in range(rng.randint(1, 4096)))
+        out = bytearray(data[:at] + garbage + data[at:])
+    if rng.random() < 0.75:
+        fix_checksum(out)
+    return bytes(out)
 
 
 def run_measured(program: str, path: str) -> dict:

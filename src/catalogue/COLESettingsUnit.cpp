@@ -299,7 +299,9 @@ void TCOLESettings::ReadClasses() {
       windows_.registry->CloseKey(key);
     } else if (status != platform::kFileNotFound) {
       listDamaged = true;
-      ReadErrors.push_back({kClassList, "the key cannot be read (error " + std::to_string(status) + ")"});
+      ReadErrors.push_back({kClassList, status == platform::kAccessDenied ? "access is denied"
+                                        : status == platform::kCantRead ? "the key cannot be read: a read failed"
+                                                                        : "the key cannot be read: the registry is damaged there"});
     }
   }
   if (proceed) Notice = windows_.registry->NoticeOf(Reader->Root());

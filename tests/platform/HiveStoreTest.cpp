@@ -612,5 +612,31 @@ TEST(HiveStoreTest, AHiveWithUnappliedWritesSaysSo) {
   fs::remove_all(folder);
 }
 
+// The hive used to be mapped straight from its file: a file cut short while
+// open killed the program with SIGBUS at the next read of a key.
+TEST(HiveStoreTest, AFileCutShortWhileOpenIsStillRead) {
+  MemoryStore tree;
+  for (int i = 0; i < 200; ++i) {
+    tree.PutString(tree.EnsurePath("CLSID\\{" + std::to_string(i) + "}"), "", "class " + std::to_string(i));
+  }
+  const fs::path file =
+      fs::temp_directory_path() / ("orbel_hive_cut_" + std::to_string(::getpid()) + ".hiv");
+  std::string error;
+  ASSERT_TRUE(WriteRegfHiveFile(file, tree, tree.RootNode(), {}, error)) << error;
+  auto store = OpenHive(file);
+  ASSERT_NE(store, nullptr);
+  fs::resize_file(file, 4096);
+  Node clsid = 0;
+  ASSERT_EQ(store->FindChild(store->RootNode(), "CLSID", clsid), kSuccess);
+  EXPECT_EQ(SubkeyNames(*store, clsid).size(), 200u);
+  Node last = 0;
+  ASSERT_EQ(store->FindChild(clsid, "{199}", last), kSuccess);
+  Value value;
+  ASSERT_EQ(store->GetValue(last, "", value), kSuccess);
+  EXPECT_EQ(Utf16LeToUtf8(value.data), "class 199");
+  store.reset();
+  fs::remove(file);
+}
+
 }  // namespace
 }  // namespace orbel::platform
