@@ -217,10 +217,13 @@ void TCOLESettings::ReadClasses() {
     if (!connected) {
       ReadProblem = windows_.registry->LastConnectError();
       windows_.progress->HideDialog();
+      // The question says what went wrong when the registry layer can tell
+      // (a file that is no registry: its name and its fault).
+      const std::string why = ReadProblem.empty() ? std::string() : ReadProblem + "\n\n";
       if (ConfirmMessage(ReplaceParam("Unable to retrieve information from \"%1\", maybe "
-                                      "access-forbidden.\n\nRead the settings from this "
-                                      "computer instead?",
-                                      RequestedComputer))) {
+                                      "access-forbidden.\n\n",
+                                      RequestedComputer) +
+                         why + "Read the settings from this computer instead?")) {
         RequestedComputer.clear();
         ReadProblem.clear();
         proceed = true;

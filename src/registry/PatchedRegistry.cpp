@@ -17,6 +17,10 @@ constexpr std::uint32_t kMaxSubkeys = std::uint32_t{1} << 24;
 // with the names really given.
 constexpr std::uint32_t kReservedSubkeys = std::uint32_t{1} << 16;
 
+// A string value larger than this is no registration's: a store that
+// reports such a size gets no buffer for it.
+constexpr std::uint32_t kMaxTextBytes = std::uint32_t{64} << 20;
+
 std::string FormatMessage(std::string_view templ, std::string_view name) {
   std::string message(templ);
   const std::size_t at = message.find("%s");
@@ -140,6 +144,9 @@ std::string TPatchRegistry::ReadTextOf(HKey key, std::string_view name) {
     size = 0;
     if (api_.QueryValue(key, name, &type, nullptr, &size) != platform::kSuccess || size == 0) {
       return {};
+    }
+    if (size > kMaxTextBytes) {
+      throw ERegistryException(FormatMessage("Failed to get data for '%s'", name));
     }
     buffer.resize(size);
     if (api_.QueryValue(key, name, &type, buffer.data(), &size) != platform::kSuccess) {

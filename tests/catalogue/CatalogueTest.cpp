@@ -258,6 +258,7 @@ TEST_F(CatalogueTest, ARefusedComputerOffersThisOneInstead) {
   EXPECT_EQ(screen.messages[0].kind, MessageKind::Confirm);
   EXPECT_EQ(screen.messages[0].text,
             "Unable to retrieve information from \"\\\\NOWHERE\", maybe access-forbidden.\n\n"
+            "\\\\NOWHERE: cannot be reached\n\n"
             "Read the settings from this computer instead?");
   EXPECT_EQ(Names(), std::vector<std::string>{"local class"});
   EXPECT_EQ(Catalogue().ViewedComputer, LocalComputerName());

@@ -342,8 +342,10 @@ class MisreportingRegistry : public platform::PortableRegistry {
                               std::byte* data, std::uint32_t* size) override {
     const platform::Status status = PortableRegistry::QueryValue(key, name, type, data, size);
     if (status == platform::kSuccess && data && size) *size += inflateBy;
+    if (!data && size && reportedSize) *size = reportedSize;
     return status;
   }
+  std::uint32_t reportedSize = 0;  // the size given when no buffer is passed
   std::optional<std::uint32_t> subkeyCount;
   std::vector<std::uint32_t> failingSteps;
   std::uint32_t inflateBy = 0;
@@ -405,6 +407,10 @@ TEST(PatchedRegistryDamage, AOneCallReadTakesNoMoreThanItsBuffer) {
   reader.SelectRoot(HKeyLocalMachine);
   ASSERT_TRUE(reader.OpenPath("Key"));
   EXPECT_EQ(reader.ReadText(""), std::string(256, 'x'));
+  // Nor is a buffer made for whatever size a store reports.
+  store->PutString(store->EnsurePath("Key"), "Long", std::string(600, 'y'));
+  api.reportedSize = 0xFFFFFFF0u;
+  EXPECT_THROW(reader.ReadText("Long"), ERegistryException);
 }
 
 }  // namespace
