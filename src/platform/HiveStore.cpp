@@ -187,15 +187,34 @@ std::string LogNotice(const std::filesystem::path& file, int fd) {
 int SnapshotOf(int fd, std::uint64_t size) {
   const int copy = ::memfd_create("hive", MFD_CLOEXEC);
   if (copy < 0) return -1;
+  const auto fail = [copy] {
+    const int err = errno;
+    ::close(copy);
+    errno = err;
+    return -1;
+  };
   off_t at = 0;
+  bool plain = false;  // sendfile refused this file: plain reads instead
+  std::vector<char> buffer;
   while (static_cast<std::uint64_t>(at) < size) {
-    const ssize_t n = ::sendfile(copy, fd, &at, static_cast<std::size_t>(std::min<std::uint64_t>(
-                                                    size - static_cast<std::uint64_t>(at), 1u << 30)));
+    const std::size_t want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(size - static_cast<std::uint64_t>(at), 1u << 30));
+    ssize_t n = -1;
+    if (!plain) {
+      n = ::sendfile(copy, fd, &at, want);
+      if (n < 0 && (errno == EINVAL || errno == ENOSYS) && at == 0) {
+        plain = true;
+        continue;
+      }
+    } else {
+      buffer.resize(std::min<std::size_t>(want, std::size_t{1} << 20));
+      n = ::pread(fd, buffer.data(), buffer.size(), at);
+      if (n > 0 && ::write(copy, buffer.data(), static_cast<std::size_t>(n)) != n) return fail();
+      if (n > 0) at += n;
+    }
     if (n < 0) {
-      const int err = errno;
-      ::close(copy);
-      errno = err;
-      return -1;
+      if (errno == EINTR) continue;
+      return fail();
     }
     if (n == 0) break;  // the file shrank: what it holds now is the hive
   }
@@ -223,29 +242,36 @@ std::unique_ptr<HiveStore> HiveStore::Open(const std::filesystem::path& file, st
   }
   struct stat st {};
   if (::fstat(source, &st) != 0 || !S_ISREG(st.st_mode)) {
-    const int err = errno;
+    const std::string why = S_ISREG(st.st_mode) || st.st_mode == 0 ? std::strerror(errno)
+                                                                   : "not a regular file";
     ::close(source);
-    error = shown + ": " + (err != 0 ? std::strerror(err) : "not a regular file");
+    error = shown + ": " + why;
     return nullptr;
   }
   std::string notice = LogNotice(file, source);
-  // libhivex maps the file it opens; it is given the private copy, and so is
-  // the decoding of names here.
+  // libhivex maps the file it opens: it is given the private copy, from
+  // which the names are decoded here too. Without memory files (an old
+  // kernel) the file itself is used.
   int fd = SnapshotOf(source, static_cast<std::uint64_t>(st.st_size));
+  if (fd < 0 && errno != ENOSYS) {
+    error = shown + ": " + std::strerror(errno);
+    ::close(source);
+    return nullptr;
+  }
   if (fd < 0) {
-    const int err = errno;
-    if (err != ENOSYS && err != EINVAL) {
-      ::close(source);
-      error = shown + ": " + std::strerror(err);
-      return nullptr;
-    }
-    fd = source;  // no memory files on this system: the file itself
+    fd = source;
   } else {
     ::close(source);
   }
+  // The copy is reached through its descriptor's name; without /proc,
+  // libhivex reads the file by its own name.
   const std::string opened = "/proc/self/fd/" + std::to_string(fd);
   errno = 0;
   hive_h* hive = hivex_open(opened.c_str(), HIVEX_OPEN_UNSAFE);
+  if (hive == nullptr && errno == ENOENT) {
+    errno = 0;
+    hive = hivex_open(file.c_str(), HIVEX_OPEN_UNSAFE);
+  }
   if (hive == nullptr) {
     const int err = errno;
     ::close(fd);
