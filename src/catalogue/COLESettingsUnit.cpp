@@ -246,10 +246,12 @@ void TCOLESettings::ReadClasses() {
       ReadErrors.push_back({kClassList, e.what()});
     }
     if (missing > 0) {
-      ReadErrors.push_back({kClassList, std::to_string(missing) + " class keys could not be listed"});
+      ReadErrors.push_back(
+          {kClassList, std::to_string(missing) + " class keys could not be listed"});
     }
     windows_.progress->SetMaximum(static_cast<int>(names.size()));
-    classKeys = static_cast<int>(std::min<std::size_t>(names.size() + missing, std::numeric_limits<std::int32_t>::max()));
+    classKeys = static_cast<int>(
+        std::min<std::size_t>(names.size() + missing, std::numeric_limits<std::int32_t>::max()));
     const auto extractor = windows_.iconExtractor(*windows_.registry, Reader->Root());
     Entries.reserve(names.size());
     // Each entry's sort key is made while the entry is fresh in memory.
@@ -262,7 +264,8 @@ void TCOLESettings::ReadClasses() {
           auto entry = std::make_unique<COLEObject>(*Reader, windows_.list, windows_.smallImages,
                                                     windows_.largeImages, extractor);
           if (const std::uint32_t lost = entry->RegistrySettings->SubkeysNotListed; lost > 0) {
-            ReadErrors.push_back({name, std::to_string(lost) + " of its subkeys could not be listed"});
+            ReadErrors.push_back(
+                {name, std::to_string(lost) + " of its subkeys could not be listed"});
           }
           const std::int32_t kind = entry->Kind;
           keys.Add(entry->DisplayName);
@@ -302,9 +305,11 @@ void TCOLESettings::ReadClasses() {
       windows_.registry->CloseKey(key);
     } else if (status != platform::kFileNotFound) {
       listDamaged = true;
-      ReadErrors.push_back({kClassList, status == platform::kAccessDenied ? "access is denied"
-                                        : status == platform::kCantRead ? "the key cannot be read: a read failed"
-                                                                        : "the key cannot be read: the registry is damaged there"});
+      ReadErrors.push_back(
+          {kClassList, status == platform::kAccessDenied ? "access is denied"
+                       : status == platform::kCantRead
+                           ? "the key cannot be read: a read failed"
+                           : "the key cannot be read: the registry is damaged there"});
     }
   }
   if (proceed) Notice = windows_.registry->NoticeOf(Reader->Root());
@@ -316,7 +321,7 @@ void TCOLESettings::ReadClasses() {
     ViewedComputer = !RequestedComputer.empty() ? RequestedComputer : LocalComputerName();
     ClassKeyCount = classKeys;
     NotReadCount = classKeys - static_cast<std::int32_t>(Entries.size());
-    ReadStatus = CancelRequested                     ? ReadInterrupted
+    ReadStatus = CancelRequested                   ? ReadInterrupted
                  : NotReadCount > 0 || listDamaged ? ReadDenied
                                                    : ReadComplete;
   } else {
@@ -334,12 +339,11 @@ void TCOLESettings::ReadClasses() {
   PumpMessages();
 
   if (ReadStatus == ReadDenied) {
-    const std::string count =
-        listDamaged ? "The list of class keys could not be read."
-                    : ReplaceParam("%1 class keys could not be read.", std::to_string(NotReadCount));
-    WarningMessage(
-        "Some objects could not be read because the computer has denid the access.\n\n" + count +
-        "\n\nPlease see \"File\" -> \"Information\" for further details.");
+    const std::string count = listDamaged ? "The list of class keys could not be read."
+                                          : ReplaceParam("%1 class keys could not be read.",
+                                                         std::to_string(NotReadCount));
+    WarningMessage("Some objects could not be read because the computer has denid the access.\n\n" +
+                   count + "\n\nPlease see \"File\" -> \"Information\" for further details.");
   }
 }
 

@@ -139,8 +139,9 @@ class ClassKeyReading {
 
  private:
   bool Listed(std::string_view subkey) const {
-    return !complete_ || std::any_of(listed_.begin(), listed_.end(),
-                       [&](const std::string& n) { return platform::EqualsNoCase(n, subkey); });
+    return !complete_ || std::any_of(listed_.begin(), listed_.end(), [&](const std::string& n) {
+      return platform::EqualsNoCase(n, subkey);
+    });
   }
 
   bool Consumed(std::size_t i) const {

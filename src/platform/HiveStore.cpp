@@ -130,6 +130,9 @@ std::int64_t Le32Signed(const unsigned char* p) {
 // The smallest room one subkey takes in a hive: its key cell and its place in
 // a list. A key that counts more subkeys than its file could hold is damaged.
 constexpr std::uint64_t kMinKeyBytes = 0x58;
+// The format counts a hive's size in 32 bits; a larger file is no hive, and
+// is not copied into memory.
+constexpr std::uint64_t kMaxHiveBytes = std::uint64_t{0xFFFFFFFF} + 4096;
 
 std::uint32_t Le32(const unsigned char* p) {
   return static_cast<std::uint32_t>(p[0]) | (std::uint32_t{p[1]} << 8) |
@@ -140,7 +143,8 @@ std::uint32_t Le32(const unsigned char* p) {
 // secondary one); false when the file has none.
 bool ReadSequence(int fd, std::uint32_t& primary, std::uint32_t& secondary) {
   unsigned char head[12];
-  if (fd < 0 || ::pread(fd, head, sizeof head, 0) != static_cast<ssize_t>(sizeof head)) return false;
+  if (fd < 0 || ::pread(fd, head, sizeof head, 0) != static_cast<ssize_t>(sizeof head))
+    return false;
   if (std::memcmp(head, "regf", 4) != 0) return false;
   primary = Le32(head + 4);
   secondary = Le32(head + 8);
@@ -170,12 +174,14 @@ std::string LogNotice(const std::filesystem::path& file, int fd) {
   }
   const std::string shown = file.filename().string();
   if (newer) {
-    return shown + ": its transaction logs hold newer data, which is not applied; the hive is read "
-                   "as it stands";
+    return shown +
+           ": its transaction logs hold newer data, which is not applied; the hive is read "
+           "as it stands";
   }
   if (primary != secondary) {
-    return shown + ": its last write was not completed and no transaction logs with newer data are "
-                   "beside it; the hive is read as it stands";
+    return shown +
+           ": its last write was not completed and no transaction logs with newer data are "
+           "beside it; the hive is read as it stands";
   }
   return {};
 }
@@ -197,8 +203,8 @@ int SnapshotOf(int fd, std::uint64_t size) {
   bool plain = false;  // sendfile refused this file: plain reads instead
   std::vector<char> buffer;
   while (static_cast<std::uint64_t>(at) < size) {
-    const std::size_t want =
-        static_cast<std::size_t>(std::min<std::uint64_t>(size - static_cast<std::uint64_t>(at), 1u << 30));
+    const std::size_t want = static_cast<std::size_t>(
+        std::min<std::uint64_t>(size - static_cast<std::uint64_t>(at), 1u << 30));
     ssize_t n = -1;
     if (!plain) {
       n = ::sendfile(copy, fd, &at, want);
@@ -242,10 +248,15 @@ std::unique_ptr<HiveStore> HiveStore::Open(const std::filesystem::path& file, st
   }
   struct stat st {};
   if (::fstat(source, &st) != 0 || !S_ISREG(st.st_mode)) {
-    const std::string why = S_ISREG(st.st_mode) || st.st_mode == 0 ? std::strerror(errno)
-                                                                   : "not a regular file";
+    const std::string why =
+        S_ISREG(st.st_mode) || st.st_mode == 0 ? std::strerror(errno) : "not a regular file";
     ::close(source);
     error = shown + ": " + why;
+    return nullptr;
+  }
+  if (static_cast<std::uint64_t>(st.st_size) > kMaxHiveBytes) {
+    ::close(source);
+    error = shown + ": not a registry hive (too large for one)";
     return nullptr;
   }
   std::string notice = LogNotice(file, source);
@@ -677,7 +688,8 @@ Status HiveStore::Figures(Node node, KeyFigures& out) {
   // which readers refuse.
   const auto counted = [this, node](bool keys, std::uint32_t& count) {
     errno = 0;
-    const std::size_t n = keys ? hivex_node_nr_children(hive_, node) : hivex_node_nr_values(hive_, node);
+    const std::size_t n =
+        keys ? hivex_node_nr_children(hive_, node) : hivex_node_nr_values(hive_, node);
     if (n == 0 && errno != 0) return false;
     count = n > fileSize_ / kMinKeyBytes ? 0xFFFFFFFFu : Clamp32(n);
     return true;

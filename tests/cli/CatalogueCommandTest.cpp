@@ -1,5 +1,3 @@
-#include "cli/CatalogueCommand.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -7,11 +5,12 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "cli/CatalogueCommand.h"
 #include "platform/LocalImage.h"
 #include "platform/MemoryStore.h"
+#include "support/Hivex.h"
 #include "support/RegfWriter.h"
 #include "support/TempFolder.h"
-#include "support/Hivex.h"
 #include "tools/Vell_Tools.h"
 
 namespace orbel {
@@ -178,7 +177,8 @@ TEST(CatalogueCommand, SurvivesEveryDamagedHive) {
 
 void Save(const fs::path& file, const std::vector<std::byte>& bytes) {
   std::ofstream(file, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
 }
 
 // A classes hive whose CLSID key lists three class keys through a list that
@@ -195,12 +195,14 @@ TEST(CatalogueCommand, ADamagedClassListIsReportedAsNotRead) {
   const std::string_view name = "CLSID";
   const std::string_view bytes(reinterpret_cast<const char*>(hive.data()), hive.size());
   std::size_t cell = std::string_view::npos;
-  for (std::size_t at = bytes.find(name); at != std::string_view::npos; at = bytes.find(name, at + 1)) {
+  for (std::size_t at = bytes.find(name); at != std::string_view::npos;
+       at = bytes.find(name, at + 1)) {
     if (at >= 0x50 && bytes.substr(at - 0x50 + 4, 2) == "nk") cell = at - 0x50;
   }
   ASSERT_NE(cell, std::string_view::npos);
   const std::byte outside[] = {std::byte{0xF0}, std::byte{0xFF}, std::byte{0xFF}, std::byte{0x7F}};
-  std::copy(std::begin(outside), std::end(outside), hive.begin() + static_cast<std::ptrdiff_t>(cell + 0x20));
+  std::copy(std::begin(outside), std::end(outside),
+            hive.begin() + static_cast<std::ptrdiff_t>(cell + 0x20));
   platform::SetSequenceNumbers(hive, 5, 5);
   std::vector<std::byte> log(hive.begin(), hive.begin() + 512);
   platform::SetSequenceNumbers(log, 9, 9);
@@ -224,7 +226,8 @@ TEST(CatalogueCommand, ADamagedClassListIsReportedAsNotRead) {
 
   const Outcome text = Command({"--summary", file.string()});
   ASSERT_EQ(text.status, 0) << text.err;
-  EXPECT_EQ(text.out.rfind("Status: The computer has denid the access to 3 objects.\n\n0 Objects", 0), 0u)
+  EXPECT_EQ(
+      text.out.rfind("Status: The computer has denid the access to 3 objects.\n\n0 Objects", 0), 0u)
       << text.out;
   EXPECT_NE(text.out.find("\n" + notice + "\n"), std::string::npos) << text.out;
 }

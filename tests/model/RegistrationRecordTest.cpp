@@ -1,7 +1,6 @@
-#include "model/COLEObjectRegistrySettingsUnit.h"
-
 #include <gtest/gtest.h>
 
+#include "model/COLEObjectRegistrySettingsUnit.h"
 #include "platform/PortableRegistry.h"
 #include "support/MemoryRegistry.h"
 
@@ -271,7 +270,8 @@ TEST(RegistrationRecordDamage, NamedSubkeysAreOpenedWhenTheListCannotBeRead) {
   auto store = std::make_shared<UnlistableStore>();
   store->unlistable = store->EnsurePath(kClsid + "{DAMAGED}");
   store->PutString(store->EnsurePath(kClsid + "{DAMAGED}\\InprocServer32"), "", "server.dll");
-  store->PutString(store->EnsurePath(kClsid + "{DAMAGED}\\InprocServer32"), "ThreadingModel", "Both");
+  store->PutString(store->EnsurePath(kClsid + "{DAMAGED}\\InprocServer32"), "ThreadingModel",
+                   "Both");
   store->EnsurePath(kClsid + "{DAMAGED}\\Control");
   store->PutString(store->EnsurePath(kClsid + "{DAMAGED}\\Extra"), "", "not listed");
   platform::PortableRegistry api;

@@ -593,7 +593,8 @@ TEST(HiveStoreTest, AHiveWithUnappliedWritesSaysSo) {
     fs::create_directories(folder);
     const auto save = [](const fs::path& file, const std::vector<std::byte>& bytes) {
       std::ofstream(file, std::ios::binary)
-          .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+          .write(reinterpret_cast<const char*>(bytes.data()),
+                 static_cast<std::streamsize>(bytes.size()));
     };
     std::vector<std::byte> hive = WriteRegfHive(tree, tree.RootNode());
     SetSequenceNumbers(hive, c.primary, c.secondary);
@@ -617,7 +618,8 @@ TEST(HiveStoreTest, AHiveWithUnappliedWritesSaysSo) {
 TEST(HiveStoreTest, AFileCutShortWhileOpenIsStillRead) {
   MemoryStore tree;
   for (int i = 0; i < 200; ++i) {
-    tree.PutString(tree.EnsurePath("CLSID\\{" + std::to_string(i) + "}"), "", "class " + std::to_string(i));
+    tree.PutString(tree.EnsurePath("CLSID\\{" + std::to_string(i) + "}"), "",
+                   "class " + std::to_string(i));
   }
   const fs::path file =
       fs::temp_directory_path() / ("orbel_hive_cut_" + std::to_string(::getpid()) + ".hiv");

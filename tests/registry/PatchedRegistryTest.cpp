@@ -1,11 +1,10 @@
-#include "registry/PatchedRegistry.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <memory>
 #include <optional>
 
+#include "registry/PatchedRegistry.h"
 #include "support/MemoryRegistry.h"
 
 namespace orbel {
@@ -321,7 +320,6 @@ TEST_F(PatchedRegistryTest, DestroyingTheOwnerReleasesTheRemoteRoot) {
   EXPECT_EQ(registry.api.OpenHandleCount(), 0u);
 }
 
-
 // A registry API that misreports what its store holds, as another computer
 // or a damaged store may: a subkey count of its own, enumeration steps that
 // fail, a value size beyond the buffer it filled.
@@ -338,8 +336,8 @@ class MisreportingRegistry : public platform::PortableRegistry {
     }
     return PortableRegistry::EnumKey(key, index, name);
   }
-  platform::Status QueryValue(HKey key, std::string_view name, std::uint32_t* type,
-                              std::byte* data, std::uint32_t* size) override {
+  platform::Status QueryValue(HKey key, std::string_view name, std::uint32_t* type, std::byte* data,
+                              std::uint32_t* size) override {
     const platform::Status status = PortableRegistry::QueryValue(key, name, type, data, size);
     if (status == platform::kSuccess && data && size) *size += inflateBy;
     if (!data && size && reportedSize) *size = reportedSize;
@@ -382,7 +380,8 @@ TEST(PatchedRegistryDamage, ListSubkeysCountsWhatItCannotListAndRefusesHostileCo
         reader.ListSubkeys(names);
         ADD_FAILURE() << c.what << ": no registry error";
       } catch (const ERegistryException& e) {
-        EXPECT_STREQ(e.what(), "The key 'List' reports 4294967295 subkeys, more than a registry key holds");
+        EXPECT_STREQ(e.what(),
+                     "The key 'List' reports 4294967295 subkeys, more than a registry key holds");
       }
       continue;
     }
