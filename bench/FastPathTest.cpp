@@ -12,7 +12,7 @@
 #include "platform/HiveStore.h"
 #include "platform/MemoryStore.h"
 #include "platform/PortableRegistry.h"
-#include "platform/RegfWriter.h"
+#include "support/RegfWriter.h"
 #include "platform/Text.h"
 
 namespace fs = std::filesystem;

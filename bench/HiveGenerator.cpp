@@ -15,7 +15,7 @@
 #include <unordered_map>
 #include <utility>
 
-#include "platform/RegfWriter.h"
+#include "support/RegfWriter.h"
 #include "platform/RegistryImage.h"
 #include "platform/Text.h"
 

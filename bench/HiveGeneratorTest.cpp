@@ -6,7 +6,7 @@
 #include <set>
 
 #include "HiveGenerator.h"
-#include "platform/RegfWriter.h"
+#include "support/RegfWriter.h"
 #include "platform/RegistryImage.h"
 #include "platform/Text.h"
 

@@ -36,3 +36,6 @@ done
 echo "=== Windows check ==="
 ORBEL_WINEPREFIX="$prefix" ORBEL_LINUX_CATALOGUE=build-test-release/src/orbel-catalogue \
   scripts/windows-check.sh
+
+echo "=== Hostile input bar ==="
+bench/hostile_input_bar.py build-test-release/src/orbel-catalogue

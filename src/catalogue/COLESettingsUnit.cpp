@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <limits>
 #include <locale>
 #include <string_view>
 #include <utility>
@@ -161,6 +162,7 @@ void TCOLESettings::ClearCatalogue() {
   ClassKeyCount = 0;
   ReadErrors.clear();
   ReadProblem.clear();
+  Notice.clear();
   FindNode = 0;
   // The tree refers to the entries: empty it before they go.
   windows_.tree->BeginUpdate();
@@ -215,10 +217,13 @@ void TCOLESettings::ReadClasses() {
     if (!connected) {
       ReadProblem = windows_.registry->LastConnectError();
       windows_.progress->HideDialog();
+      // The question says what went wrong when the registry layer can tell
+      // (a file that is no registry: its name and its fault).
+      const std::string why = ReadProblem.empty() ? std::string() : ReadProblem + "\n\n";
       if (ConfirmMessage(ReplaceParam("Unable to retrieve information from \"%1\", maybe "
-                                      "access-forbidden.\n\nRead the settings from this "
-                                      "computer instead?",
-                                      RequestedComputer))) {
+                                      "access-forbidden.\n\n",
+                                      RequestedComputer) +
+                         why + "Read the settings from this computer instead?")) {
         RequestedComputer.clear();
         ReadProblem.clear();
         proceed = true;
@@ -230,10 +235,23 @@ void TCOLESettings::ReadClasses() {
     }
   }
 
+  bool listDamaged = false;
   if (proceed && Reader->OpenPath(kClassList)) {
-    Reader->ListSubkeys(names);
+    std::uint32_t missing = 0;
+    try {
+      missing = Reader->ListSubkeys(names);
+    } catch (const ERegistryException& e) {
+      names.clear();
+      listDamaged = true;
+      ReadErrors.push_back({kClassList, e.what()});
+    }
+    if (missing > 0) {
+      ReadErrors.push_back(
+          {kClassList, std::to_string(missing) + " class keys could not be listed"});
+    }
     windows_.progress->SetMaximum(static_cast<int>(names.size()));
-    classKeys = static_cast<int>(names.size());
+    classKeys = static_cast<int>(
+        std::min<std::size_t>(names.size() + missing, std::numeric_limits<std::int32_t>::max()));
     const auto extractor = windows_.iconExtractor(*windows_.registry, Reader->Root());
     Entries.reserve(names.size());
     // Each entry's sort key is made while the entry is fresh in memory.
@@ -245,6 +263,10 @@ void TCOLESettings::ReadClasses() {
         try {
           auto entry = std::make_unique<COLEObject>(*Reader, windows_.list, windows_.smallImages,
                                                     windows_.largeImages, extractor);
+          if (const std::uint32_t lost = entry->RegistrySettings->SubkeysNotListed; lost > 0) {
+            ReadErrors.push_back(
+                {name, std::to_string(lost) + " of its subkeys could not be listed"});
+          }
           const std::int32_t kind = entry->Kind;
           keys.Add(entry->DisplayName);
           Entries.emplace_back(entry->DisplayName, std::move(entry));
@@ -272,7 +294,25 @@ void TCOLESettings::ReadClasses() {
     SortByKeys(Entries, keys);
   } else if (proceed) {
     ReadProblem = windows_.registry->RootProblem(Reader->Root());
+    // An absent class list is an empty catalogue; one that is there but
+    // cannot be opened (damage) is reported.
+    platform::HKey key{};
+    const platform::Status status =
+        ReadProblem.empty()
+            ? windows_.registry->OpenKey(Reader->Root(), kClassList, platform::KEY_READ, key)
+            : platform::kFileNotFound;
+    if (status == platform::kSuccess) {
+      windows_.registry->CloseKey(key);
+    } else if (status != platform::kFileNotFound) {
+      listDamaged = true;
+      ReadErrors.push_back(
+          {kClassList, status == platform::kAccessDenied ? "access is denied"
+                       : status == platform::kCantRead
+                           ? "the key cannot be read: a read failed"
+                           : "the key cannot be read: the registry is damaged there"});
+    }
   }
+  if (proceed) Notice = windows_.registry->NoticeOf(Reader->Root());
 
   Reader.reset();
   names.clear();
@@ -281,7 +321,9 @@ void TCOLESettings::ReadClasses() {
     ViewedComputer = !RequestedComputer.empty() ? RequestedComputer : LocalComputerName();
     ClassKeyCount = classKeys;
     NotReadCount = classKeys - static_cast<std::int32_t>(Entries.size());
-    ReadStatus = CancelRequested ? ReadInterrupted : NotReadCount > 0 ? ReadDenied : ReadComplete;
+    ReadStatus = CancelRequested                   ? ReadInterrupted
+                 : NotReadCount > 0 || listDamaged ? ReadDenied
+                                                   : ReadComplete;
   } else {
     ViewedComputer.clear();
     RequestedComputer.clear();
@@ -297,9 +339,11 @@ void TCOLESettings::ReadClasses() {
   PumpMessages();
 
   if (ReadStatus == ReadDenied) {
-    WarningMessage(
-        "Some objects could not be read because the computer has denid the access.\n\n"
-        "Please see \"File\" -> \"Information\" for further details.");
+    const std::string count = listDamaged ? "The list of class keys could not be read."
+                                          : ReplaceParam("%1 class keys could not be read.",
+                                                         std::to_string(NotReadCount));
+    WarningMessage("Some objects could not be read because the computer has denid the access.\n\n" +
+                   count + "\n\nPlease see \"File\" -> \"Information\" for further details.");
   }
 }
 
@@ -369,7 +413,8 @@ void TCOLESettings::FindNext() {
 }
 
 std::string TCOLESettings::InformationText() const {
-  if (Entries.empty()) {
+  // A reading that found nothing but damage says so rather than "no objects".
+  if (Entries.empty() && ReadStatus == ReadComplete && Notice.empty()) {
     return "Currently there are no objects available. Please select \"View\" -> \"Refresh\" "
            "from the menu to start reading the COM information.";
   }
@@ -385,6 +430,7 @@ std::string TCOLESettings::InformationText() const {
       {DocumentCount, "Documents"},            {OtherCount, "Other Objects"},
   };
   for (const auto& [count, name] : lines) text += std::to_string(count) + " " + name + "\n";
+  if (!Notice.empty()) text += "\n" + Notice + "\n";
   return text;
 }
 

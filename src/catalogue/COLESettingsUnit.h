@@ -102,6 +102,9 @@ class TCOLESettings {
   // Why the last reading could not start (the computer or this computer's
   // registry could not be read); empty when it could.
   std::string ReadProblem;
+  // One line about the registry read, to be shown with the summary (a hive
+  // read without the newer data of its transaction logs); empty when none.
+  std::string Notice;
 
  private:
   void ReadClasses();

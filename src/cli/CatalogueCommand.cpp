@@ -385,6 +385,7 @@ void Command::PrintJson(CatalogueReading& reading) {
     summary["entriesWithMissingFiles"] = entriesWithMissingFiles_;
   }
   summary["errors"] = Errors(catalogue, nullptr);
+  summary["notice"] = catalogue.Notice;
   out_ << Dump({{"summary", std::move(summary)}}) << "\n";
 }
 

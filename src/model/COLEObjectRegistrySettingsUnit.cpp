@@ -47,7 +47,8 @@ std::string ReadValueAt(platform::RegistryApi& api, HKey root, const std::string
 
 // The steps of reading one class key, with the reader they borrow. A subkey
 // that the class key does not list cannot be opened, so it is not tried:
-// most classes lack most of the subkeys asked for.
+// most classes lack most of the subkeys asked for. When the list could not
+// be read in full, every subkey asked for is tried.
 class ClassKeyReading {
  public:
   // The class key's subkeys are listed into `listed`, which keeps at the
@@ -56,10 +57,13 @@ class ClassKeyReading {
       : reader_(reader), listed_(listed) {}
 
   // Takes the class key's subkeys; all of them are pending.
-  void ListSubkeys() {
-    reader_.ListSubkeys(listed_);
+  // Answers how many of its subkeys could not be listed.
+  std::uint32_t ListSubkeys() {
+    const std::uint32_t missing = reader_.ListSubkeys(listed_);
+    complete_ = missing == 0;
     consumed_ = 0;
     if (listed_.size() > 64) moreConsumed_.assign(listed_.size() - 64, false);
+    return missing;
   }
   std::string ValueAt(HKey root, const std::string& path, std::string_view name) {
     return ReadValueAt(reader_.Api(), root, path, name);
@@ -135,8 +139,9 @@ class ClassKeyReading {
 
  private:
   bool Listed(std::string_view subkey) const {
-    return std::any_of(listed_.begin(), listed_.end(),
-                       [&](const std::string& n) { return platform::EqualsNoCase(n, subkey); });
+    return !complete_ || std::any_of(listed_.begin(), listed_.end(), [&](const std::string& n) {
+      return platform::EqualsNoCase(n, subkey);
+    });
   }
 
   bool Consumed(std::size_t i) const {
@@ -155,6 +160,7 @@ class ClassKeyReading {
   // One flag per listed subkey: the first 64 in a word, any others beside.
   std::uint64_t consumed_ = 0;
   std::vector<bool> moreConsumed_;
+  bool complete_ = true;
 };
 
 }  // namespace
@@ -178,7 +184,7 @@ COLEObjectRegistrySettings::COLEObjectRegistrySettings(TPatchRegistry& reader) {
   ClassKeyReading read(reader, OtherSubkeyNames);
 
   // 1. Pending subkeys.
-  read.ListSubkeys();
+  SubkeysNotListed = read.ListSubkeys();
   read.Consume("Verb");
 
   // 2. Identity.

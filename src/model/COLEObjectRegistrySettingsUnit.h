@@ -50,6 +50,9 @@ class COLEObjectRegistrySettings {
 
   std::vector<std::string> OtherSubkeyNames;
   std::vector<std::string> OtherSubkeyValues;
+  // How many subkeys of the class key could not be listed (damage): the
+  // extra attributes may then lack some.
+  std::uint32_t SubkeysNotListed = 0;
 
   // The name of a predefined root, "<Unknown>" for any other.
   static std::string RootName(HKey root);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <hivex.h>
 #include <sys/mman.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -126,6 +127,106 @@ std::int64_t Le32Signed(const unsigned char* p) {
                                    (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[3]} << 24));
 }
 
+// The smallest room one subkey takes in a hive: its key cell and its place in
+// a list. A key that counts more subkeys than its file could hold is damaged.
+constexpr std::uint64_t kMinKeyBytes = 0x58;
+// The format counts a hive's size in 32 bits; a larger file is no hive, and
+// is not copied into memory.
+constexpr std::uint64_t kMaxHiveBytes = std::uint64_t{0xFFFFFFFF} + 4096;
+
+std::uint32_t Le32(const unsigned char* p) {
+  return static_cast<std::uint32_t>(p[0]) | (std::uint32_t{p[1]} << 8) |
+         (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[3]} << 24);
+}
+
+// The two sequence numbers of a base block ("regf", then the primary and the
+// secondary one); false when the file has none.
+bool ReadSequence(int fd, std::uint32_t& primary, std::uint32_t& secondary) {
+  unsigned char head[12];
+  if (fd < 0 || ::pread(fd, head, sizeof head, 0) != static_cast<ssize_t>(sizeof head))
+    return false;
+  if (std::memcmp(head, "regf", 4) != 0) return false;
+  primary = Le32(head + 4);
+  secondary = Le32(head + 8);
+  return true;
+}
+
+// One line when the hive was left with writes not carried into it: its
+// transaction logs beside it hold newer data, or its base block says a
+// write was cut short. Empty for a hive saved whole.
+std::string LogNotice(const std::filesystem::path& file, int fd) {
+  std::uint32_t primary = 0, secondary = 0;
+  if (!ReadSequence(fd, primary, secondary)) return {};
+  bool newer = false;
+  for (const char* suffix : {".LOG1", ".LOG2", ".log1", ".log2"}) {
+    std::filesystem::path log = file;
+    log += suffix;
+    const int logFd = ::open(log.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (logFd < 0) continue;
+    struct stat st {};
+    std::uint32_t logPrimary = 0, logSecondary = 0;
+    if (::fstat(logFd, &st) == 0 && S_ISREG(st.st_mode) &&
+        ReadSequence(logFd, logPrimary, logSecondary) &&
+        std::max(logPrimary, logSecondary) > secondary) {
+      newer = true;
+    }
+    ::close(logFd);
+  }
+  const std::string shown = file.filename().string();
+  if (newer) {
+    return shown +
+           ": its transaction logs hold newer data, which is not applied; the hive is read "
+           "as it stands";
+  }
+  if (primary != secondary) {
+    return shown +
+           ": its last write was not completed and no transaction logs with newer data are "
+           "beside it; the hive is read as it stands";
+  }
+  return {};
+}
+
+// A private copy of the file in memory, so that a file that shrinks or
+// fails to read while in use cannot fault the program: the copy is made
+// with plain reads, which report such trouble as errors. -1 (errno set) when
+// no copy can be made.
+int SnapshotOf(int fd, std::uint64_t size) {
+  const int copy = ::memfd_create("hive", MFD_CLOEXEC);
+  if (copy < 0) return -1;
+  const auto fail = [copy] {
+    const int err = errno;
+    ::close(copy);
+    errno = err;
+    return -1;
+  };
+  off_t at = 0;
+  bool plain = false;  // sendfile refused this file: plain reads instead
+  std::vector<char> buffer;
+  while (static_cast<std::uint64_t>(at) < size) {
+    const std::size_t want = static_cast<std::size_t>(
+        std::min<std::uint64_t>(size - static_cast<std::uint64_t>(at), 1u << 30));
+    ssize_t n = -1;
+    if (!plain) {
+      n = ::sendfile(copy, fd, &at, want);
+      if (n < 0 && (errno == EINVAL || errno == ENOSYS) && at == 0) {
+        plain = true;
+        continue;
+      }
+    } else {
+      buffer.resize(std::min<std::size_t>(want, std::size_t{1} << 20));
+      n = ::pread(fd, buffer.data(), buffer.size(), at);
+      if (n > 0 && ::write(copy, buffer.data(), static_cast<std::size_t>(n)) != n) return fail();
+      if (n > 0) at += n;
+    }
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return fail();
+    }
+    if (n == 0) break;  // the file shrank: what it holds now is the hive
+  }
+  return copy;
+}
+
 bool IsFormatError(int err) {
   return err == 0 || err == ENOTSUP || err == EINVAL || err == EFAULT || err == ERANGE ||
          err == EILSEQ;
@@ -140,10 +241,51 @@ std::unique_ptr<HiveStore> HiveStore::Open(const std::filesystem::path& file, st
     error = shown + ": " + std::strerror(EISDIR);
     return nullptr;
   }
+  const int source = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (source < 0) {
+    error = shown + ": " + std::strerror(errno);
+    return nullptr;
+  }
+  struct stat st {};
+  if (::fstat(source, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const std::string why =
+        S_ISREG(st.st_mode) || st.st_mode == 0 ? std::strerror(errno) : "not a regular file";
+    ::close(source);
+    error = shown + ": " + why;
+    return nullptr;
+  }
+  if (static_cast<std::uint64_t>(st.st_size) > kMaxHiveBytes) {
+    ::close(source);
+    error = shown + ": not a registry hive (too large for one)";
+    return nullptr;
+  }
+  std::string notice = LogNotice(file, source);
+  // libhivex maps the file it opens: it is given the private copy, from
+  // which the names are decoded here too. Without memory files (an old
+  // kernel) the file itself is used.
+  int fd = SnapshotOf(source, static_cast<std::uint64_t>(st.st_size));
+  if (fd < 0 && errno != ENOSYS) {
+    error = shown + ": " + std::strerror(errno);
+    ::close(source);
+    return nullptr;
+  }
+  if (fd < 0) {
+    fd = source;
+  } else {
+    ::close(source);
+  }
+  // The copy is reached through its descriptor's name; without /proc,
+  // libhivex reads the file by its own name.
+  const std::string opened = "/proc/self/fd/" + std::to_string(fd);
   errno = 0;
-  hive_h* hive = hivex_open(file.c_str(), HIVEX_OPEN_UNSAFE);
+  hive_h* hive = hivex_open(opened.c_str(), HIVEX_OPEN_UNSAFE);
+  if (hive == nullptr && errno == ENOENT) {
+    errno = 0;
+    hive = hivex_open(file.c_str(), HIVEX_OPEN_UNSAFE);
+  }
   if (hive == nullptr) {
     const int err = errno;
+    ::close(fd);
     error = shown + ": " + (IsFormatError(err) ? "not a registry hive" : std::strerror(err));
     return nullptr;
   }
@@ -151,16 +293,18 @@ std::unique_ptr<HiveStore> HiveStore::Open(const std::filesystem::path& file, st
   const hive_node_h root = hivex_root(hive);
   if (root == 0) {
     hivex_close(hive);
+    ::close(fd);
     error = shown + ": not a registry hive (it has no root key)";
     return nullptr;
   }
-  // A second, plain handle on the file for the names, which are decoded
-  // here: libhivex decodes every name through iconv, and gives up on some.
-  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat st {};
+  // The names are decoded here from the same bytes: libhivex decodes every
+  // name through iconv, and gives up on some.
+  struct stat copied {};
   const std::uint64_t size =
-      (fd >= 0 && ::fstat(fd, &st) == 0 && st.st_size > 0) ? std::uint64_t(st.st_size) : 0;
-  return std::unique_ptr<HiveStore>(new HiveStore(file, hive, fd, size, root));
+      (::fstat(fd, &copied) == 0 && copied.st_size > 0) ? std::uint64_t(copied.st_size) : 0;
+  auto store = std::unique_ptr<HiveStore>(new HiveStore(file, hive, fd, size, root));
+  store->notice_ = std::move(notice);
+  return store;
 }
 
 HiveStore::HiveStore(std::filesystem::path file, hive_h* hive, int fd, std::uint64_t fileSize,
@@ -538,6 +682,20 @@ Status HiveStore::Figures(Node node, KeyFigures& out) {
   out.maxSubkeyNameLength = entry->children.longestName;
   out.valueCount = Clamp32(entry->values.items.size());
   out.maxValueNameLength = entry->values.longestName;
+  // A list that cannot be read is counted as the key counts it, so that its
+  // entries are reported as not read rather than taken for absent; a count
+  // beyond what the file can hold is passed on as the most there can be,
+  // which readers refuse.
+  const auto counted = [this, node](bool keys, std::uint32_t& count) {
+    errno = 0;
+    const std::size_t n =
+        keys ? hivex_node_nr_children(hive_, node) : hivex_node_nr_values(hive_, node);
+    if (n == 0 && errno != 0) return false;
+    count = n > fileSize_ / kMinKeyBytes ? 0xFFFFFFFFu : Clamp32(n);
+    return true;
+  };
+  if (children != kSuccess && !counted(true, out.subkeyCount)) return children;
+  if (values != kSuccess && !counted(false, out.valueCount)) return values;
   // The largest data is looked up here only: most keys are read for one
   // value and never asked for their figures.
   List& list = entry->values;
@@ -554,7 +712,7 @@ Status HiveStore::Figures(Node node, KeyFigures& out) {
   out.maxValueDataLength = list.largestData;
   const std::int64_t stamp = hivex_node_timestamp(hive_, node);
   out.lastWriteTime = stamp > 0 ? FileTime(stamp) : 0;
-  return children != kSuccess ? children : values;
+  return kSuccess;
 }
 
 Status HiveStore::SubkeyName(Node node, std::uint32_t index, std::string& out) {

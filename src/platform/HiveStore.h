@@ -1,4 +1,6 @@
-// A regf hive file behind the Store interface, read through libhivex. Keys
+// A regf hive file behind the Store interface, read through libhivex from a
+// private in-memory copy of the file, so that a file that shrinks or fails
+// to read meanwhile cannot fault the program. Keys
 // are read lazily: a key's subkeys and value names are decoded on first use
 // and kept in a bounded cache, so opening and browsing a large hive touches
 // only the keys that are asked for. Read-only; one thread at a time.
@@ -35,7 +37,10 @@ class HiveStore : public Store {
   // needs that list; a list entry that is not a key or value is left out.
   Node RootNode() const override { return root_; }
   Status FindChild(Node parent, std::string_view name, Node& out) override;
-  // Fills in what could be read even when it answers an error status.
+  // A subkey or value list that cannot be read is counted as the key
+  // record counts it (0xFFFFFFFF when that is more than the file can hold),
+  // so that its entries are missed, not taken for absent; an error status
+  // only when the key itself cannot be read.
   Status Figures(Node node, KeyFigures& out) override;
   Status SubkeyName(Node node, std::uint32_t index, std::string& out) override;
   // The data as stored: strings stay UTF-16LE, with whatever terminator the
@@ -48,6 +53,9 @@ class HiveStore : public Store {
                       std::uint32_t& size) override;
 
   const std::filesystem::path& File() const { return file_; }
+  // One line when the hive was left with writes not carried into it (its
+  // transaction logs hold newer data); empty otherwise.
+  std::string Notice() const override { return notice_; }
 
  private:
   // One subkey or value; its names are slices of the owning List's text.
@@ -157,6 +165,7 @@ class HiveStore : public Store {
   Status ReadNamedValue(Node node, std::string_view name);
 
   std::filesystem::path file_;
+  std::string notice_;
   hive_h* hive_;
   int fd_;
   std::uint64_t fileSize_;

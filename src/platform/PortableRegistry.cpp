@@ -291,6 +291,12 @@ std::string PortableRegistry::RootProblem(HKey root) {
   return it == roots_.end() ? std::string() : it->second.problem;
 }
 
+std::string PortableRegistry::NoticeOf(HKey key) {
+  Status status = kSuccess;
+  const Mount* mount = Resolve(key, false, status);
+  return mount ? mount->store->Notice() : std::string();
+}
+
 std::optional<std::filesystem::path> PortableRegistry::DriveFolderOf(HKey key) {
   Status status = kSuccess;
   const Mount* mount = Resolve(key, false, status);

@@ -55,6 +55,7 @@ class PortableRegistry : public RegistryApi {
   std::optional<std::filesystem::path> DriveFolderOf(HKey key) override;
   std::string LastConnectError() const override { return lastConnectError_; }
   std::string RootProblem(HKey root) override;
+  std::string NoticeOf(HKey key) override;
 
   // Handles open now (keys and connected roots), for tests that look for leaks.
   std::size_t OpenHandleCount() const { return openHandles_; }

@@ -60,6 +60,9 @@ class RegistryApi {
   // Why a predefined root of this computer cannot be read, in words (the
   // root is read on first use); empty when it can.
   virtual std::string RootProblem(HKey /*root*/) { return {}; }
+  // One line to tell whoever reads below `key` about the store behind it
+  // (a hive read without the newer data of its logs); empty when none.
+  virtual std::string NoticeOf(HKey /*key*/) { return {}; }
 };
 
 

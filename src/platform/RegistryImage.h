@@ -25,6 +25,7 @@ class PrefixStore : public Store {
   Status GetValue(Node node, std::string_view name, Value& out) override;
   Status GetValueInfo(Node node, std::string_view name, std::uint32_t& type,
                       std::uint32_t& size) override;
+  std::string Notice() const override { return inner_->Notice(); }
 
  private:
   static constexpr Node kVirtual = Node{1} << 63;

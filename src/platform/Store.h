@@ -69,6 +69,10 @@ class Store {
     return kAccessDenied;
   }
 
+  // One line the reader of this store should be told (a hive read without
+  // the newer data of its transaction logs); empty when there is none.
+  virtual std::string Notice() const { return {}; }
+
   // Called when a key of this store is opened from a predefined root, so
   // that a file-backed store can pick up changes made by another process.
   virtual void Refresh() {}

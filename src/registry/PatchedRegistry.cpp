@@ -10,6 +10,17 @@
 namespace orbel {
 namespace {
 
+// More subkeys than this in one key is no registry's real figure: a store
+// (another computer's, a damaged file) that reports it is not believed.
+constexpr std::uint32_t kMaxSubkeys = std::uint32_t{1} << 24;
+// Room reserved for a list before any name is read; beyond it the list grows
+// with the names really given.
+constexpr std::uint32_t kReservedSubkeys = std::uint32_t{1} << 16;
+
+// A string value larger than this is no registration's: a store that
+// reports such a size gets no buffer for it.
+constexpr std::uint32_t kMaxTextBytes = std::uint32_t{64} << 20;
+
 std::string FormatMessage(std::string_view templ, std::string_view name) {
   std::string message(templ);
   const std::size_t at = message.find("%s");
@@ -120,11 +131,22 @@ std::string TPatchRegistry::ReadTextOf(HKey key, std::string_view name) {
   std::uint32_t size = local.size();
   std::vector<std::byte> buffer;
   std::span<const std::byte> data;
-  if (api_.QueryValue(key, name, &type, local.data(), &size) == platform::kSuccess) {
-    data = std::span<const std::byte>(local.data(), size);
+  const platform::Status status = api_.QueryValue(key, name, &type, local.data(), &size);
+  if (status == platform::kSuccess) {
+    // A store may report more than the buffer holds; only the buffer is read.
+    data = std::span<const std::byte>(local.data(), std::min<std::size_t>(size, local.size()));
   } else {
+    // Absent is empty text; a value the store cannot read is an error.
+    if (status != platform::kMoreData && status != platform::kFileNotFound &&
+        status != platform::kInvalidHandle) {
+      throw ERegistryException(FormatMessage("Failed to get data for '%s'", name));
+    }
+    size = 0;
     if (api_.QueryValue(key, name, &type, nullptr, &size) != platform::kSuccess || size == 0) {
       return {};
+    }
+    if (size > kMaxTextBytes) {
+      throw ERegistryException(FormatMessage("Failed to get data for '%s'", name));
     }
     buffer.resize(size);
     if (api_.QueryValue(key, name, &type, buffer.data(), &size) != platform::kSuccess) {
@@ -139,20 +161,32 @@ std::string TPatchRegistry::ReadTextOf(HKey key, std::string_view name) {
   return platform::Utf16LeToUtf8(data);
 }
 
-void TPatchRegistry::ListSubkeys(std::vector<std::string>& list) {
+std::uint32_t TPatchRegistry::ListSubkeys(std::vector<std::string>& list) {
   list.clear();
   KeyInfo info;
-  if (!QueryKeyInfo(info)) return;
-  list.reserve(info.SubkeyCount);
+  if (!QueryKeyInfo(info)) return 0;
+  if (info.SubkeyCount > kMaxSubkeys) {
+    throw ERegistryException("The key '" + path_ + "' reports " + std::to_string(info.SubkeyCount) +
+                             " subkeys, more than a registry key holds");
+  }
+  list.reserve(std::min(info.SubkeyCount, kReservedSubkeys));
+  std::uint32_t missing = 0;
+  std::string name;
   for (std::uint32_t index = 0; index < info.SubkeyCount; ++index) {
-    std::string& name = list.emplace_back();
-    // A key changed under us may end early; what was read is kept.
-    if (api_.EnumKey(current_, index, name) != platform::kSuccess) {
-      list.pop_back();
+    const platform::Status status = api_.EnumKey(current_, index, name);
+    if (status == platform::kNoMoreItems) {
+      // The key holds fewer subkeys than it counted: those are not read.
+      missing += info.SubkeyCount - index;
+      break;
+    }
+    if (status != platform::kSuccess) {
+      ++missing;
       continue;
     }
     if (const std::size_t nul = name.find('\0'); nul != std::string::npos) name.resize(nul);
+    list.push_back(name);
   }
+  return missing;
 }
 
 bool TPatchRegistry::QueryKeyInfo(KeyInfo& info) {

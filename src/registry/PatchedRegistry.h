@@ -66,8 +66,11 @@ class TPatchRegistry {
   // cannot be opened.
   void ReadSubkeyTexts(std::string_view subkey, std::span<const std::string_view> names,
                        std::span<std::string> texts);
-  // Replaces `list` by the names of the current key's subkeys.
-  void ListSubkeys(std::vector<std::string>& list);
+  // Replaces `list` by the names of the current key's subkeys and answers
+  // how many of the subkeys the key counts could not be enumerated (0 when
+  // all were). A key that counts more subkeys than a key can hold raises
+  // ERegistryException.
+  std::uint32_t ListSubkeys(std::vector<std::string>& list);
   bool QueryKeyInfo(KeyInfo& info);
 
   HKey Current() const { return current_; }

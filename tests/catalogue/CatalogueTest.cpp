@@ -192,6 +192,7 @@ TEST_F(CatalogueTest, KeysThatCannotBeOpenedAreCountedAndWarnedAbout) {
   EXPECT_EQ(screen.messages[0].kind, MessageKind::Warning);
   EXPECT_EQ(screen.messages[0].text,
             "Some objects could not be read because the computer has denid the access.\n\n"
+            "1 class keys could not be read.\n\n"
             "Please see \"File\" -> \"Information\" for further details.");
   EXPECT_EQ(Catalogue().InformationText().substr(0, 60),
             "Status: The computer has denid the access to 1 objects.\n\n2 O");
@@ -257,6 +258,7 @@ TEST_F(CatalogueTest, ARefusedComputerOffersThisOneInstead) {
   EXPECT_EQ(screen.messages[0].kind, MessageKind::Confirm);
   EXPECT_EQ(screen.messages[0].text,
             "Unable to retrieve information from \"\\\\NOWHERE\", maybe access-forbidden.\n\n"
+            "\\\\NOWHERE: cannot be reached\n\n"
             "Read the settings from this computer instead?");
   EXPECT_EQ(Names(), std::vector<std::string>{"local class"});
   EXPECT_EQ(Catalogue().ViewedComputer, LocalComputerName());

@@ -1,13 +1,16 @@
-#include "cli/CatalogueCommand.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "cli/CatalogueCommand.h"
 #include "platform/LocalImage.h"
+#include "platform/MemoryStore.h"
 #include "support/Hivex.h"
+#include "support/RegfWriter.h"
+#include "support/TempFolder.h"
 #include "tools/Vell_Tools.h"
 
 namespace orbel {
@@ -187,6 +190,63 @@ TEST(CatalogueCommand, SurvivesEveryDamagedHive) {
       EXPECT_FALSE(run.err.empty()) << entry.path();
     }
   }
+}
+
+void Save(const fs::path& file, const std::vector<std::byte>& bytes) {
+  std::ofstream(file, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+}
+
+// A classes hive whose CLSID key lists three class keys through a list that
+// points outside the file, with a transaction log beside it holding newer
+// data. The damaged list used to read as an empty, complete catalogue.
+TEST(CatalogueCommand, ADamagedClassListIsReportedAsNotRead) {
+  ORBEL_SKIP_WITHOUT_HIVEX();
+  platform::MemoryStore tree;
+  for (const char* guid : {"{1}", "{2}", "{3}"}) {
+    tree.PutString(tree.EnsurePath(std::string("CLSID\\") + guid), "", "class");
+  }
+  std::vector<std::byte> hive = platform::WriteRegfHive(tree, tree.RootNode());
+  // The CLSID key cell: its name at 0x50, "nk" at 4; its subkey list at 0x20.
+  const std::string_view name = "CLSID";
+  const std::string_view bytes(reinterpret_cast<const char*>(hive.data()), hive.size());
+  std::size_t cell = std::string_view::npos;
+  for (std::size_t at = bytes.find(name); at != std::string_view::npos;
+       at = bytes.find(name, at + 1)) {
+    if (at >= 0x50 && bytes.substr(at - 0x50 + 4, 2) == "nk") cell = at - 0x50;
+  }
+  ASSERT_NE(cell, std::string_view::npos);
+  const std::byte outside[] = {std::byte{0xF0}, std::byte{0xFF}, std::byte{0xFF}, std::byte{0x7F}};
+  std::copy(std::begin(outside), std::end(outside),
+            hive.begin() + static_cast<std::ptrdiff_t>(cell + 0x20));
+  platform::SetSequenceNumbers(hive, 5, 5);
+  std::vector<std::byte> log(hive.begin(), hive.begin() + 512);
+  platform::SetSequenceNumbers(log, 9, 9);
+  testing::TempFolder folder;
+  const fs::path file = folder.path() / "UsrClass.dat";
+  Save(file, hive);
+  Save(folder.path() / "UsrClass.dat.LOG1", log);
+  const std::string notice =
+      "UsrClass.dat: its transaction logs hold newer data, which is not applied; the hive is read "
+      "as it stands";
+
+  const Outcome run = Command({"--json", file.string()});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const json summary = Lines(run.out).back()["summary"];
+  EXPECT_EQ(summary["status"], "denied");
+  EXPECT_EQ(summary["classKeys"], 3);
+  EXPECT_EQ(summary["notRead"], 3);
+  EXPECT_EQ(summary["errors"], json::parse(R"([{"key":"Software\\Classes\\CLSID",)"
+                                           R"("message":"3 class keys could not be listed"}])"));
+  EXPECT_EQ(summary["notice"], notice);
+
+  const Outcome text = Command({"--summary", file.string()});
+  ASSERT_EQ(text.status, 0) << text.err;
+  EXPECT_EQ(
+      text.out.rfind("Status: The computer has denid the access to 3 objects.\n\n0 Objects", 0), 0u)
+      << text.out;
+  EXPECT_NE(text.out.find("\n" + notice + "\n"), std::string::npos) << text.out;
 }
 
 }  // namespace

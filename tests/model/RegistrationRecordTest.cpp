@@ -1,7 +1,7 @@
-#include "model/COLEObjectRegistrySettingsUnit.h"
-
 #include <gtest/gtest.h>
 
+#include "model/COLEObjectRegistrySettingsUnit.h"
+#include "platform/PortableRegistry.h"
 #include "support/MemoryRegistry.h"
 
 namespace orbel {
@@ -251,6 +251,41 @@ TEST_F(RegistrationRecordTest, LookupsOnAnotherMachineUseThatMachine) {
   EXPECT_EQ(r.TypeLibName, "Remote Library");
   EXPECT_EQ(r.ConvertToName, "Remote Target");
   EXPECT_EQ(r.RegistryPath, "<Unknown>\\Software\\Classes\\CLSID\\{CLASS}\\");
+}
+
+// A store whose class key cannot list its subkeys though each can be opened
+// by name, as a key with a damaged list on another computer.
+class UnlistableStore : public platform::MemoryStore {
+ public:
+  platform::Status SubkeyName(Node node, std::uint32_t index, std::string& out) override {
+    if (node == unlistable) return platform::kBadDb;
+    return MemoryStore::SubkeyName(node, index, out);
+  }
+  Node unlistable = 0;
+};
+
+// The record used to skip every subkey its list did not give, so a class key
+// whose list could not be read showed "<Unknown>" everywhere.
+TEST(RegistrationRecordDamage, NamedSubkeysAreOpenedWhenTheListCannotBeRead) {
+  auto store = std::make_shared<UnlistableStore>();
+  store->unlistable = store->EnsurePath(kClsid + "{DAMAGED}");
+  store->PutString(store->EnsurePath(kClsid + "{DAMAGED}\\InprocServer32"), "", "server.dll");
+  store->PutString(store->EnsurePath(kClsid + "{DAMAGED}\\InprocServer32"), "ThreadingModel",
+                   "Both");
+  store->EnsurePath(kClsid + "{DAMAGED}\\Control");
+  store->PutString(store->EnsurePath(kClsid + "{DAMAGED}\\Extra"), "", "not listed");
+  platform::PortableRegistry api;
+  api.MountRoot(HKeyLocalMachine, {store, store->RootNode(), std::nullopt});
+  TPatchRegistry reader(api);
+  reader.SelectRoot(HKeyLocalMachine);
+  ASSERT_TRUE(reader.OpenPath(kClsid + "{DAMAGED}"));
+  const COLEObjectRegistrySettings r(reader);
+  EXPECT_EQ(r.SubkeysNotListed, 3u);
+  EXPECT_EQ(r.InprocServer32, "server.dll");
+  EXPECT_EQ(r.ThreadingModel, "Both");
+  EXPECT_TRUE(r.IsControl);
+  EXPECT_EQ(r.LocalServer32, "<Unknown>") << "absent stays absent";
+  EXPECT_TRUE(r.OtherSubkeyNames.empty()) << "what was not listed cannot be an extra";
 }
 
 }  // namespace

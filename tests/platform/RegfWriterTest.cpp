@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/RegfWriter.h"
+#include "support/RegfWriter.h"
 #include "platform/Text.h"
 
 namespace orbel::platform {

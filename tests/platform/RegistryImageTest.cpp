@@ -7,7 +7,7 @@
 
 #include "platform/LocalImage.h"
 #include "platform/MemoryStore.h"
-#include "platform/RegfWriter.h"
+#include "support/RegfWriter.h"
 #include "platform/Text.h"
 #include "support/Hivex.h"
 #include "support/TempFolder.h"

@@ -13,7 +13,7 @@
 #include "platform/MemoryStore.h"
 #include "platform/PortableRegistry.h"
 #include "platform/RegText.h"
-#include "platform/RegfWriter.h"
+#include "support/RegfWriter.h"
 #include "platform/RegistryImage.h"
 #include "platform/Text.h"
 

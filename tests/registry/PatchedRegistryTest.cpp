@@ -1,9 +1,10 @@
-#include "registry/PatchedRegistry.h"
-
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <optional>
 
+#include "registry/PatchedRegistry.h"
 #include "support/MemoryRegistry.h"
 
 namespace orbel {
@@ -317,6 +318,98 @@ TEST_F(PatchedRegistryTest, DestroyingTheOwnerReleasesTheRemoteRoot) {
     ASSERT_TRUE(reader.OpenPath("Software"));
   }
   EXPECT_EQ(registry.api.OpenHandleCount(), 0u);
+}
+
+// A registry API that misreports what its store holds, as another computer
+// or a damaged store may: a subkey count of its own, enumeration steps that
+// fail, a value size beyond the buffer it filled.
+class MisreportingRegistry : public platform::PortableRegistry {
+ public:
+  platform::Status QueryInfoKey(HKey key, platform::KeyFigures& figures) override {
+    const platform::Status status = PortableRegistry::QueryInfoKey(key, figures);
+    if (subkeyCount) figures.subkeyCount = *subkeyCount;
+    return status;
+  }
+  platform::Status EnumKey(HKey key, std::uint32_t index, std::string& name) override {
+    if (std::find(failingSteps.begin(), failingSteps.end(), index) != failingSteps.end()) {
+      return platform::kBadDb;
+    }
+    return PortableRegistry::EnumKey(key, index, name);
+  }
+  platform::Status QueryValue(HKey key, std::string_view name, std::uint32_t* type, std::byte* data,
+                              std::uint32_t* size) override {
+    const platform::Status status = PortableRegistry::QueryValue(key, name, type, data, size);
+    if (status == platform::kSuccess && data && size) *size += inflateBy;
+    if (!data && size && reportedSize) *size = reportedSize;
+    return status;
+  }
+  std::uint32_t reportedSize = 0;  // the size given when no buffer is passed
+  std::optional<std::uint32_t> subkeyCount;
+  std::vector<std::uint32_t> failingSteps;
+  std::uint32_t inflateBy = 0;
+};
+
+TEST(PatchedRegistryDamage, ListSubkeysCountsWhatItCannotListAndRefusesHostileCounts) {
+  struct Case {
+    const char* what;
+    std::optional<std::uint32_t> count;
+    std::vector<std::uint32_t> failing;
+    std::vector<std::string> names;
+    std::uint32_t missing;
+    bool raises;
+  };
+  const Case cases[] = {
+      {"sound", std::nullopt, {}, {"a", "b", "c"}, 0, false},
+      {"failed steps", std::nullopt, {0, 2}, {"b"}, 2, false},
+      {"fewer than counted", 5u, {}, {"a", "b", "c"}, 2, false},
+      {"hostile count", 0xFFFFFFFFu, {}, {}, 0, true},
+  };
+  for (const Case& c : cases) {
+    auto store = std::make_shared<platform::MemoryStore>();
+    for (const char* name : {"a", "b", "c"}) store->EnsurePath(std::string("List\\") + name);
+    MisreportingRegistry api;
+    api.MountRoot(HKeyLocalMachine, {store, store->RootNode(), std::nullopt});
+    api.subkeyCount = c.count;
+    api.failingSteps = c.failing;
+    TPatchRegistry reader(api);
+    reader.SelectRoot(HKeyLocalMachine);
+    ASSERT_TRUE(reader.OpenPath("List")) << c.what;
+    std::vector<std::string> names{"stale"};
+    if (c.raises) {
+      try {
+        reader.ListSubkeys(names);
+        ADD_FAILURE() << c.what << ": no registry error";
+      } catch (const ERegistryException& e) {
+        EXPECT_STREQ(e.what(),
+                     "The key 'List' reports 4294967295 subkeys, more than a registry key holds");
+      }
+      continue;
+    }
+    EXPECT_EQ(reader.ListSubkeys(names), c.missing) << c.what;
+    EXPECT_EQ(names, c.names) << c.what;
+  }
+}
+
+// A store that said it filled more than the buffer it was given used to have
+// the bytes past the buffer read as the value.
+TEST(PatchedRegistryDamage, AOneCallReadTakesNoMoreThanItsBuffer) {
+  // A whole buffer of text with no terminator: whatever lay past it would
+  // show as more letters.
+  std::vector<std::byte> text(512);
+  for (std::size_t i = 0; i < text.size(); i += 2) text[i] = std::byte{'x'};
+  auto store = std::make_shared<platform::MemoryStore>();
+  store->Put(store->EnsurePath("Key"), "", platform::REG_SZ, text);
+  MisreportingRegistry api;
+  api.MountRoot(HKeyLocalMachine, {store, store->RootNode(), std::nullopt});
+  api.inflateBy = 1u << 20;
+  TPatchRegistry reader(api);
+  reader.SelectRoot(HKeyLocalMachine);
+  ASSERT_TRUE(reader.OpenPath("Key"));
+  EXPECT_EQ(reader.ReadText(""), std::string(256, 'x'));
+  // Nor is a buffer made for whatever size a store reports.
+  store->PutString(store->EnsurePath("Key"), "Long", std::string(600, 'y'));
+  api.reportedSize = 0xFFFFFFF0u;
+  EXPECT_THROW(reader.ReadText("Long"), ERegistryException);
 }
 
 }  // namespace

@@ -1058,7 +1058,8 @@ void MainWindowTest::connectRefusedAndDeclinedSaysNothingMore() {
   QCOMPARE(screen_->messages.size(), std::size_t{1});
   QCOMPARE(screen_->messages[0].text,
            std::string("Unable to retrieve information from \"\\\\NOWHERE\", maybe "
-                       "access-forbidden.\n\nRead the settings from this computer instead?"));
+                       "access-forbidden.\n\n\\\\NOWHERE: other computers cannot be reached\n\n"
+                       "Read the settings from this computer instead?"));
   QCOMPARE(window->COLESettings().EntryCount(), 0);
   QCOMPARE(window->windowTitle(), QStringLiteral("Vell Orbel"));
   QVERIFY(window->COLESettings().RequestedComputer.empty());

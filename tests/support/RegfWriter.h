@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -24,6 +25,11 @@ struct RegfWriteOptions {
 // hive above 2 GiB).
 std::vector<std::byte> WriteRegfHive(const MemoryStore& store, Store::Node node,
                                      const RegfWriteOptions& options = {});
+
+// Gives the hive bytes (or a log's base block) these sequence numbers, with
+// the base block's checksum made good: unequal numbers mark a write cut short.
+void SetSequenceNumbers(std::vector<std::byte>& hive, std::uint32_t primary,
+                        std::uint32_t secondary);
 
 // Writes them to a file; false and `error` set on failure.
 bool WriteRegfHiveFile(const std::filesystem::path& file, const MemoryStore& store,

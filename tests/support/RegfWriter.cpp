@@ -1,4 +1,4 @@
-#include "platform/RegfWriter.h"
+#include "support/RegfWriter.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -480,6 +480,27 @@ bool WriteRegfHiveFile(const std::filesystem::path& file, const MemoryStore& sto
     return false;
   }
   return true;
+}
+
+}  // namespace orbel::platform
+
+namespace orbel::platform {
+
+void SetSequenceNumbers(std::vector<std::byte>& hive, std::uint32_t primary,
+                        std::uint32_t secondary) {
+  if (hive.size() < 512) throw std::length_error("regf writer: no base block to change");
+  const auto put = [&hive](std::size_t at, std::uint32_t value) {
+    for (std::size_t i = 0; i < 4; ++i) hive[at + i] = static_cast<std::byte>(value >> (8 * i));
+  };
+  put(4, primary);
+  put(8, secondary);
+  std::uint32_t checksum = 0;
+  for (std::size_t at = 0; at < 508; at += 4) {
+    for (std::size_t i = 0; i < 4; ++i) {
+      checksum ^= std::to_integer<std::uint32_t>(hive[at + i]) << (8 * i);
+    }
+  }
+  put(508, checksum);
 }
 
 }  // namespace orbel::platform
