@@ -14,7 +14,7 @@
 #include "cli/CatalogueCommand.h"
 #include "platform/LocalImage.h"
 #include "platform/PortableRegistry.h"
-#include "platform/RegfWriter.h"
+#include "support/RegfWriter.h"
 
 namespace fs = std::filesystem;
 

@@ -10,7 +10,7 @@
 
 #include "cli/CatalogueCommand.h"
 #include "platform/LocalImage.h"
-#include "platform/RegfWriter.h"
+#include "support/RegfWriter.h"
 #include "support/Hivex.h"
 #include "support/TempFolder.h"
 
