@@ -263,15 +263,19 @@ TEST(AnalystCommand, UsersOfAWindowsVolumeAndADamagedUserHive) {
   EXPECT_EQ(lines[kOverridden]["overrides"], json::parse(R"([["Name", "Machine's", "<Unknown>"],
                             ["Control", "C:\\Windows\\over.dll", "C:\\Users\\eve\\AppData\\Roaming\\over.dll"]])"));
 
-  // Eve's override cannot be read: reported on her side, the rest still read.
+  // Eve's override cannot be read: the class counts as not read, the damaged
+  // value is named on her side, and the rest is still read.
   const Outcome eve = Command({"--json", "--user", "eve", volume});
   ASSERT_EQ(eve.status, 0) << eve.err;
   lines = ByGuid(eve.out);
   EXPECT_EQ(lines[kUserOnly]["scope"], "user");
+  EXPECT_FALSE(lines.contains(kOverridden));
+  EXPECT_EQ(lines["summary"]["notRead"], 1);
   const json& errors = lines["summary"]["errors"];
-  ASSERT_EQ(errors.size(), 1u) << errors;
-  EXPECT_EQ(errors[0]["key"], "Software\\Classes\\CLSID\\" + kOverridden + "\\InprocServer32");
-  EXPECT_EQ(errors[0]["side"], "user");
+  ASSERT_EQ(errors.size(), 2u) << errors;
+  EXPECT_EQ(errors[0]["key"], kOverridden);
+  EXPECT_EQ(errors[1]["key"], "Software\\Classes\\CLSID\\" + kOverridden + "\\InprocServer32");
+  EXPECT_EQ(errors[1]["side"], "user");
 #endif
 }
 
