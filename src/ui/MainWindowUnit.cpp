@@ -713,11 +713,21 @@ void TMainWindow::mnuFileConnectClick() {
 }
 
 void TMainWindow::mnuFileTestObjectClick() {
+  if (reading_) return;
   PumpMessages();
   const TreeNode node = TreeViewObjects->Selected();
   COLEObject* entry = node ? TreeViewObjects->Data(node) : nullptr;
   if (entry) {
-    entry->TestCreate();
+    // The test lets window messages run while a helper works: a Refresh,
+    // Clear or Connect queued meanwhile must not free the entry under it.
+    reading_ = true;
+    try {
+      entry->TestCreate();
+    } catch (...) {
+      reading_ = false;
+      throw;
+    }
+    reading_ = false;
   } else {
     ErrorMessage(
         "You have to select an object before you can use this function.\n\n"

@@ -151,7 +151,8 @@ class TMainWindow : public QMainWindow {
   int ValueColumnWidth = 190;
   std::string HelpFile;
   bool activated_ = false;
-  // Set while a reading runs, so that no second one starts inside it.
+  // Set while a reading or an object test runs, so that no reading, clearing
+  // or object test starts inside it.
   bool reading_ = false;
   // The image named on the command line, until it is read.
   std::string startImage_;
