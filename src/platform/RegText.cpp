@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
 #include <limits>
 #include <system_error>
 
@@ -21,6 +20,7 @@
 #include <unistd.h>
 #endif
 
+#include "platform/SafeFile.h"
 #include "platform/Text.h"
 
 namespace orbel::platform {
@@ -884,38 +884,13 @@ RegTextResult LoadRegistryTextFile(const std::filesystem::path& file, MemoryStor
                                    const RegTextKeyMap& map) {
   RegTextResult result;
   const std::string name = file.string();
-  std::error_code ec;
-  const auto status = fs::status(file, ec);
-  if (ec) {
-    result.error = name + ": cannot open: " + ec.message();
-    return result;
-  }
-  if (!fs::is_regular_file(status)) {
-    result.error = name + ": not a regular file";
-    return result;
-  }
-  const std::uintmax_t size = fs::file_size(file, ec);
-  if (ec) {
-    result.error = name + ": cannot read: " + ec.message();
-    return result;
-  }
-  if (size > kMaxFileSize) {
-    result.error = name + ": larger than 1 GiB (" + std::to_string(size) + " bytes)";
-    return result;
-  }
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    result.error = name + ": cannot open: " + ErrnoText(errno);
-    return result;
-  }
-  std::vector<std::byte> bytes(static_cast<std::size_t>(size));
-  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (in.bad()) {
-    result.error = name + ": cannot read: " + ErrnoText(errno);
-    return result;
-  }
   // A file that shrank while being read is parsed as far as it went.
-  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  std::vector<std::byte> bytes;
+  std::string error;
+  if (!ReadRegularFile(file, kMaxFileSize, bytes, error)) {
+    result.error = name + ": " + error;
+    return result;
+  }
   result = ParseRegistryText(bytes, store, map);
   if (!result.ok) result.error = name + ": " + result.error;
   return result;
