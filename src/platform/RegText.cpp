@@ -520,6 +520,7 @@ class Parser {
     ++result_.values;
   }
 
+  // The data after "=": "-", a string, dword:, hex: or hex(N): / str(N):.
   bool ParseData(std::string_view data, std::size_t number, LineReader& lines, ParsedValue& out) {
     if (data == "-") {
       out.remove = true;
@@ -533,52 +534,59 @@ class Parser {
       out.type = REG_SZ;
       return ParseString(data, number, out);
     }
-    if (StartsWithNoCase(data, "dword:")) {
-      const std::string_view digits = data.substr(6);
-      const auto number32 = digits.size() <= 8 ? ParseHex(digits, 0xFFFFFFFFu) : std::nullopt;
-      if (!number32) {
-        Issue(number, "bad dword '" + Cut(digits, 24) + "'");
-        return false;
-      }
-      out.type = REG_DWORD;
-      for (int shift = 0; shift < 32; shift += 8) {
-        out.data.push_back(static_cast<std::byte>((*number32 >> shift) & 0xFF));
-      }
-      return true;
-    }
+    if (StartsWithNoCase(data, "dword:")) return ParseDword(data.substr(6), number, out);
     if (StartsWithNoCase(data, "hex:")) {
       out.type = REG_BINARY;
       return ParseHexList(data.substr(4), number, lines, out.data);
     }
-    const bool isHex = StartsWithNoCase(data, "hex(");
-    if (isHex || StartsWithNoCase(data, "str(")) {
-      const std::size_t close = data.find(')');
-      const auto type = close == std::string_view::npos
-                            ? std::nullopt
-                            : ParseHex(data.substr(4, close - 4), 0xFFFFFFFFu);
-      if (!type || close + 1 >= data.size() || data[close + 1] != ':') {
-        Issue(number, "bad value type '" + Cut(data.substr(0, close + 1), 24) + "'");
-        return false;
-      }
-      out.type = static_cast<std::uint32_t>(*type);
-      const std::string_view rest = data.substr(close + 2);
-      if (!isHex) {
-        if (rest.empty() || rest[0] != '"') {
-          Issue(number, "expected '\"' after '" + Cut(data.substr(0, close + 2), 24) + "'");
-          return false;
-        }
-        return ParseString(rest, number, out);
-      }
-      if (!ParseHexList(rest, number, lines, out.data)) return false;
-      if (format_ == RegTextFormat::Regedit4 &&
-          (out.type == REG_EXPAND_SZ || out.type == REG_MULTI_SZ)) {
-        // REGEDIT4 holds these as 8-bit text; the store keeps UTF-16LE.
-        out.data = Utf8ToUtf16Le(EightBitToUtf8(AsChars(out.data)));
-      }
-      return true;
+    if (StartsWithNoCase(data, "hex(") || StartsWithNoCase(data, "str(")) {
+      return ParseTyped(data, number, lines, out);
     }
     Issue(number, "unknown value type '" + Cut(data, 24) + "'");
     return false;
+  }
+
+  // Up to eight hex digits, stored as four little-endian bytes.
+  bool ParseDword(std::string_view digits, std::size_t number, ParsedValue& out) {
+    const auto number32 = digits.size() <= 8 ? ParseHex(digits, 0xFFFFFFFFu) : std::nullopt;
+    if (!number32) {
+      Issue(number, "bad dword '" + Cut(digits, 24) + "'");
+      return false;
+    }
+    out.type = REG_DWORD;
+    for (int shift = 0; shift < 32; shift += 8) {
+      out.data.push_back(static_cast<std::byte>((*number32 >> shift) & 0xFF));
+    }
+    return true;
+  }
+
+  // "hex(N):" with a hex list or Wine's "str(N):" with a string, N the type.
+  bool ParseTyped(std::string_view data, std::size_t number, LineReader& lines, ParsedValue& out) {
+    const bool isHex = StartsWithNoCase(data, "hex(");
+    const std::size_t close = data.find(')');
+    const auto type = close == std::string_view::npos
+                          ? std::nullopt
+                          : ParseHex(data.substr(4, close - 4), 0xFFFFFFFFu);
+    if (!type || close + 1 >= data.size() || data[close + 1] != ':') {
+      Issue(number, "bad value type '" + Cut(data.substr(0, close + 1), 24) + "'");
+      return false;
+    }
+    out.type = static_cast<std::uint32_t>(*type);
+    const std::string_view rest = data.substr(close + 2);
+    if (!isHex) {
+      if (rest.empty() || rest[0] != '"') {
+        Issue(number, "expected '\"' after '" + Cut(data.substr(0, close + 2), 24) + "'");
+        return false;
+      }
+      return ParseString(rest, number, out);
+    }
+    if (!ParseHexList(rest, number, lines, out.data)) return false;
+    if (format_ == RegTextFormat::Regedit4 &&
+        (out.type == REG_EXPAND_SZ || out.type == REG_MULTI_SZ)) {
+      // REGEDIT4 holds these as 8-bit text; the store keeps UTF-16LE.
+      out.data = Utf8ToUtf16Le(EightBitToUtf8(AsChars(out.data)));
+    }
+    return true;
   }
 
   // A quoted string starting at data[0]; stored as UTF-16LE with a NUL unit.
@@ -624,6 +632,25 @@ class Parser {
     return true;
   }
 
+  // The line that continues a hex list whose line `segmentLine` ended with
+  // "\". nullopt at the end of the file or before a key or value line, which
+  // is left to be read; an issue then, unless the value has failed already.
+  std::optional<std::string_view> Continuation(LineReader& lines, std::size_t segmentLine,
+                                               bool failed) {
+    std::string_view next;
+    if (!lines.Next(next)) {
+      if (!failed) Issue(segmentLine, "hex list continued past the end of the file");
+      return std::nullopt;
+    }
+    next = Trim(next);
+    if (next.empty() || next[0] == '[' || next[0] == '"' || next[0] == '@') {
+      lines.Unread();
+      if (!failed) Issue(segmentLine, "hex list ends with '\\' but no continuation line follows");
+      return std::nullopt;
+    }
+    return next;
+  }
+
   // A hex list beginning with `segment`, continued on following lines while
   // a line ends with "\". The whole value is dropped on any error; its
   // continuation lines are still consumed so that they are not misread.
@@ -647,20 +674,12 @@ class Parser {
         failed = true;
       }
       if (!more) break;
-      std::string_view next;
-      if (!lines.Next(next)) {
-        if (!failed) Issue(segmentLine, "hex list continued past the end of the file");
+      const auto next = Continuation(lines, segmentLine, failed);
+      if (!next) {
         failed = true;
         break;
       }
-      next = Trim(next);
-      if (next.empty() || next[0] == '[' || next[0] == '"' || next[0] == '@') {
-        lines.Unread();
-        if (!failed) Issue(segmentLine, "hex list ends with '\\' but no continuation line follows");
-        failed = true;
-        break;
-      }
-      segment = next;
+      segment = *next;
       segmentLine = lines.number();
     }
     if (failed) {
