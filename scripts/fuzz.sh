@@ -34,7 +34,7 @@ for target in "${targets[@]}"; do
   mkdir -p "$work"
   log="$dir/$target.log"
   echo "=== fuzz $target: $seconds s ==="
-  if "$dir/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+  if "$dir/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
        -print_final_stats=1 -artifact_prefix="$dir/findings/$target-" \
        "$work" "fuzz/corpus/$target" >"$log" 2>&1; then
     grep -E '^#[0-9]+[[:space:]]+DONE' "$log" | tail -1 || tail -1 "$log"

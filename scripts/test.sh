@@ -19,3 +19,6 @@ for kind in release sanitize; do
   (cd "$dir" && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
      ctest --output-on-failure -j"$jobs" --timeout 300)
 done
+
+echo "=== fuzz targets, 60 seconds each ==="
+scripts/fuzz.sh 60

@@ -110,8 +110,9 @@ ExtractedIcon Found(const std::vector<IconImage>& images) {
   return result;
 }
 
-// An .ico file is one icon, index 0, with all its sizes; images whose data
-// lies outside the file are left out.
+// An .ico file is one icon, index 0, with all its sizes. Images whose data
+// lies outside the file are left out, and so are images past the file's size
+// in all, so that entries naming the same bytes cannot make a huge icon.
 ExtractedIcon ExtractFromIconFile(Bytes file, std::int32_t index) {
   if (index != 0) {
     return NoIcon("an .ico file holds one icon, index 0 (index " + std::to_string(index) + ")");
@@ -119,6 +120,7 @@ ExtractedIcon ExtractFromIconFile(Bytes file, std::int32_t index) {
   const std::uint16_t count = U16(file, 4);
   std::vector<IconImage> images;
   std::string firstError;
+  std::uint64_t imageBytes = 0;
   for (std::uint32_t i = 0; i < count; ++i) {
     const std::uint64_t entry = kIconDirSize + i * kIconDirEntrySize;
     const std::uint32_t size = U32(file, entry + 8);
@@ -131,6 +133,8 @@ ExtractedIcon ExtractFromIconFile(Bytes file, std::int32_t index) {
       }
       continue;
     }
+    if (size > file.size() - imageBytes) continue;
+    imageBytes += size;
     images.push_back({file.subspan(entry, 8), file.subspan(offset, size)});
   }
   if (images.empty()) {

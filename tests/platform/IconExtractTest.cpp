@@ -447,6 +447,22 @@ TEST(IcoIconTest, EveryTruncationIsSafe) {
   }
 }
 
+// Entries naming the same bytes made one icon many times the size of the file.
+TEST(IcoIconTest, EntriesSharingBytesMakeNoIconLargerThanTheFile) {
+  std::ifstream in(std::string(ORBEL_TEST_DATA_DIR) + "/ico-entries-sharing-bytes.ico",
+                   std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_FALSE(bytes.empty());
+  const std::span<const std::byte> file(reinterpret_cast<const std::byte*>(bytes.data()),
+                                        bytes.size());
+  const ExtractedIcon icon = ExtractIconFromBytes(file, 0);
+  ASSERT_EQ(icon.outcome, IconOutcome::Found) << icon.error;
+  std::uint64_t images = 0;
+  for (std::uint32_t i = 0; i < Get16(icon.ico, 4); ++i) images += Get32(icon.ico, 6 + 16 * i + 8);
+  EXPECT_GT(images, 0u);
+  EXPECT_LE(images, file.size());
+}
+
 TEST(IcoIconTest, DamagedAndForeignFiles) {
   const std::string text = "Windows Registry Editor Version 5.00\r\n";
   const Bytes textFile(reinterpret_cast<const std::byte*>(text.data()),
