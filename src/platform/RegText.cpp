@@ -423,46 +423,60 @@ class Parser {
     }
   }
 
-  void KeyLine(std::string_view line, std::size_t number) {
-    seenKey_ = true;
-    current_.reset();
-    std::size_t pos = 1;
-    const bool remove = pos < line.size() && line[pos] == '-';
-    if (remove) ++pos;
+  struct KeyName {
     std::string path;
-    std::string_view rest;
+    std::string_view rest;  // the text after the closing ']', trimmed
+  };
+
+  // The key path of a key line, from `pos` (after "[" or "[-"); nullopt and
+  // an issue when the line is malformed.
+  std::optional<KeyName> ReadKeyName(std::string_view line, std::size_t pos, std::size_t number) {
+    KeyName name;
     if (format_ == RegTextFormat::Wine2) {
       std::u16string units;
       if (!ReadEscaped(line, pos, ']', Escapes::Wine, units)) {
         Issue(number, "key name without closing ']'");
-        return;
+        return std::nullopt;
       }
-      path = NormalizePath(UnitsToUtf8(units));
-      rest = Trim(line.substr(pos));
+      name.path = NormalizePath(UnitsToUtf8(units));
+      name.rest = Trim(line.substr(pos));
     } else {
       // Regedit names are not escaped and may hold ']': the last one closes.
       const std::size_t close = line.rfind(']');
       if (close == std::string_view::npos || close < pos) {
         Issue(number, "key name without closing ']'");
-        return;
+        return std::nullopt;
       }
-      path = NormalizePath(line.substr(pos, close - pos));
-      rest = Trim(line.substr(close + 1));
+      name.path = NormalizePath(line.substr(pos, close - pos));
+      name.rest = Trim(line.substr(close + 1));
     }
-    if (path.empty()) {
+    if (name.path.empty()) {
       Issue(number, "empty key name");
-      return;
+      return std::nullopt;
     }
-    std::optional<FileTime> time;
-    if (!rest.empty()) {
-      if (format_ == RegTextFormat::Wine2 && !remove) {
-        time = SecondsToFileTime(rest);
-        if (!time) Issue(number, "bad time '" + Cut(rest, 24) + "' after the key name");
-      } else {
-        Issue(number, "unexpected text '" + Cut(rest, 24) + "' after the key name");
-      }
+    return name;
+  }
+
+  // The time stamp Wine writes after a key name; other text there is an issue.
+  std::optional<FileTime> KeyTime(std::string_view rest, bool remove, std::size_t number) {
+    if (rest.empty()) return std::nullopt;
+    if (format_ != RegTextFormat::Wine2 || remove) {
+      Issue(number, "unexpected text '" + Cut(rest, 24) + "' after the key name");
+      return std::nullopt;
     }
-    const std::optional<std::string> mapped = map_ ? map_(path) : std::optional(path);
+    const auto time = SecondsToFileTime(rest);
+    if (!time) Issue(number, "bad time '" + Cut(rest, 24) + "' after the key name");
+    return time;
+  }
+
+  void KeyLine(std::string_view line, std::size_t number) {
+    seenKey_ = true;
+    current_.reset();
+    const bool remove = line.size() > 1 && line[1] == '-';
+    const auto name = ReadKeyName(line, remove ? 2 : 1, number);
+    if (!name) return;
+    const std::optional<FileTime> time = KeyTime(name->rest, remove, number);
+    const std::optional<std::string> mapped = map_ ? map_(name->path) : std::optional(name->path);
     if (!mapped) return;
     if (remove) {
       if (const auto node = store_.Find(*mapped)) store_.RemoveKey(*node);
