@@ -7,6 +7,7 @@
 # the first finding, whose input libFuzzer leaves in build-fuzz/findings/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/install-deps.sh clang libclang-rt-14-dev  # libFuzzer and the sanitizers' runtimes
 
 seconds=60
 if [ $# -gt 0 ] && [[ $1 =~ ^[0-9]+$ ]]; then
