@@ -39,3 +39,6 @@ ORBEL_WINEPREFIX="$prefix" ORBEL_LINUX_CATALOGUE=build-test-release/src/orbel-ca
 
 echo "=== Hostile input bar ==="
 bench/hostile_input_bar.py build-test-release/src/orbel-catalogue
+
+echo "=== fuzz targets, 60 seconds each ==="
+scripts/fuzz.sh 60

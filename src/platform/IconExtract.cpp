@@ -3,17 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <fstream>
-
-#ifndef _WIN32
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <unistd.h>
-#endif
 #include <optional>
-#include <system_error>
 #include <unordered_map>
 #include <unordered_set>
+
+#include "platform/SafeFile.h"
 
 namespace orbel::platform {
 namespace {
@@ -81,35 +75,73 @@ bool IsIconFile(Bytes file) {
          Fits(file, kIconDirSize, count * kIconDirEntrySize);
 }
 
-ExtractedIcon ExtractFromIconFile(Bytes file, std::int32_t index) {
-  const std::uint16_t count = U16(file, 4);
-  if (index < 0)
-    return NoIcon("an .ico file has no icon resource IDs (index " + std::to_string(index) + ")");
-  if (static_cast<std::uint32_t>(index) >= count) {
-    return NoIcon("icon index " + std::to_string(index) + " past the " + std::to_string(count) +
-                  " images of the .ico file");
+// One image of an icon: its directory head (width, height, colours, reserved,
+// planes, bit count) and its bytes.
+struct IconImage {
+  Bytes head;
+  Bytes image;
+};
+
+// A complete .ico file of `images`, in that order.
+std::vector<std::byte> BuildIco(const std::vector<IconImage>& images) {
+  std::uint64_t imageBytes = 0;
+  for (const IconImage& image : images) imageBytes += image.image.size();
+  const std::uint64_t headerSize = kIconDirSize + images.size() * kIconDirEntrySize;
+  std::vector<std::byte> ico;
+  ico.reserve(headerSize + imageBytes);
+  PutU16(ico, 0);
+  PutU16(ico, 1);
+  PutU16(ico, static_cast<std::uint16_t>(images.size()));
+  std::uint64_t offset = headerSize;
+  for (const IconImage& image : images) {
+    ico.insert(ico.end(), image.head.begin(), image.head.end());
+    PutU32(ico, static_cast<std::uint32_t>(image.image.size()));
+    PutU32(ico, static_cast<std::uint32_t>(offset));
+    offset += image.image.size();
   }
-  const std::uint64_t entry = kIconDirSize + static_cast<std::uint64_t>(index) * kIconDirEntrySize;
-  const std::uint32_t size = U32(file, entry + 8);
-  const std::uint32_t offset = U32(file, entry + 12);
-  if (size == 0 || !Fits(file, offset, size)) {
-    return NoIcon("image " + std::to_string(index) + " of the .ico file (entry at offset " +
-                  Hex(entry) + ") lies outside the file: offset " + Hex(offset) + ", size " +
-                  Hex(size));
-  }
+  for (const IconImage& image : images) ico.insert(ico.end(), image.image.begin(), image.image.end());
+  return ico;
+}
+
+ExtractedIcon Found(const std::vector<IconImage>& images) {
   ExtractedIcon result;
   result.outcome = IconOutcome::Found;
-  result.ico.reserve(kIconDirSize + kIconDirEntrySize + size);
-  PutU16(result.ico, 0);
-  PutU16(result.ico, 1);
-  PutU16(result.ico, 1);
-  const auto head = file.subspan(entry, 8);
-  result.ico.insert(result.ico.end(), head.begin(), head.end());
-  PutU32(result.ico, size);
-  PutU32(result.ico, static_cast<std::uint32_t>(kIconDirSize + kIconDirEntrySize));
-  const auto image = file.subspan(offset, size);
-  result.ico.insert(result.ico.end(), image.begin(), image.end());
+  result.ico = BuildIco(images);
   return result;
+}
+
+// An .ico file is one icon, index 0, with all its sizes. Images whose data
+// lies outside the file are left out, and so are images past the file's size
+// in all, so that entries naming the same bytes cannot make a huge icon.
+ExtractedIcon ExtractFromIconFile(Bytes file, std::int32_t index) {
+  if (index != 0) {
+    return NoIcon("an .ico file holds one icon, index 0 (index " + std::to_string(index) + ")");
+  }
+  const std::uint16_t count = U16(file, 4);
+  std::vector<IconImage> images;
+  std::string firstError;
+  std::uint64_t imageBytes = 0;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::uint64_t entry = kIconDirSize + i * kIconDirEntrySize;
+    const std::uint32_t size = U32(file, entry + 8);
+    const std::uint32_t offset = U32(file, entry + 12);
+    if (size == 0 || !Fits(file, offset, size)) {
+      if (firstError.empty()) {
+        firstError = "image " + std::to_string(i) + " of the .ico file (entry at offset " +
+                     Hex(entry) + ") lies outside the file: offset " + Hex(offset) + ", size " +
+                     Hex(size);
+      }
+      continue;
+    }
+    if (size > file.size() - imageBytes) continue;
+    imageBytes += size;
+    images.push_back({file.subspan(entry, 8), file.subspan(offset, size)});
+  }
+  if (images.empty()) {
+    return NoIcon("none of the " + std::to_string(count) + " images of the .ico file is present: " +
+                  firstError);
+  }
+  return Found(images);
 }
 
 // ---- PE files ----
@@ -163,15 +195,26 @@ class PeResources {
   std::uint64_t FileOffset(std::uint64_t resourceOffset) const {
     return rsrcFileOffset_ + resourceOffset;
   }
+  std::string ReadHeaders(std::uint64_t& table, std::uint16_t& sectionCount,
+                          std::uint32_t& rsrcRva);
+  void ReadSections(std::uint64_t table, std::uint16_t count);
+  // The section whose data holds `rva`, or nullptr.
+  const Section* SectionAt(std::uint64_t rva) const;
+  std::optional<std::uint32_t> LanguageData(const ResourceEntry& nameEntry,
+                                            const std::array<std::uint32_t, 2>& path,
+                                            std::string& error) const;
 
   Bytes file_;
-  std::vector<Section> sections_;
+  std::vector<Section> sections_;  // by address, none overlapping another
   bool hasResources_ = false;
   std::uint32_t rsrcFileOffset_ = 0;
   std::uint32_t rsrcSize_ = 0;  // bytes of resource data readable from its start
 };
 
-std::string PeResources::Open() {
+// Checks the MZ, PE and optional headers; gives the section table's offset,
+// the section count and the resource directory's RVA.
+std::string PeResources::ReadHeaders(std::uint64_t& table, std::uint16_t& sectionCount,
+                                     std::uint32_t& rsrcRva) {
   if (!Fits(file_, 0, 0x40)) return "MZ header cut short (file of " + Hex(file_.size()) + " bytes)";
   const std::uint32_t peOffset = U32(file_, 0x3C);
   if (!Fits(file_, peOffset, 4)) {
@@ -185,7 +228,7 @@ std::string PeResources::Open() {
   }
   const std::uint64_t coff = peOffset + 4ull;
   if (!Fits(file_, coff, 20)) return "COFF header at offset " + Hex(coff) + " cut short";
-  const std::uint16_t sectionCount = U16(file_, coff + 2);
+  sectionCount = U16(file_, coff + 2);
   const std::uint16_t optionalSize = U16(file_, coff + 16);
   const std::uint64_t optional = coff + 20;
   if (!Fits(file_, optional, optionalSize) || optionalSize < 2) {
@@ -205,17 +248,25 @@ std::string PeResources::Open() {
       optionalSize < resourceEntry + 8) {
     return "the program has no resource directory entry";
   }
-  const std::uint32_t rsrcRva = U32(file_, optional + resourceEntry);
+  rsrcRva = U32(file_, optional + resourceEntry);
   const std::uint32_t rsrcDirSize = U32(file_, optional + resourceEntry + 4);
   if (rsrcRva == 0 || rsrcDirSize == 0) return "the program has no resources";
-
-  const std::uint64_t table = optional + optionalSize;
+  table = optional + optionalSize;
   if (!Fits(file_, table, sectionCount * kSectionHeaderSize)) {
     return "section table at offset " + Hex(table) + " (" + std::to_string(sectionCount) +
            " sections) runs past the end of the file";
   }
-  sections_.reserve(sectionCount);
-  for (std::uint32_t i = 0; i < sectionCount; ++i) {
+  return {};
+}
+
+// Keeps the sections with data in the file, sorted by address. A section
+// whose addresses overlap one with lower addresses is left out (the Windows
+// loader refuses such files), so that each address lies in one section and
+// is found by a binary search, whatever the number of sections.
+void PeResources::ReadSections(std::uint64_t table, std::uint16_t count) {
+  std::vector<Section> all;
+  all.reserve(count);
+  for (std::uint32_t i = 0; i < count; ++i) {
     const std::uint64_t at = table + i * kSectionHeaderSize;
     Section section;
     section.virtualAddress = U32(file_, at + 12);
@@ -224,28 +275,52 @@ std::string PeResources::Open() {
     if (section.rawOffset >= file_.size()) continue;
     section.rawSize =
         static_cast<std::uint32_t>(std::min<std::uint64_t>(raw, file_.size() - section.rawOffset));
+    if (section.rawSize > 0) all.push_back(section);
+  }
+  std::stable_sort(all.begin(), all.end(), [](const Section& a, const Section& b) {
+    return a.virtualAddress < b.virtualAddress;
+  });
+  std::uint64_t end = 0;
+  for (const Section& section : all) {
+    if (!sections_.empty() && section.virtualAddress < end) continue;
     sections_.push_back(section);
+    end = std::uint64_t{section.virtualAddress} + section.rawSize;
   }
-  for (const Section& section : sections_) {
-    if (rsrcRva >= section.virtualAddress && rsrcRva - section.virtualAddress < section.rawSize) {
-      const std::uint32_t delta = rsrcRva - section.virtualAddress;
-      rsrcFileOffset_ = section.rawOffset + delta;
-      rsrcSize_ = section.rawSize - delta;
-      hasResources_ = true;
-      return {};
-    }
+}
+
+std::string PeResources::Open() {
+  std::uint64_t table = 0;
+  std::uint16_t sectionCount = 0;
+  std::uint32_t rsrcRva = 0;
+  if (std::string error = ReadHeaders(table, sectionCount, rsrcRva); !error.empty()) return error;
+  ReadSections(table, sectionCount);
+  const Section* section = SectionAt(rsrcRva);
+  if (!section) {
+    return "resource directory RVA " + Hex(rsrcRva) + " lies in no section data of the file";
   }
-  return "resource directory RVA " + Hex(rsrcRva) + " lies in no section data of the file";
+  const std::uint32_t delta = rsrcRva - section->virtualAddress;
+  rsrcFileOffset_ = section->rawOffset + delta;
+  rsrcSize_ = section->rawSize - delta;
+  hasResources_ = true;
+  return {};
+}
+
+const Section* PeResources::SectionAt(std::uint64_t rva) const {
+  auto after = std::upper_bound(sections_.begin(), sections_.end(), rva,
+                                [](std::uint64_t value, const Section& section) {
+                                  return value < section.virtualAddress;
+                                });
+  if (after == sections_.begin()) return nullptr;
+  const Section& section = *(after - 1);
+  return rva - section.virtualAddress < section.rawSize ? &section : nullptr;
 }
 
 std::optional<Bytes> PeResources::MapRva(std::uint64_t rva, std::uint64_t size) const {
-  for (const Section& section : sections_) {
-    if (rva < section.virtualAddress) continue;
-    const std::uint64_t delta = rva - section.virtualAddress;
-    if (delta >= section.rawSize || size > section.rawSize - delta) continue;
-    return file_.subspan(section.rawOffset + delta, size);
-  }
-  return std::nullopt;
+  const Section* section = SectionAt(rva);
+  if (!section) return std::nullopt;
+  const std::uint64_t delta = rva - section->virtualAddress;
+  if (size > section->rawSize - delta) return std::nullopt;
+  return file_.subspan(section->rawOffset + delta, size);
 }
 
 std::optional<ResourceDir> PeResources::ReadDir(std::uint32_t offset, std::string& error) const {
@@ -297,49 +372,130 @@ std::optional<ResourceDir> PeResources::TypeDir(std::uint32_t type, std::string&
   return std::nullopt;
 }
 
+// The offset of the data entry of a name-level entry's first language (or of
+// the entry itself when it leads straight to data).
+std::optional<std::uint32_t> PeResources::LanguageData(const ResourceEntry& nameEntry,
+                                                       const std::array<std::uint32_t, 2>& path,
+                                                       std::string& error) const {
+  if (!nameEntry.isDir) return nameEntry.offset;
+  // A directory that leads back to the root or the type directory would loop.
+  for (std::uint32_t ancestor : path) {
+    if (nameEntry.offset == ancestor) {
+      error = "resource directory at file offset " + Hex(FileOffset(nameEntry.offset)) +
+              " loops back to a directory above it";
+      return std::nullopt;
+    }
+  }
+  const auto languages = ReadDir(nameEntry.offset, error);
+  if (!languages) return std::nullopt;
+  if (languages->total == 0) {
+    error = "resource directory at file offset " + Hex(FileOffset(nameEntry.offset)) +
+            " has no language entries";
+    return std::nullopt;
+  }
+  const ResourceEntry language = Entry(*languages, 0);
+  if (language.isDir) {
+    error = "resource directory at file offset " + Hex(FileOffset(nameEntry.offset)) +
+            " nests deeper than three levels";
+    return std::nullopt;
+  }
+  return language.offset;
+}
+
 std::optional<Bytes> PeResources::Data(const ResourceEntry& nameEntry,
                                        const std::array<std::uint32_t, 2>& path,
                                        std::string& error) const {
+  const auto dataOffset = LanguageData(nameEntry, path, error);
+  if (!dataOffset) return std::nullopt;
   const Bytes rsrc = file_.subspan(rsrcFileOffset_, rsrcSize_);
-  std::uint32_t dataOffset = nameEntry.offset;
-  if (nameEntry.isDir) {
-    // The language level: the first language is taken. A directory that
-    // leads back to the root or the type directory would loop.
-    for (std::uint32_t ancestor : path) {
-      if (nameEntry.offset == ancestor) {
-        error = "resource directory at file offset " + Hex(FileOffset(nameEntry.offset)) +
-                " loops back to a directory above it";
-        return std::nullopt;
-      }
-    }
-    const auto languages = ReadDir(nameEntry.offset, error);
-    if (!languages) return std::nullopt;
-    if (languages->total == 0) {
-      error = "resource directory at file offset " + Hex(FileOffset(nameEntry.offset)) +
-              " has no language entries";
-      return std::nullopt;
-    }
-    const ResourceEntry language = Entry(*languages, 0);
-    if (language.isDir) {
-      error = "resource directory at file offset " + Hex(FileOffset(nameEntry.offset)) +
-              " nests deeper than three levels";
-      return std::nullopt;
-    }
-    dataOffset = language.offset;
-  }
-  if (!Fits(rsrc, dataOffset, kDataEntrySize)) {
-    error = "resource data entry at file offset " + Hex(FileOffset(dataOffset)) +
+  if (!Fits(rsrc, *dataOffset, kDataEntrySize)) {
+    error = "resource data entry at file offset " + Hex(FileOffset(*dataOffset)) +
             " lies outside the resource data";
     return std::nullopt;
   }
-  const std::uint32_t rva = U32(rsrc, dataOffset);
-  const std::uint32_t size = U32(rsrc, dataOffset + 4);
+  const std::uint32_t rva = U32(rsrc, *dataOffset);
+  const std::uint32_t size = U32(rsrc, *dataOffset + 4);
   auto data = MapRva(rva, size);
   if (!data) {
-    error = "resource data (entry at file offset " + Hex(FileOffset(dataOffset)) + ": RVA " +
+    error = "resource data (entry at file offset " + Hex(FileOffset(*dataOffset)) + ": RVA " +
             Hex(rva) + ", size " + Hex(size) + ") lies outside the file's section data";
   }
   return data;
+}
+
+// The icon group entry for `index`: by position for 0 or more, by resource ID
+// otherwise.
+std::optional<ResourceEntry> PickGroup(const PeResources& pe, const ResourceDir& groups,
+                                       std::int32_t index) {
+  if (index >= 0) {
+    if (static_cast<std::uint32_t>(index) >= groups.total) return std::nullopt;
+    return pe.Entry(groups, static_cast<std::uint32_t>(index));
+  }
+  const std::int64_t id = -static_cast<std::int64_t>(index);
+  for (std::uint32_t i = groups.named; i < groups.total; ++i) {
+    const ResourceEntry entry = pe.Entry(groups, i);
+    if (!entry.named && entry.id == id) return entry;
+  }
+  return std::nullopt;
+}
+
+std::string NoGroupMessage(std::int32_t index, const ResourceDir& groups) {
+  if (index >= 0) {
+    return "icon index " + std::to_string(index) + " past the " + std::to_string(groups.total) +
+           " icon groups of the program";
+  }
+  return "the program has no icon group with ID " +
+         std::to_string(-static_cast<std::int64_t>(index));
+}
+
+// The number of members of an icon group resource, or an error.
+std::optional<std::uint16_t> GroupMemberCount(Bytes group, std::string& error) {
+  if (!Fits(group, 0, kIconDirSize) || U16(group, 0) != 0 || U16(group, 2) != 1) {
+    error = "icon group resource is not an icon directory (reserved 0, type 1)";
+    return std::nullopt;
+  }
+  const std::uint16_t count = U16(group, 4);
+  if (!Fits(group, kIconDirSize, count * kGroupEntrySize)) {
+    error = "icon group claims " + std::to_string(count) + " images, more than its " +
+            std::to_string(group.size()) + " bytes hold";
+    return std::nullopt;
+  }
+  return count;
+}
+
+// The ID entries of the icon image directory, by ID.
+std::unordered_map<std::uint32_t, ResourceEntry> IconsById(const PeResources& pe,
+                                                           const ResourceDir& icons) {
+  std::unordered_map<std::uint32_t, ResourceEntry> byId;
+  for (std::uint32_t i = icons.named; i < icons.total; ++i) {
+    const ResourceEntry entry = pe.Entry(icons, i);
+    if (!entry.named) byId.emplace(entry.id, entry);
+  }
+  return byId;
+}
+
+// The images of a group's members. Members whose image is missing or
+// damaged are left out. A member naming an image already taken is skipped,
+// and the images together may not exceed the file, so a small hostile file
+// cannot make a huge icon.
+std::vector<IconImage> GroupImages(const PeResources& pe, Bytes file, Bytes group,
+                                   std::uint16_t count, const ResourceDir& icons,
+                                   std::string& error) {
+  const auto byId = IconsById(pe, icons);
+  std::vector<IconImage> images;
+  std::unordered_set<std::uint16_t> taken;
+  std::uint64_t imageBytes = 0;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::uint64_t at = kIconDirSize + i * kGroupEntrySize;
+    const std::uint16_t id = U16(group, at + 12);
+    const auto found = byId.find(id);
+    if (found == byId.end() || !taken.insert(id).second) continue;
+    const auto image = pe.Data(found->second, {0u, icons.offset}, error);
+    if (!image || image->empty() || image->size() > file.size() - imageBytes) continue;
+    imageBytes += image->size();
+    images.push_back({group.subspan(at, 8), *image});
+  }
+  return images;
 }
 
 ExtractedIcon ExtractFromPe(Bytes file, std::int32_t index) {
@@ -349,91 +505,22 @@ ExtractedIcon ExtractFromPe(Bytes file, std::int32_t index) {
 
   const auto groups = pe.TypeDir(kRtGroupIcon, error);
   if (!groups) return NoIcon(error.empty() ? "the program has no icon groups" : error);
-
-  // Pick the group: by position for index >= 0, by resource ID otherwise.
-  std::optional<ResourceEntry> chosen;
-  if (index >= 0) {
-    if (static_cast<std::uint32_t>(index) < groups->total) {
-      chosen = pe.Entry(*groups, static_cast<std::uint32_t>(index));
-    }
-  } else {
-    const std::int64_t id = -static_cast<std::int64_t>(index);
-    for (std::uint32_t i = groups->named; i < groups->total && !chosen; ++i) {
-      const ResourceEntry entry = pe.Entry(*groups, i);
-      if (!entry.named && entry.id == id) chosen = entry;
-    }
-  }
-  if (!chosen) {
-    return NoIcon(index >= 0 ? "icon index " + std::to_string(index) + " past the " +
-                                   std::to_string(groups->total) + " icon groups of the program"
-                             : "the program has no icon group with ID " +
-                                   std::to_string(-static_cast<std::int64_t>(index)));
-  }
+  const auto chosen = PickGroup(pe, *groups, index);
+  if (!chosen) return NoIcon(NoGroupMessage(index, *groups));
   const auto group = pe.Data(*chosen, {0u, groups->offset}, error);
   if (!group) return NoIcon(error);
-
-  if (!Fits(*group, 0, kIconDirSize) || U16(*group, 0) != 0 || U16(*group, 2) != 1) {
-    return NoIcon("icon group resource is not an icon directory (reserved 0, type 1)");
-  }
-  const std::uint16_t memberCount = U16(*group, 4);
-  if (!Fits(*group, kIconDirSize, memberCount * kGroupEntrySize)) {
-    return NoIcon("icon group claims " + std::to_string(memberCount) + " images, more than its " +
-                  std::to_string(group->size()) + " bytes hold");
-  }
+  const auto count = GroupMemberCount(*group, error);
+  if (!count) return NoIcon(error);
 
   std::string iconError;
   const auto icons = pe.TypeDir(kRtIcon, iconError);
   if (!icons) return NoIcon(iconError.empty() ? "the program has no icon images" : iconError);
-  std::unordered_map<std::uint32_t, ResourceEntry> iconsById;
-  for (std::uint32_t i = icons->named; i < icons->total; ++i) {
-    const ResourceEntry entry = pe.Entry(*icons, i);
-    if (!entry.named) iconsById.emplace(entry.id, entry);
-  }
-
-  // Members whose image is missing or damaged are left out. A member naming
-  // an image already taken is skipped, and the images together may not
-  // exceed the file, so a small hostile file cannot make a huge icon.
-  struct Member {
-    Bytes head;  // width, height, colours, reserved, planes, bit count
-    Bytes image;
-  };
-  std::vector<Member> members;
-  std::unordered_set<std::uint16_t> taken;
-  std::uint64_t imageBytes = 0;
-  for (std::uint32_t i = 0; i < memberCount; ++i) {
-    const std::uint64_t at = kIconDirSize + i * kGroupEntrySize;
-    const std::uint16_t id = U16(*group, at + 12);
-    const auto found = iconsById.find(id);
-    if (found == iconsById.end() || !taken.insert(id).second) continue;
-    const auto image = pe.Data(found->second, {0u, icons->offset}, iconError);
-    if (!image || image->empty() || image->size() > file.size() - imageBytes) continue;
-    imageBytes += image->size();
-    members.push_back({group->subspan(at, 8), *image});
-  }
-  if (members.empty()) {
-    return NoIcon("none of the " + std::to_string(memberCount) +
-                  " images of the icon group is present" +
+  const auto images = GroupImages(pe, file, *group, *count, *icons, iconError);
+  if (images.empty()) {
+    return NoIcon("none of the " + std::to_string(*count) + " images of the icon group is present" +
                   (iconError.empty() ? std::string() : ": " + iconError));
   }
-
-  ExtractedIcon result;
-  result.outcome = IconOutcome::Found;
-  const std::uint64_t headerSize = kIconDirSize + members.size() * kIconDirEntrySize;
-  result.ico.reserve(headerSize + imageBytes);
-  PutU16(result.ico, 0);
-  PutU16(result.ico, 1);
-  PutU16(result.ico, static_cast<std::uint16_t>(members.size()));
-  std::uint64_t offset = headerSize;
-  for (const Member& member : members) {
-    result.ico.insert(result.ico.end(), member.head.begin(), member.head.end());
-    PutU32(result.ico, static_cast<std::uint32_t>(member.image.size()));
-    PutU32(result.ico, static_cast<std::uint32_t>(offset));
-    offset += member.image.size();
-  }
-  for (const Member& member : members) {
-    result.ico.insert(result.ico.end(), member.image.begin(), member.image.end());
-  }
-  return result;
+  return Found(images);
 }
 
 bool StartsWithMz(Bytes file) {
@@ -452,38 +539,12 @@ ExtractedIcon ExtractIconFromBytes(std::span<const std::byte> file, std::int32_t
 
 ExtractedIcon ExtractIconFromFile(const std::filesystem::path& file, std::int32_t index) {
   const std::string name = file.string();
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(file, ec)) {
-    return NoIcon(name + ": " + (ec ? ec.message() : "not a regular file"));
-  }
-  const std::uintmax_t size = std::filesystem::file_size(file, ec);
-  if (ec) return NoIcon(name + ": " + ec.message());
-  if (size > kMaxFileSize) {
-    return NoIcon(name + ": " + std::to_string(size) +
-                  " bytes, larger than the 256 MiB read for icons");
-  }
-#ifndef _WIN32
-  // Mapped, not read: a library of many megabytes is touched only where its
-  // headers and icon resources lie.
-  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return NoIcon(name + ": cannot be opened");
-  void* mapped = size ? ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0) : nullptr;
-  ::close(fd);
-  if (size && mapped == MAP_FAILED) return NoIcon(name + ": cannot be mapped");
-  const std::span<const std::byte> bytes(static_cast<const std::byte*>(mapped),
-                                         static_cast<std::size_t>(size));
+  // Read, not mapped: a file that shrinks or a damaged volume then gives a
+  // failed read instead of SIGBUS, and no FIFO or device is opened.
+  std::vector<std::byte> bytes;
+  std::string error;
+  if (!ReadRegularFile(file, kMaxFileSize, bytes, error)) return NoIcon(name + ": " + error);
   ExtractedIcon result = ExtractIconFromBytes(bytes, index);
-  if (mapped) ::munmap(mapped, size);
-#else
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return NoIcon(name + ": cannot be opened");
-  std::vector<std::byte> bytes(static_cast<std::size_t>(size));
-  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (in.gcount() != static_cast<std::streamsize>(bytes.size())) {
-    return NoIcon(name + ": read failed after " + std::to_string(in.gcount()) + " bytes");
-  }
-  ExtractedIcon result = ExtractIconFromBytes(bytes, index);
-#endif
   if (!result.error.empty()) result.error = name + ": " + result.error;
   return result;
 }
@@ -497,7 +558,7 @@ std::int32_t CountIcons(std::span<const std::byte> file) {
     const auto groups = pe.TypeDir(kRtGroupIcon, error);
     return groups ? static_cast<std::int32_t>(groups->total) : 0;
   }
-  if (IsIconFile(file)) return U16(file, 4);
+  if (IsIconFile(file)) return 1;
   return 0;
 }
 

@@ -28,17 +28,17 @@ struct ExtractedIcon {
 };
 
 // The icon at `index` of a PE or .ico file held in `file`. An index of 0 or
-// more counts icon groups of a PE in resource-directory order, or images of
-// an .ico; a negative index names the PE icon group whose resource ID is
-// -index.
+// more counts icon groups of a PE in resource-directory order; a negative
+// index names the PE icon group whose resource ID is -index. An .ico file is
+// one icon, index 0, with all its sizes.
 ExtractedIcon ExtractIconFromBytes(std::span<const std::byte> file, std::int32_t index);
 
-// Reads `file` and extracts as above. Files larger than 256 MiB are refused
-// with NoIcon.
+// Reads `file` and extracts as above. Anything but a regular file, files
+// larger than 256 MiB and failed reads give NoIcon.
 ExtractedIcon ExtractIconFromFile(const std::filesystem::path& file, std::int32_t index);
 
 // The number of icons the shell counts in the file: icon groups in a PE,
-// images in an .ico. 0 when there are none or the file is not readable as
+// 1 for an .ico. 0 when there are none or the file is not readable as
 // either.
 std::int32_t CountIcons(std::span<const std::byte> file);
 

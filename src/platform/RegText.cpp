@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
 #include <limits>
 #include <system_error>
 
@@ -21,6 +20,7 @@
 #include <unistd.h>
 #endif
 
+#include "platform/SafeFile.h"
 #include "platform/Text.h"
 
 namespace orbel::platform {
@@ -423,46 +423,60 @@ class Parser {
     }
   }
 
-  void KeyLine(std::string_view line, std::size_t number) {
-    seenKey_ = true;
-    current_.reset();
-    std::size_t pos = 1;
-    const bool remove = pos < line.size() && line[pos] == '-';
-    if (remove) ++pos;
+  struct KeyName {
     std::string path;
-    std::string_view rest;
+    std::string_view rest;  // the text after the closing ']', trimmed
+  };
+
+  // The key path of a key line, from `pos` (after "[" or "[-"); nullopt and
+  // an issue when the line is malformed.
+  std::optional<KeyName> ReadKeyName(std::string_view line, std::size_t pos, std::size_t number) {
+    KeyName name;
     if (format_ == RegTextFormat::Wine2) {
       std::u16string units;
       if (!ReadEscaped(line, pos, ']', Escapes::Wine, units)) {
         Issue(number, "key name without closing ']'");
-        return;
+        return std::nullopt;
       }
-      path = NormalizePath(UnitsToUtf8(units));
-      rest = Trim(line.substr(pos));
+      name.path = NormalizePath(UnitsToUtf8(units));
+      name.rest = Trim(line.substr(pos));
     } else {
       // Regedit names are not escaped and may hold ']': the last one closes.
       const std::size_t close = line.rfind(']');
       if (close == std::string_view::npos || close < pos) {
         Issue(number, "key name without closing ']'");
-        return;
+        return std::nullopt;
       }
-      path = NormalizePath(line.substr(pos, close - pos));
-      rest = Trim(line.substr(close + 1));
+      name.path = NormalizePath(line.substr(pos, close - pos));
+      name.rest = Trim(line.substr(close + 1));
     }
-    if (path.empty()) {
+    if (name.path.empty()) {
       Issue(number, "empty key name");
-      return;
+      return std::nullopt;
     }
-    std::optional<FileTime> time;
-    if (!rest.empty()) {
-      if (format_ == RegTextFormat::Wine2 && !remove) {
-        time = SecondsToFileTime(rest);
-        if (!time) Issue(number, "bad time '" + Cut(rest, 24) + "' after the key name");
-      } else {
-        Issue(number, "unexpected text '" + Cut(rest, 24) + "' after the key name");
-      }
+    return name;
+  }
+
+  // The time stamp Wine writes after a key name; other text there is an issue.
+  std::optional<FileTime> KeyTime(std::string_view rest, bool remove, std::size_t number) {
+    if (rest.empty()) return std::nullopt;
+    if (format_ != RegTextFormat::Wine2 || remove) {
+      Issue(number, "unexpected text '" + Cut(rest, 24) + "' after the key name");
+      return std::nullopt;
     }
-    const std::optional<std::string> mapped = map_ ? map_(path) : std::optional(path);
+    const auto time = SecondsToFileTime(rest);
+    if (!time) Issue(number, "bad time '" + Cut(rest, 24) + "' after the key name");
+    return time;
+  }
+
+  void KeyLine(std::string_view line, std::size_t number) {
+    seenKey_ = true;
+    current_.reset();
+    const bool remove = line.size() > 1 && line[1] == '-';
+    const auto name = ReadKeyName(line, remove ? 2 : 1, number);
+    if (!name) return;
+    const std::optional<FileTime> time = KeyTime(name->rest, remove, number);
+    const std::optional<std::string> mapped = map_ ? map_(name->path) : std::optional(name->path);
     if (!mapped) return;
     if (remove) {
       if (const auto node = store_.Find(*mapped)) store_.RemoveKey(*node);
@@ -520,6 +534,7 @@ class Parser {
     ++result_.values;
   }
 
+  // The data after "=": "-", a string, dword:, hex: or hex(N): / str(N):.
   bool ParseData(std::string_view data, std::size_t number, LineReader& lines, ParsedValue& out) {
     if (data == "-") {
       out.remove = true;
@@ -533,52 +548,59 @@ class Parser {
       out.type = REG_SZ;
       return ParseString(data, number, out);
     }
-    if (StartsWithNoCase(data, "dword:")) {
-      const std::string_view digits = data.substr(6);
-      const auto number32 = digits.size() <= 8 ? ParseHex(digits, 0xFFFFFFFFu) : std::nullopt;
-      if (!number32) {
-        Issue(number, "bad dword '" + Cut(digits, 24) + "'");
-        return false;
-      }
-      out.type = REG_DWORD;
-      for (int shift = 0; shift < 32; shift += 8) {
-        out.data.push_back(static_cast<std::byte>((*number32 >> shift) & 0xFF));
-      }
-      return true;
-    }
+    if (StartsWithNoCase(data, "dword:")) return ParseDword(data.substr(6), number, out);
     if (StartsWithNoCase(data, "hex:")) {
       out.type = REG_BINARY;
       return ParseHexList(data.substr(4), number, lines, out.data);
     }
-    const bool isHex = StartsWithNoCase(data, "hex(");
-    if (isHex || StartsWithNoCase(data, "str(")) {
-      const std::size_t close = data.find(')');
-      const auto type = close == std::string_view::npos
-                            ? std::nullopt
-                            : ParseHex(data.substr(4, close - 4), 0xFFFFFFFFu);
-      if (!type || close + 1 >= data.size() || data[close + 1] != ':') {
-        Issue(number, "bad value type '" + Cut(data.substr(0, close + 1), 24) + "'");
-        return false;
-      }
-      out.type = static_cast<std::uint32_t>(*type);
-      const std::string_view rest = data.substr(close + 2);
-      if (!isHex) {
-        if (rest.empty() || rest[0] != '"') {
-          Issue(number, "expected '\"' after '" + Cut(data.substr(0, close + 2), 24) + "'");
-          return false;
-        }
-        return ParseString(rest, number, out);
-      }
-      if (!ParseHexList(rest, number, lines, out.data)) return false;
-      if (format_ == RegTextFormat::Regedit4 &&
-          (out.type == REG_EXPAND_SZ || out.type == REG_MULTI_SZ)) {
-        // REGEDIT4 holds these as 8-bit text; the store keeps UTF-16LE.
-        out.data = Utf8ToUtf16Le(EightBitToUtf8(AsChars(out.data)));
-      }
-      return true;
+    if (StartsWithNoCase(data, "hex(") || StartsWithNoCase(data, "str(")) {
+      return ParseTyped(data, number, lines, out);
     }
     Issue(number, "unknown value type '" + Cut(data, 24) + "'");
     return false;
+  }
+
+  // Up to eight hex digits, stored as four little-endian bytes.
+  bool ParseDword(std::string_view digits, std::size_t number, ParsedValue& out) {
+    const auto number32 = digits.size() <= 8 ? ParseHex(digits, 0xFFFFFFFFu) : std::nullopt;
+    if (!number32) {
+      Issue(number, "bad dword '" + Cut(digits, 24) + "'");
+      return false;
+    }
+    out.type = REG_DWORD;
+    for (int shift = 0; shift < 32; shift += 8) {
+      out.data.push_back(static_cast<std::byte>((*number32 >> shift) & 0xFF));
+    }
+    return true;
+  }
+
+  // "hex(N):" with a hex list or Wine's "str(N):" with a string, N the type.
+  bool ParseTyped(std::string_view data, std::size_t number, LineReader& lines, ParsedValue& out) {
+    const bool isHex = StartsWithNoCase(data, "hex(");
+    const std::size_t close = data.find(')');
+    const auto type = close == std::string_view::npos
+                          ? std::nullopt
+                          : ParseHex(data.substr(4, close - 4), 0xFFFFFFFFu);
+    if (!type || close + 1 >= data.size() || data[close + 1] != ':') {
+      Issue(number, "bad value type '" + Cut(data.substr(0, close + 1), 24) + "'");
+      return false;
+    }
+    out.type = static_cast<std::uint32_t>(*type);
+    const std::string_view rest = data.substr(close + 2);
+    if (!isHex) {
+      if (rest.empty() || rest[0] != '"') {
+        Issue(number, "expected '\"' after '" + Cut(data.substr(0, close + 2), 24) + "'");
+        return false;
+      }
+      return ParseString(rest, number, out);
+    }
+    if (!ParseHexList(rest, number, lines, out.data)) return false;
+    if (format_ == RegTextFormat::Regedit4 &&
+        (out.type == REG_EXPAND_SZ || out.type == REG_MULTI_SZ)) {
+      // REGEDIT4 holds these as 8-bit text; the store keeps UTF-16LE.
+      out.data = Utf8ToUtf16Le(EightBitToUtf8(AsChars(out.data)));
+    }
+    return true;
   }
 
   // A quoted string starting at data[0]; stored as UTF-16LE with a NUL unit.
@@ -624,6 +646,25 @@ class Parser {
     return true;
   }
 
+  // The line that continues a hex list whose line `segmentLine` ended with
+  // "\". nullopt at the end of the file or before a key or value line, which
+  // is left to be read; an issue then, unless the value has failed already.
+  std::optional<std::string_view> Continuation(LineReader& lines, std::size_t segmentLine,
+                                               bool failed) {
+    std::string_view next;
+    if (!lines.Next(next)) {
+      if (!failed) Issue(segmentLine, "hex list continued past the end of the file");
+      return std::nullopt;
+    }
+    next = Trim(next);
+    if (next.empty() || next[0] == '[' || next[0] == '"' || next[0] == '@') {
+      lines.Unread();
+      if (!failed) Issue(segmentLine, "hex list ends with '\\' but no continuation line follows");
+      return std::nullopt;
+    }
+    return next;
+  }
+
   // A hex list beginning with `segment`, continued on following lines while
   // a line ends with "\". The whole value is dropped on any error; its
   // continuation lines are still consumed so that they are not misread.
@@ -647,20 +688,12 @@ class Parser {
         failed = true;
       }
       if (!more) break;
-      std::string_view next;
-      if (!lines.Next(next)) {
-        if (!failed) Issue(segmentLine, "hex list continued past the end of the file");
+      const auto next = Continuation(lines, segmentLine, failed);
+      if (!next) {
         failed = true;
         break;
       }
-      next = Trim(next);
-      if (next.empty() || next[0] == '[' || next[0] == '"' || next[0] == '@') {
-        lines.Unread();
-        if (!failed) Issue(segmentLine, "hex list ends with '\\' but no continuation line follows");
-        failed = true;
-        break;
-      }
-      segment = next;
+      segment = *next;
       segmentLine = lines.number();
     }
     if (failed) {
@@ -884,38 +917,13 @@ RegTextResult LoadRegistryTextFile(const std::filesystem::path& file, MemoryStor
                                    const RegTextKeyMap& map) {
   RegTextResult result;
   const std::string name = file.string();
-  std::error_code ec;
-  const auto status = fs::status(file, ec);
-  if (ec) {
-    result.error = name + ": cannot open: " + ec.message();
-    return result;
-  }
-  if (!fs::is_regular_file(status)) {
-    result.error = name + ": not a regular file";
-    return result;
-  }
-  const std::uintmax_t size = fs::file_size(file, ec);
-  if (ec) {
-    result.error = name + ": cannot read: " + ec.message();
-    return result;
-  }
-  if (size > kMaxFileSize) {
-    result.error = name + ": larger than 1 GiB (" + std::to_string(size) + " bytes)";
-    return result;
-  }
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    result.error = name + ": cannot open: " + ErrnoText(errno);
-    return result;
-  }
-  std::vector<std::byte> bytes(static_cast<std::size_t>(size));
-  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (in.bad()) {
-    result.error = name + ": cannot read: " + ErrnoText(errno);
-    return result;
-  }
   // A file that shrank while being read is parsed as far as it went.
-  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  std::vector<std::byte> bytes;
+  std::string error;
+  if (!ReadRegularFile(file, kMaxFileSize, bytes, error)) {
+    result.error = name + ": " + error;
+    return result;
+  }
   result = ParseRegistryText(bytes, store, map);
   if (!result.ok) result.error = name + ": " + result.error;
   return result;

@@ -44,7 +44,8 @@ struct RegTextResult {
 RegTextResult ParseRegistryText(std::span<const std::byte> bytes, MemoryStore& store,
                                 const RegTextKeyMap& map);
 
-// Reads the file (refused above 1 GiB with ok=false) and parses it.
+// Reads the file and parses it. Anything but a regular file, a file above
+// 1 GiB and a failed read give ok=false.
 RegTextResult LoadRegistryTextFile(const std::filesystem::path& file, MemoryStore& store,
                                    const RegTextKeyMap& map);
 

@@ -1,11 +1,11 @@
 #include "platform/RegistryImage.h"
 
 #include <array>
-#include <fstream>
 
 #include "platform/HiveStore.h"
 #include "platform/MemoryStore.h"
 #include "platform/RegText.h"
+#include "platform/SafeFile.h"
 #include "platform/Text.h"
 
 namespace fs = std::filesystem;
@@ -83,23 +83,16 @@ std::optional<fs::path> FindNoCase(const fs::path& folder, const fs::path& relat
 
 namespace {
 
-bool StartsWithBytes(const fs::path& file, std::string_view magic) {
-  std::ifstream in(file, std::ios::binary);
-  std::string head(magic.size(), '\0');
-  return in.read(head.data(), static_cast<std::streamsize>(head.size())) && head == magic;
-}
-
 std::span<const std::byte> AsBytes(const std::string& text) {
   return {reinterpret_cast<const std::byte*>(text.data()), text.size()};
 }
 
-// First bytes of a file, to tell its kind.
-std::string ReadHead(const fs::path& file, std::size_t count) {
-  std::ifstream in(file, std::ios::binary);
-  std::string head(count, '\0');
-  in.read(head.data(), static_cast<std::streamsize>(count));
-  head.resize(static_cast<std::size_t>(in.gcount()));
-  return head;
+// First bytes of a file, to tell its kind. Only regular files are opened, so
+// that a FIFO or a device named as an image is refused instead of blocking.
+std::optional<std::string> ReadHead(const fs::path& file, std::size_t count, std::string& error) {
+  std::vector<std::byte> bytes;
+  if (!ReadRegularFileHead(file, count, bytes, error)) return std::nullopt;
+  return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
 std::string Describe(const RegTextIssue& issue, const fs::path& file) {
@@ -202,10 +195,15 @@ std::optional<RegistryImage> OpenRegistryImage(const fs::path& path, std::string
             "Windows folder with System32\\config\\SOFTWARE)";
     return std::nullopt;
   }
-  if (StartsWithBytes(path, "regf")) return OpenHiveImage(path, error);
-  const std::string head = ReadHead(path, 256);
-  if (LooksLikeRegistryText(AsBytes(head))) {
-    if (head.find("WINE REGISTRY") != std::string::npos) {
+  std::string headError;
+  const auto head = ReadHead(path, 256, headError);
+  if (!head) {
+    error = path.string() + ": " + headError;
+    return std::nullopt;
+  }
+  if (head->starts_with("regf")) return OpenHiveImage(path, error);
+  if (LooksLikeRegistryText(AsBytes(*head))) {
+    if (head->find("WINE REGISTRY") != std::string::npos) {
       return OpenTextImage(
           path, ImageKind::RegistryFile, [](std::string_view key) { return std::string(key); },
           error);

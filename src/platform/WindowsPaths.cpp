@@ -150,6 +150,17 @@ const fs::path* DriveFolder(char letter, const ImageFiles& files) {
   return &found->second;
 }
 
+// Windows opens a file whose name ends in blanks or dots without them
+// ("C:\app.exe " names C:\app.exe); "." and ".." keep their meaning.
+void TrimLastComponent(std::string& path) {
+  const std::size_t slash = path.rfind('\\');
+  const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+  const std::string_view last = std::string_view(path).substr(start);
+  if (last == "." || last == "..") return;
+  const std::size_t keep = path.find_last_not_of(" .");
+  path.resize(keep == std::string::npos || keep < start ? start : keep + 1);
+}
+
 bool IsDriveLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 }  // namespace
@@ -174,7 +185,10 @@ ImageFiles ImageFilesOfWinePrefix(const fs::path& prefix) {
 std::optional<fs::path> MapWindowsPath(std::string_view windowsPath, const ImageFiles& files) {
   std::string path = ExpandVariables(windowsPath);
   std::replace(path.begin(), path.end(), '/', '\\');
-  if (path.starts_with("\\\\?\\")) {
+  // Names after the "\\?\" prefix are taken as they are.
+  if (!path.starts_with("\\\\?\\")) {
+    TrimLastComponent(path);
+  } else {
     path.erase(0, 4);
     if (SameNoCase(path.substr(0, 4), "UNC\\")) return std::nullopt;
   }

@@ -23,7 +23,8 @@ ImageFiles ImageFilesOfWinePrefix(const std::filesystem::path& prefix);
 // the image, or nullopt. Expands %SystemRoot% and the like, matches each
 // component without regard to case, looks bare file names up in the system
 // folders and keeps ".." inside the drive folder. Quotes and ",index" must
-// already be cut; blanks are kept as they are.
+// already be cut. Blanks and dots that end the last component are dropped, as
+// Windows drops them; other blanks are kept as they are.
 std::optional<std::filesystem::path> MapWindowsPath(std::string_view windowsPath,
                                                     const ImageFiles& files);
 

@@ -320,6 +320,9 @@ TEST_F(ImageIconExtractorTest, MapsRegistrationPathsIntoTheDriveFolder) {
       {COLEObjectIcons::IconFileOf("%SystemRoot%\\system32\\test.ico,0"), 0, IconOutcome::Found},
       {"test.ico", 0, IconOutcome::Found},
       {"C:\\WINDOWS\\SYSTEM32\\TEST.ICO", 0, IconOutcome::Found},
+      // The blank that cutting the switch leaves is not part of the name.
+      {COLEObjectIcons::IconFileOf("C:\\Windows\\System32\\test.ico /automation"), 0,
+       IconOutcome::Found},
       {"test.ico", 1, IconOutcome::NoIcon},
       {"missing.ico", 0, IconOutcome::NoIcon},
       {"D:\\test.ico", 0, IconOutcome::NoIcon},

@@ -411,16 +411,15 @@ Bytes MakeIcoFile() {
   return file;
 }
 
-TEST(IcoIconTest, IndexPicksOneImage) {
+// An .ico file is one icon with all its sizes, so that each image list can
+// take the size it shows.
+TEST(IcoIconTest, OneIconWithEverySize) {
   const Bytes file = MakeIcoFile();
-  EXPECT_EQ(CountIcons(file), 2);
-  const ExtractedIcon first = ExtractIconFromBytes(file, 0);
-  ASSERT_EQ(first.outcome, IconOutcome::Found) << first.error;
-  ExpectIco(first.ico, {{16, 32, Image(0xB1, 5)}});
-  const ExtractedIcon second = ExtractIconFromBytes(file, 1);
-  ASSERT_EQ(second.outcome, IconOutcome::Found) << second.error;
-  ExpectIco(second.ico, {{32, 32, Image(0xB2, 7)}});
-  for (std::int32_t index : {2, -1, INT32_MIN}) {
+  EXPECT_EQ(CountIcons(file), 1);
+  const ExtractedIcon icon = ExtractIconFromBytes(file, 0);
+  ASSERT_EQ(icon.outcome, IconOutcome::Found) << icon.error;
+  ExpectIco(icon.ico, {{16, 32, Image(0xB1, 5)}, {32, 32, Image(0xB2, 7)}});
+  for (std::int32_t index : {1, -1, INT32_MIN}) {
     EXPECT_EQ(ExtractIconFromBytes(file, index).outcome, IconOutcome::NoIcon) << index;
   }
 }
@@ -436,11 +435,32 @@ TEST(IcoIconTest, EveryTruncationIsSafe) {
       EXPECT_EQ(CountIcons(cut), 0);
       continue;
     }
-    EXPECT_EQ(CountIcons(cut), 2);
-    EXPECT_EQ(ExtractIconFromBytes(cut, 0).outcome,
-              length >= kFirstEnd ? IconOutcome::Found : IconOutcome::NoIcon);
-    EXPECT_EQ(ExtractIconFromBytes(cut, 1).outcome, IconOutcome::NoIcon);
+    EXPECT_EQ(CountIcons(cut), 1);
+    const ExtractedIcon icon = ExtractIconFromBytes(cut, 0);
+    if (length < kFirstEnd) {
+      EXPECT_EQ(icon.outcome, IconOutcome::NoIcon);
+    } else {
+      // The cut second image is left out.
+      ASSERT_EQ(icon.outcome, IconOutcome::Found);
+      ExpectIco(icon.ico, {{16, 32, Image(0xB1, 5)}});
+    }
   }
+}
+
+// Entries naming the same bytes made one icon many times the size of the file.
+TEST(IcoIconTest, EntriesSharingBytesMakeNoIconLargerThanTheFile) {
+  std::ifstream in(std::string(ORBEL_TEST_DATA_DIR) + "/ico-entries-sharing-bytes.ico",
+                   std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_FALSE(bytes.empty());
+  const std::span<const std::byte> file(reinterpret_cast<const std::byte*>(bytes.data()),
+                                        bytes.size());
+  const ExtractedIcon icon = ExtractIconFromBytes(file, 0);
+  ASSERT_EQ(icon.outcome, IconOutcome::Found) << icon.error;
+  std::uint64_t images = 0;
+  for (std::uint32_t i = 0; i < Get16(icon.ico, 4); ++i) images += Get32(icon.ico, 6 + 16 * i + 8);
+  EXPECT_GT(images, 0u);
+  EXPECT_LE(images, file.size());
 }
 
 TEST(IcoIconTest, DamagedAndForeignFiles) {
@@ -473,10 +493,11 @@ TEST(IcoIconTest, DamagedAndForeignFiles) {
   cases.push_back({"0xFFFF images", manyImages, 0, IconOutcome::Unusable, 0});
   Bytes pastEnd = MakeIcoFile();
   Put32(pastEnd, 6 + 16 + 12, 0xFFFFFFFEu);
-  cases.push_back({"image offset past the end", pastEnd, 1, IconOutcome::NoIcon, 2});
+  cases.push_back({"index past the one icon", pastEnd, 1, IconOutcome::NoIcon, 1});
   Bytes bigSize = MakeIcoFile();
   Put32(bigSize, 6 + 8, 0xFFFFFFFFu);
-  cases.push_back({"image size that overflows", bigSize, 0, IconOutcome::NoIcon, 2});
+  Put32(bigSize, 6 + 16 + 12, 0xFFFFFFFEu);
+  cases.push_back({"every image outside the file", bigSize, 0, IconOutcome::NoIcon, 1});
 
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

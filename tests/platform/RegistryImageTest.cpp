@@ -1,6 +1,7 @@
 #include "platform/RegistryImage.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <map>
@@ -114,7 +115,10 @@ TEST(RegistryImage, RegExportPutsClassesRootBelowSoftwareClasses) {
 
 TEST(RegistryImage, WhatIsNoImageGivesAClearError) {
   TempFolder folder;
+  // A FIFO named as an image was opened to sniff it, and blocked for a writer.
+  ASSERT_EQ(::mkfifo((folder.path() / "pipe").c_str(), 0600), 0);
   const std::map<std::string, fs::path> cases = {
+      {"a FIFO, not a regular file", folder.path() / "pipe"},
       {"no such file or folder", folder.path() / "missing"},
       {"no registry in this folder", folder.path()},
       {"not a registry hive, registry file, Wine prefix or Windows folder",

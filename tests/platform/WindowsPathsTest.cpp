@@ -106,7 +106,11 @@ TEST_F(WindowsPathsTest, MapsRegistrationPaths) {
       {"C:\\Windows\\System32\\missing.dll", {}},
       {"C:\\Windows\\System32\\folder.dll", {}},
       {"C:\\Windows\\System32", {}},
-      {"C:\\Windows\\System32\\shell32.dll ", {}},
+      // Blanks and dots ending the name are dropped, as Windows drops them.
+      {"C:\\Windows\\System32\\shell32.dll ", shell32},
+      {"shell32.dll. .", shell32},
+      {"\\\\?\\C:\\Windows\\System32\\shell32.dll ", {}},
+      {"C:\\Windows\\System32\\ .", {}},
       {" C:\\Windows\\System32\\shell32.dll", {}},
       {"", {}},
       {"C:", {}},
