@@ -540,11 +540,36 @@ ExtractedIcon ExtractIconFromBytes(std::span<const std::byte> file, std::int32_t
 ExtractedIcon ExtractIconFromFile(const std::filesystem::path& file, std::int32_t index) {
   const std::string name = file.string();
   // Read, not mapped: a file that shrinks or a damaged volume then gives a
-  // failed read instead of SIGBUS, and no FIFO or device is opened.
-  std::vector<std::byte> bytes;
-  std::string error;
-  if (!ReadRegularFile(file, kMaxFileSize, bytes, error)) return NoIcon(name + ": " + error);
-  ExtractedIcon result = ExtractIconFromBytes(bytes, index);
+  // failed read instead of SIGBUS, and no FIFO or device is opened. The last
+  // file read is kept while its size and time stay the same: the rows of an
+  // entry, and many entries, name the same large library.
+  struct LastFile {
+    std::filesystem::path path;
+    std::uintmax_t size = 0;
+    std::filesystem::file_time_type time;
+    std::vector<std::byte> bytes;
+  };
+  static LastFile last;
+  std::error_code code;
+  const auto status = std::filesystem::status(file, code);
+  const bool regular = !code && std::filesystem::is_regular_file(status);
+  const std::uintmax_t size = regular ? std::filesystem::file_size(file, code) : 0;
+  const auto time = regular && !code ? std::filesystem::last_write_time(file, code)
+                                     : std::filesystem::file_time_type{};
+  if (!regular || code || last.path != file || last.size != size || last.time != time) {
+    last = LastFile{};
+    std::string error;
+    if (!ReadRegularFile(file, kMaxFileSize, last.bytes, error)) {
+      last = LastFile{};
+      return NoIcon(name + ": " + error);
+    }
+    if (regular && !code && last.bytes.size() == size) {
+      last.path = file;
+      last.size = size;
+      last.time = time;
+    }
+  }
+  ExtractedIcon result = ExtractIconFromBytes(last.bytes, index);
   if (!result.error.empty()) result.error = name + ": " + result.error;
   return result;
 }

@@ -554,6 +554,17 @@ TEST_F(IconFileTest, ReadsFilesAndNamesThemInErrors) {
   EXPECT_EQ(unusable.outcome, IconOutcome::Unusable);
 }
 
+// The last file read is kept for the next extraction: a file rewritten
+// since then must be read again, not served from what was kept.
+TEST_F(IconFileTest, AFileRewrittenSinceTheLastReadIsReadAgain) {
+  const auto path = Write("app.exe", MakeSamplePe(0x20b).file);
+  ASSERT_EQ(ExtractIconFromFile(path, -5).outcome, IconOutcome::Found);
+  Write("app.exe", MakeIcoFile());
+  const ExtractedIcon icon = ExtractIconFromFile(path, 0);
+  ASSERT_EQ(icon.outcome, IconOutcome::Found) << icon.error;
+  EXPECT_EQ(icon.ico, ExtractIconFromBytes(MakeIcoFile(), 0).ico);
+}
+
 TEST_F(IconFileTest, RefusesFilesAbove256MiB) {
   // A sparse file: large on paper, no disk used.
   const auto path = Write("huge.dll", MakeSamplePe(0x10b).file);
