@@ -5,13 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "platform/WindowsApi.h"
 #include <shellapi.h>
 
 #include "platform/Text.h"

@@ -12,13 +12,7 @@
 #include "platform/RegistryImage.h"
 #include "platform/Text.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "platform/WindowsApi.h"
 
 namespace fs = std::filesystem;
 

@@ -11,6 +11,7 @@
 #include "cli/CatalogueCommand.h"
 #include "platform/LocalImage.h"
 #include "support/RegfWriter.h"
+#include "support/CompanionRun.h"
 #include "support/Hivex.h"
 #include "support/TempFolder.h"
 
@@ -20,24 +21,8 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-struct Outcome {
-  int status = -1;
-  std::string out, err;
-};
-
-Outcome Command(std::vector<std::string> args) {
-  platform::PortableRegistry registry;
-  platform::SetUpPortableRegistry(registry, {ORBEL_SAMPLE_REGISTRY, "sample registry"});
-  args.insert(args.begin(), "orbel-catalogue");
-  std::vector<const char*> argv;
-  for (const auto& arg : args) argv.push_back(arg.c_str());
-  std::ostringstream out, err;
-  Outcome run;
-  run.status = RunCatalogueCommand(static_cast<int>(argv.size()), argv.data(), registry, out, err);
-  run.out = out.str();
-  run.err = err.str();
-  return run;
-}
+using testing::Command;
+using testing::Outcome;
 
 // The JSON lines by GUID, the summary under "summary".
 std::map<std::string, json> ByGuid(const std::string& text) {

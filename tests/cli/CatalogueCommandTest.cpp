@@ -8,6 +8,7 @@
 #include "cli/CatalogueCommand.h"
 #include "platform/LocalImage.h"
 #include "platform/MemoryStore.h"
+#include "support/CompanionRun.h"
 #include "support/Hivex.h"
 #include "support/RegfWriter.h"
 #include "support/TempFolder.h"
@@ -19,25 +20,8 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-struct Outcome {
-  int status = -1;
-  std::string out, err;
-};
-
-// Runs the command with this computer standing for the sample registry.
-Outcome Command(std::vector<std::string> args) {
-  platform::PortableRegistry registry;
-  platform::SetUpPortableRegistry(registry, {ORBEL_SAMPLE_REGISTRY, "sample registry"});
-  args.insert(args.begin(), "orbel-catalogue");
-  std::vector<const char*> argv;
-  for (const auto& arg : args) argv.push_back(arg.c_str());
-  std::ostringstream out, err;
-  Outcome run;
-  run.status = RunCatalogueCommand(static_cast<int>(argv.size()), argv.data(), registry, out, err);
-  run.out = out.str();
-  run.err = err.str();
-  return run;
-}
+using testing::Command;
+using testing::Outcome;
 
 std::vector<json> Lines(const std::string& text) {
   std::vector<json> lines;
