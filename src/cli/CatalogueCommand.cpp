@@ -411,23 +411,26 @@ void Command::PrintCsv(CatalogueReading& reading) {
 void Command::PrintText(CatalogueReading& reading) {
   TCOLESettings& catalogue = reading.Catalogue();
   std::string listing;
-  ForEachInTreeOrder(reading.Tree(), [&](COLEObject& entry) {
-    const Rows rows = RowsOf(entry);
-    EntryExtras extras = ExtrasOf(entry, rows);
-    missingFiles_ += extras.missingFiles;
-    if (extras.missingFiles > 0) ++entriesWithMissingFiles_;
-    if (request_.missingOnly && extras.missingFiles == 0) return;
-    listing += entry.KindName + '\t' + entry.RegistrySettings->Guid + '\t' + entry.DisplayName;
-    if (view_) listing += '\t' + extras.fields["scope"].get<std::string>();
-    listing += '\n';
-    if (extras.fields.contains("files")) {
-      for (const auto& file : extras.fields["files"]) {
-        if (file["state"] != "missing") continue;
-        listing += "\tmissing\t" + file["row"].get<std::string>() + '\t' +
-                   file["path"].get<std::string>() + '\n';
+  // The summary alone needs the entries only for what it counts of them.
+  const bool perEntry = !request_.summaryOnly || view_ || request_.checkFiles;
+  if (perEntry)
+    ForEachInTreeOrder(reading.Tree(), [&](COLEObject& entry) {
+      const Rows rows = RowsOf(entry);
+      EntryExtras extras = ExtrasOf(entry, rows);
+      missingFiles_ += extras.missingFiles;
+      if (extras.missingFiles > 0) ++entriesWithMissingFiles_;
+      if (request_.missingOnly && extras.missingFiles == 0) return;
+      listing += entry.KindName + '\t' + entry.RegistrySettings->Guid + '\t' + entry.DisplayName;
+      if (view_) listing += '\t' + extras.fields["scope"].get<std::string>();
+      listing += '\n';
+      if (extras.fields.contains("files")) {
+        for (const auto& file : extras.fields["files"]) {
+          if (file["state"] != "missing") continue;
+          listing += "\tmissing\t" + file["row"].get<std::string>() + '\t' +
+                     file["path"].get<std::string>() + '\n';
+        }
       }
-    }
-  });
+    });
   out_ << catalogue.InformationText();
   if (view_) {
     out_ << "\nUser classes: " << view_->user << "\n"
@@ -595,8 +598,13 @@ int RunCatalogueCommand(int argc, const char* const* argv, platform::RegistryApi
                    ->type_name("GUID");
 
   json->excludes(summary)->excludes(find)->excludes(csv);
-  test->excludes(json)->excludes(csv)->excludes(summary)->excludes(find)->excludes(checkFiles)
-      ->excludes(diff)->excludes(users);
+  test->excludes(json)
+      ->excludes(csv)
+      ->excludes(summary)
+      ->excludes(find)
+      ->excludes(checkFiles)
+      ->excludes(diff)
+      ->excludes(users);
   csv->excludes(summary)->excludes(find)->excludes(checkFiles)->excludes(missingOnly);
   summary->excludes(find)->excludes(missingOnly);
   matchCase->needs(find);
