@@ -6,9 +6,10 @@
 #include "platform/ObjectHelper.h"
 
 #ifdef _WIN32
+#include "platform/WindowsApi.h"
+
 #include <objbase.h>
 #include <oleauto.h>
-#include <windows.h>
 
 #include <cstring>
 #endif
@@ -17,19 +18,11 @@ namespace orbel::platform {
 namespace {
 
 #ifdef _WIN32
-std::wstring Widen(const std::string& text) {
-  const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-  return wide;
-}
-
 class ComObjectCreation : public ObjectCreation {
  public:
   bool ClassIdFromProgId(const std::string& progId, std::string& classId) override {
     CLSID clsid{};
-    if (FAILED(CLSIDFromProgID(Widen(progId).c_str(), &clsid))) return false;
+    if (FAILED(CLSIDFromProgID(Wide(progId).c_str(), &clsid))) return false;
     classId.assign(reinterpret_cast<const char*>(&clsid), sizeof clsid);
     return true;
   }

@@ -56,13 +56,6 @@ std::optional<fs::path> ExistingFile(const fs::path& path) {
 }
 
 #ifdef _WIN32
-std::wstring Wide(std::string_view text) {
-  const std::vector<std::byte> units = Utf8ToUtf16Le(text);
-  std::wstring wide(units.size() / sizeof(wchar_t), L'\0');
-  std::memcpy(wide.data(), units.data(), wide.size() * sizeof(wchar_t));
-  return wide;
-}
-
 // One argument quoted as the C runtime splits a command line.
 void AppendArgument(std::wstring& line, const std::wstring& argument) {
   if (!line.empty()) line += L' ';

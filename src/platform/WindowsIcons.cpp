@@ -14,13 +14,6 @@
 namespace orbel::platform {
 namespace {
 
-std::wstring Wide(std::string_view text) {
-  const std::vector<std::byte> units = Utf8ToUtf16Le(text);
-  std::wstring wide(units.size() / sizeof(wchar_t), L'\0');
-  std::memcpy(wide.data(), units.data(), wide.size() * sizeof(wchar_t));
-  return wide;
-}
-
 std::wstring Expanded(const std::wstring& path) {
   const DWORD needed = ExpandEnvironmentStringsW(path.c_str(), nullptr, 0);
   if (needed == 0) return path;

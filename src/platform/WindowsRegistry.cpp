@@ -29,17 +29,6 @@ constexpr std::uintptr_t kFirstImageHandle = 0x10000000;
 constexpr std::size_t kFirstNameUnits = 64;
 constexpr std::size_t kMaxNameUnits = std::size_t{1} << 16;
 
-std::wstring Wide(std::string_view text) {
-  const std::vector<std::byte> units = Utf8ToUtf16Le(text);
-  std::wstring wide(units.size() / sizeof(wchar_t), L'\0');
-  std::memcpy(wide.data(), units.data(), wide.size() * sizeof(wchar_t));
-  return wide;
-}
-
-std::string Narrow(const wchar_t* text, std::size_t length) {
-  return Utf16LeToUtf8(std::as_bytes(std::span<const wchar_t>(text, length)));
-}
-
 // The HKEY of a key or root: Windows' predefined roots are 32-bit numbers,
 // sign-extended on 64-bit Windows.
 HKEY Native(HKey key) {
