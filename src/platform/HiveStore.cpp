@@ -1,5 +1,7 @@
 #include "platform/HiveStore.h"
 
+#include "platform/SafeFile.h"
+
 #include <fcntl.h>
 #include <hivex.h>
 #include <sys/mman.h>
@@ -161,12 +163,12 @@ std::string LogNotice(const std::filesystem::path& file, int fd) {
   for (const char* suffix : {".LOG1", ".LOG2", ".log1", ".log2"}) {
     std::filesystem::path log = file;
     log += suffix;
-    const int logFd = ::open(log.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    std::uint64_t logSize = 0;
+    std::string why;
+    const int logFd = OpenRegularFile(log, logSize, why);
     if (logFd < 0) continue;
-    struct stat st {};
     std::uint32_t logPrimary = 0, logSecondary = 0;
-    if (::fstat(logFd, &st) == 0 && S_ISREG(st.st_mode) &&
-        ReadSequence(logFd, logPrimary, logSecondary) &&
+    if (ReadSequence(logFd, logPrimary, logSecondary) &&
         std::max(logPrimary, logSecondary) > secondary) {
       newer = true;
     }
@@ -236,25 +238,14 @@ bool IsFormatError(int err) {
 
 std::unique_ptr<HiveStore> HiveStore::Open(const std::filesystem::path& file, std::string& error) {
   const std::string shown = file.string();
-  std::error_code ec;
-  if (std::filesystem::is_directory(file, ec)) {
-    error = shown + ": " + std::strerror(EISDIR);
-    return nullptr;
-  }
-  const int source = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  std::uint64_t sourceSize = 0;
+  std::string why;
+  const int source = OpenRegularFile(file, sourceSize, why);
   if (source < 0) {
-    error = shown + ": " + std::strerror(errno);
-    return nullptr;
-  }
-  struct stat st {};
-  if (::fstat(source, &st) != 0 || !S_ISREG(st.st_mode)) {
-    const std::string why =
-        S_ISREG(st.st_mode) || st.st_mode == 0 ? std::strerror(errno) : "not a regular file";
-    ::close(source);
     error = shown + ": " + why;
     return nullptr;
   }
-  if (static_cast<std::uint64_t>(st.st_size) > kMaxHiveBytes) {
+  if (sourceSize > kMaxHiveBytes) {
     ::close(source);
     error = shown + ": not a registry hive (too large for one)";
     return nullptr;
@@ -263,7 +254,7 @@ std::unique_ptr<HiveStore> HiveStore::Open(const std::filesystem::path& file, st
   // libhivex maps the file it opens: it is given the private copy, from
   // which the names are decoded here too. Without memory files (an old
   // kernel) the file itself is used.
-  int fd = SnapshotOf(source, static_cast<std::uint64_t>(st.st_size));
+  int fd = SnapshotOf(source, sourceSize);
   if (fd < 0 && errno != ENOSYS) {
     error = shown + ": " + std::strerror(errno);
     ::close(source);

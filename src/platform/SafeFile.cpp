@@ -61,8 +61,9 @@ bool ReadUpTo(int fd, std::uint64_t limit, std::vector<std::byte>& out, std::str
   return true;
 }
 
-// Opens a regular file without blocking; -1 with `error` set otherwise.
-int OpenRegular(const std::filesystem::path& file, std::uint64_t& size, std::string& error) {
+}  // namespace
+
+int OpenRegularFile(const std::filesystem::path& file, std::uint64_t& size, std::string& error) {
   const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
     error = "cannot be opened: " + ErrnoText(errno);
@@ -84,10 +85,12 @@ int OpenRegular(const std::filesystem::path& file, std::uint64_t& size, std::str
   return fd;
 }
 
+namespace {
+
 bool Read(const std::filesystem::path& file, std::uint64_t maxSize, bool refuseLarger,
           std::vector<std::byte>& out, std::string& error) {
   std::uint64_t size = 0;
-  const int fd = OpenRegular(file, size, error);
+  const int fd = OpenRegularFile(file, size, error);
   if (fd < 0) return false;
   if (refuseLarger && size > maxSize) {
     error = TooLarge(size, maxSize);

@@ -24,4 +24,11 @@ bool ReadRegularFile(const std::filesystem::path& file, std::uint64_t maxSize,
 bool ReadRegularFileHead(const std::filesystem::path& file, std::size_t count,
                          std::vector<std::byte>& out, std::string& error);
 
+#ifndef _WIN32
+// Opens `file` for reading without blocking, when it is a regular file: its
+// descriptor, with `size` set; -1 with `error` set (the reason, without the
+// file name) otherwise.
+int OpenRegularFile(const std::filesystem::path& file, std::uint64_t& size, std::string& error);
+#endif
+
 }  // namespace orbel::platform
