@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/HiveStore.h"
-#include "platform/MemoryStore.h"
-#include "platform/PortableRegistry.h"
+#include "platform/api/PortableRegistry.h"
+#include "platform/base/Text.h"
+#include "platform/formats/HiveStore.h"
+#include "platform/store/MemoryStore.h"
 #include "support/RegfWriter.h"
-#include "platform/Text.h"
 
 namespace fs = std::filesystem;
 

@@ -15,9 +15,9 @@
 #include <unordered_map>
 #include <utility>
 
+#include "platform/base/Text.h"
+#include "platform/images/RegistryImage.h"
 #include "support/RegfWriter.h"
-#include "platform/RegistryImage.h"
-#include "platform/Text.h"
 
 namespace fs = std::filesystem;
 

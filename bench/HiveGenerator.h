@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/LocalImage.h"
-#include "platform/MemoryStore.h"
+#include "platform/computer/LocalImage.h"
+#include "platform/store/MemoryStore.h"
 
 namespace orbel {
 

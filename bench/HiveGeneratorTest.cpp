@@ -6,9 +6,9 @@
 #include <set>
 
 #include "HiveGenerator.h"
+#include "platform/base/Text.h"
+#include "platform/images/RegistryImage.h"
 #include "support/RegfWriter.h"
-#include "platform/RegistryImage.h"
-#include "platform/Text.h"
 
 namespace fs = std::filesystem;
 

@@ -12,8 +12,8 @@
 #include "BenchTools.h"
 #include "HiveGenerator.h"
 #include "cli/CatalogueCommand.h"
-#include "platform/LocalImage.h"
-#include "platform/PortableRegistry.h"
+#include "platform/api/PortableRegistry.h"
+#include "platform/computer/LocalImage.h"
 #include "support/RegfWriter.h"
 
 namespace fs = std::filesystem;

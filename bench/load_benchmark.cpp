@@ -21,8 +21,8 @@
 #include "BenchTools.h"
 #include "catalogue/COLESettingsUnit.h"
 #include "catalogue/PlainControls.h"
-#include "platform/LocalImage.h"
-#include "platform/PortableRegistry.h"
+#include "platform/api/PortableRegistry.h"
+#include "platform/computer/LocalImage.h"
 #include "tools/Vell_Tools.h"
 
 namespace fs = std::filesystem;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "BenchTools.h"
-#include "platform/IconExtract.h"
+#include "platform/icons/IconExtract.h"
 
 namespace {
 

@@ -20,8 +20,8 @@
 
 #include "BenchTools.h"
 #include "catalogue/COLESettingsUnit.h"
-#include "platform/LocalImage.h"
-#include "platform/PortableRegistry.h"
+#include "platform/api/PortableRegistry.h"
+#include "platform/computer/LocalImage.h"
 #include "registry/RegIniFile.h"
 #include "support/FakeScreen.h"
 #include "ui/AttributeListView.h"

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <span>
 
-#include "platform/IconExtract.h"
+#include "platform/icons/IconExtract.h"
 
 namespace orbel::fuzz {
 

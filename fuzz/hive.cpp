@@ -13,7 +13,7 @@
 
 #include "catalogue/COLESettingsUnit.h"
 #include "catalogue/PlainControls.h"
-#include "platform/LocalImage.h"
+#include "platform/computer/LocalImage.h"
 #include "tools/Vell_Tools.h"
 
 using namespace orbel;

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "model/COLEObjectIconsUnit.h"
-#include "platform/WindowsPaths.h"
+#include "platform/images/WindowsPaths.h"
 
 namespace fs = std::filesystem;
 using namespace orbel;

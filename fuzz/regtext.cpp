@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/RegText.h"
+#include "platform/formats/RegText.h"
 
 using namespace orbel::platform;
 

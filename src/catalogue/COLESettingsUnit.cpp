@@ -8,7 +8,7 @@
 #include <string_view>
 #include <utility>
 
-#include "platform/Text.h"
+#include "platform/base/Text.h"
 #include "tools/Vell_Tools.h"
 
 namespace orbel {

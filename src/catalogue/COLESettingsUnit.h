@@ -13,7 +13,7 @@
 #include "catalogue/CatalogueControls.h"
 #include "model/COLEItemDescriptionUnit.h"
 #include "model/COLEObjectUnit.h"
-#include "platform/RegistryApi.h"
+#include "platform/api/RegistryApi.h"
 #include "registry/PatchedRegistry.h"
 
 namespace orbel {

@@ -11,12 +11,12 @@
 #include "cli/CatalogueReading.h"
 #include "cli/TestCommand.h"
 #include "cli/UserClasses.h"
-#include "platform/ApiStore.h"
-#include "platform/OverlayStore.h"
-#include "platform/PortableRegistry.h"
-#include "platform/RegisteredFiles.h"
-#include "platform/RegistryImage.h"
-#include "platform/Text.h"
+#include "platform/api/ApiStore.h"
+#include "platform/api/PortableRegistry.h"
+#include "platform/base/Text.h"
+#include "platform/images/RegisteredFiles.h"
+#include "platform/images/RegistryImage.h"
+#include "platform/store/OverlayStore.h"
 #include "tools/Vell_Tools.h"
 
 namespace orbel {

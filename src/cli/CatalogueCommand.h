@@ -5,7 +5,7 @@
 
 #include <ostream>
 
-#include "platform/RegistryApi.h"
+#include "platform/api/RegistryApi.h"
 
 namespace orbel {
 

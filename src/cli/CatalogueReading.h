@@ -13,7 +13,7 @@
 
 #include "catalogue/COLESettingsUnit.h"
 #include "catalogue/PlainControls.h"
-#include "platform/RegistryApi.h"
+#include "platform/api/RegistryApi.h"
 
 namespace orbel {
 

@@ -3,7 +3,7 @@
 #include <optional>
 
 #include "catalogue/COLESettingsUnit.h"
-#include "platform/Text.h"
+#include "platform/base/Text.h"
 #include "tools/Vell_Tools.h"
 
 #ifdef _WIN32

@@ -5,12 +5,12 @@
 #include <span>
 #include <string_view>
 
-#include "platform/MemoryStore.h"
-#include "platform/RegText.h"
-#include "platform/RegistryImage.h"
-#include "platform/Text.h"
+#include "platform/base/Text.h"
+#include "platform/formats/RegText.h"
+#include "platform/images/RegistryImage.h"
+#include "platform/store/MemoryStore.h"
 #ifdef ORBEL_HAVE_HIVEX
-#include "platform/HiveStore.h"
+#include "platform/formats/HiveStore.h"
 #endif
 
 namespace orbel {

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/Store.h"
+#include "platform/store/Store.h"
 
 namespace orbel {
 

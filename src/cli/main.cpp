@@ -2,7 +2,7 @@
 #include <iostream>
 
 #include "cli/CatalogueCommand.h"
-#include "platform/LocalImage.h"
+#include "platform/computer/LocalImage.h"
 
 int main(int argc, char** argv) {
   return orbel::RunCatalogueCommand(argc, argv, orbel::platform::SystemRegistry(), std::cout,

@@ -4,8 +4,8 @@
 #include <string_view>
 #include <utility>
 
-#include "platform/RegisteredFiles.h"
-#include "platform/WindowsIcons.h"
+#include "platform/icons/WindowsIcons.h"
+#include "platform/images/RegisteredFiles.h"
 
 namespace orbel {
 namespace {

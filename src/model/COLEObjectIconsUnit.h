@@ -12,9 +12,9 @@
 #include <string>
 
 #include "model/Controls.h"
-#include "platform/IconExtract.h"
-#include "platform/RegistryApi.h"
-#include "platform/WindowsPaths.h"
+#include "platform/api/RegistryApi.h"
+#include "platform/icons/IconExtract.h"
+#include "platform/images/WindowsPaths.h"
 
 namespace orbel {
 

@@ -10,7 +10,7 @@
 #include "model/COLEObjectIconsUnit.h"
 #include "model/COLEObjectRegistrySettingsUnit.h"
 #include "model/Controls.h"
-#include "platform/ObjectCreation.h"
+#include "platform/objects/ObjectCreation.h"
 #include "registry/PatchedRegistry.h"
 
 namespace orbel {

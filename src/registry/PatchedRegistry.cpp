@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-#include "platform/Text.h"
+#include "platform/base/Text.h"
 
 namespace orbel {
 namespace {

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/RegistryApi.h"
+#include "platform/api/RegistryApi.h"
 
 namespace orbel {
 

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "platform/Text.h"
+#include "platform/base/Text.h"
 #include "registry/PatchedRegistry.h"
 
 namespace orbel {

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/RegistryApi.h"
+#include "platform/api/RegistryApi.h"
 
 namespace orbel {
 

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <iostream>
 
-#include "platform/Text.h"
+#include "platform/base/Text.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -22,7 +22,7 @@
 #include <exception>
 
 #include "catalogue/COLESettingsUnit.h"
-#include "platform/ProgramFolder.h"
+#include "platform/base/ProgramFolder.h"
 #include "registry/PatchedRegistry.h"
 #include "registry/RegIniFile.h"
 #include "tools/Vell_Tools.h"

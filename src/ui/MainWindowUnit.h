@@ -10,7 +10,7 @@
 #include <string>
 
 #include "catalogue/CatalogueControls.h"
-#include "platform/RegistryApi.h"
+#include "platform/api/RegistryApi.h"
 
 class MainWindowTest;
 class QAction;

@@ -16,7 +16,7 @@
 #include <pwd.h>
 #endif
 
-#include "platform/Text.h"
+#include "platform/base/Text.h"
 #include "registry/PatchedRegistry.h"
 #include "registry/RegIniFile.h"
 #include "tools/Vell_Tools.h"

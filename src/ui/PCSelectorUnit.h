@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/RegistryApi.h"
+#include "platform/api/RegistryApi.h"
 
 class QComboBox;
 class QLabel;

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <limits>
 
-#include "platform/RegistryTypes.h"
+#include "platform/store/RegistryTypes.h"
 #include "ui/WindowFrame.h"
 
 namespace orbel {

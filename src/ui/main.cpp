@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/LocalImage.h"
+#include "platform/computer/LocalImage.h"
 #include "tools/Vell_Tools.h"
 #include "ui/MainWindowUnit.h"
 #include "ui/PCSelectorUnit.h"

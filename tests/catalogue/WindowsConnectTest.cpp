@@ -7,7 +7,7 @@
 
 #include "catalogue/COLESettingsUnit.h"
 #include "catalogue/PlainControls.h"
-#include "platform/LocalImage.h"
+#include "platform/computer/LocalImage.h"
 #include "support/FakeScreen.h"
 
 namespace orbel {

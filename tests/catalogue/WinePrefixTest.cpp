@@ -8,7 +8,7 @@
 
 #include "catalogue/COLESettingsUnit.h"
 #include "catalogue/PlainControls.h"
-#include "platform/LocalImage.h"
+#include "platform/computer/LocalImage.h"
 #include "support/FakeScreen.h"
 
 namespace orbel {

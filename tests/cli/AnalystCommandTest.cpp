@@ -9,10 +9,10 @@
 #include <sstream>
 
 #include "cli/CatalogueCommand.h"
-#include "platform/LocalImage.h"
-#include "support/RegfWriter.h"
+#include "platform/computer/LocalImage.h"
 #include "support/CompanionRun.h"
 #include "support/Hivex.h"
+#include "support/RegfWriter.h"
 #include "support/TempFolder.h"
 
 namespace orbel {

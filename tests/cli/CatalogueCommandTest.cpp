@@ -6,8 +6,8 @@
 #include <sstream>
 
 #include "cli/CatalogueCommand.h"
-#include "platform/LocalImage.h"
-#include "platform/MemoryStore.h"
+#include "platform/computer/LocalImage.h"
+#include "platform/store/MemoryStore.h"
 #include "support/CompanionRun.h"
 #include "support/Hivex.h"
 #include "support/RegfWriter.h"

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "platform/ObjectHelper.h"
+#include "platform/objects/ObjectHelper.h"
 #include "support/FakeScreen.h"
 #include "support/MemoryRegistry.h"
 #include "support/RecordingControls.h"

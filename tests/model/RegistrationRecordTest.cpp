@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "model/COLEObjectRegistrySettingsUnit.h"
-#include "platform/PortableRegistry.h"
+#include "platform/api/PortableRegistry.h"
 #include "support/MemoryRegistry.h"
 
 namespace orbel {

@@ -7,10 +7,10 @@
 #include <limits>
 #include <memory>
 
-#include "platform/MemoryStore.h"
-#include "platform/PortableRegistry.h"
-#include "platform/Text.h"
-#include "platform/UserFileStore.h"
+#include "platform/api/PortableRegistry.h"
+#include "platform/base/Text.h"
+#include "platform/formats/UserFileStore.h"
+#include "platform/store/MemoryStore.h"
 #include "registry/PatchedRegistry.h"
 #include "registry/RegIniFile.h"
 #include "support/MemoryRegistry.h"

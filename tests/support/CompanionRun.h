@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "cli/CatalogueCommand.h"
-#include "platform/LocalImage.h"
-#include "platform/PortableRegistry.h"
+#include "platform/api/PortableRegistry.h"
+#include "platform/computer/LocalImage.h"
 
 namespace orbel::testing {
 

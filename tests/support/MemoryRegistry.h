@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/MemoryStore.h"
-#include "platform/PortableRegistry.h"
+#include "platform/api/PortableRegistry.h"
+#include "platform/store/MemoryStore.h"
 
 namespace orbel::testing {
 

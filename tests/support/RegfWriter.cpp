@@ -11,7 +11,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "platform/Text.h"
+#include "platform/base/Text.h"
 
 namespace orbel::platform {
 namespace {

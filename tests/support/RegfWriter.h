@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/MemoryStore.h"
-#include "platform/RegistryTypes.h"
+#include "platform/store/MemoryStore.h"
+#include "platform/store/RegistryTypes.h"
 
 namespace orbel::platform {
 

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/RegistryTypes.h"
+#include "platform/store/RegistryTypes.h"
 #include "support/FakeScreen.h"
 #include "support/MemoryRegistry.h"
 #include "ui/Vell_PersWindow.h"

@@ -1,0 +1,778 @@
+#include "platform/formats/HiveStore.h"
+
+#include "platform/base/SafeFile.h"
+
+#include <fcntl.h>
+#include <hivex.h>
+#include <sys/mman.h>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <span>
+
+#include "platform/base/Text.h"
+
+namespace orbel::platform {
+namespace {
+
+// Keys with more subkeys than this get a hash index on their first lookup,
+// and are kept in the pool for large keys.
+constexpr std::size_t kIndexThreshold = 16;
+// What each pool may hold before its least recently used keys are forgotten.
+constexpr std::size_t kSmallPoolBudget = std::size_t{64} << 10;
+constexpr std::size_t kLargePoolBudget = std::size_t{16} << 20;
+// A single key whose names need more than this is refused: only a hostile
+// hive (one list naming the same long-named cell over and over) gets there.
+constexpr std::size_t kMaxListBytes = std::size_t{32} << 20;
+// A forgotten entry keeps its buffers for the next key when they are this
+// small, saving allocations on a walk through many small keys.
+constexpr std::size_t kReuseBytes = 4096;
+// The value read last is kept for the next call when it is this small.
+constexpr std::size_t kKeptValueBytes = 4096;
+// Names are read from the file through a few windows this large: the cells
+// of one key lie close together, and so do those of its neighbours.
+constexpr std::size_t kWindowBytes = std::size_t{32} << 10;
+constexpr std::uint64_t kWindowAlign = 4096;
+// How many cells ahead of the one decoded are fetched from memory: the cells
+// of a list lie apart, and waiting for each in turn is most of a list's cost.
+constexpr std::size_t kPrefetchAhead = 8;
+
+struct FreeDeleter {
+  void operator()(void* p) const { std::free(p); }
+};
+template <typename T>
+using Owned = std::unique_ptr<T, FreeDeleter>;
+
+Status FromErrno(int err) {
+  switch (err) {
+    case ENOMEM:
+      return kNotEnoughMemory;
+    case EIO:
+      return kCantRead;
+    default:
+      return kBadDb;
+  }
+}
+
+// The home slot of a node in a table of mask + 1 slots.
+std::size_t Home(std::uint64_t node, std::size_t mask) {
+  return static_cast<std::size_t>((node * 0x9E3779B97F4A7C15u) >> 32) & mask;
+}
+
+std::size_t NameHash(std::string_view folded) { return std::hash<std::string_view>{}(folded); }
+
+std::uint32_t Clamp32(std::size_t n) {
+  return n > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(n);
+}
+
+// Appends `name` upper-cased as FoldCase does; ASCII names, nearly all of
+// them, eight bytes at a time without the general decoder.
+void AppendFolded(std::string& out, std::string_view name) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101u;
+  constexpr std::uint64_t kHigh = 0x80 * kOnes;
+  const std::size_t start = out.size();
+  out.append(name);
+  char* p = out.data() + start;
+  const char* const end = out.data() + out.size();
+  std::uint64_t high = 0;
+  for (; end - p >= 8; p += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    high |= word;
+    // Per byte, below 0x80: the top bit of (b + 0x80 - 'a') says b >= 'a',
+    // that of (b + 0x80 - 'z' - 1) says b > 'z'; no carry crosses bytes.
+    const std::uint64_t seven = word & ~kHigh;
+    const std::uint64_t lower =
+        (seven + (0x80 - 'a') * kOnes) & ~(seven + (0x80 - 'z' - 1) * kOnes) & kHigh;
+    word ^= lower >> 2;
+    std::memcpy(p, &word, 8);
+  }
+  for (; p != end; ++p) {
+    const auto u = static_cast<unsigned char>(*p);
+    high |= u;
+    if (u - unsigned{'a'} < 26u) *p = static_cast<char>(u - 0x20);
+  }
+  if (high & kHigh) {
+    out.resize(start);
+    out += FoldCase(name);
+  }
+}
+
+// Appends Latin-1 text up to its first NUL as UTF-8.
+void AppendLatin1(std::string& out, std::span<const std::byte> bytes) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const auto* const end = p + bytes.size();
+  while (p != end) {
+    // A run of plain ASCII goes in one piece.
+    const auto* run = p;
+    while (run != end && *run != 0 && *run < 0x80) ++run;
+    out.append(reinterpret_cast<const char*>(p), static_cast<std::size_t>(run - p));
+    p = run;
+    if (p == end || *p == 0) break;
+    out.push_back(static_cast<char>(0xC0 | (*p >> 6)));
+    out.push_back(static_cast<char>(0x80 | (*p & 0x3F)));
+    ++p;
+  }
+}
+
+unsigned Le16(const unsigned char* p) { return p[0] | (p[1] << 8); }
+
+std::int64_t Le32Signed(const unsigned char* p) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) | (std::uint32_t{p[1]} << 8) |
+                                   (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[3]} << 24));
+}
+
+// The smallest room one subkey takes in a hive: its key cell and its place in
+// a list. A key that counts more subkeys than its file could hold is damaged.
+constexpr std::uint64_t kMinKeyBytes = 0x58;
+// The format counts a hive's size in 32 bits; a larger file is no hive, and
+// is not copied into memory.
+constexpr std::uint64_t kMaxHiveBytes = std::uint64_t{0xFFFFFFFF} + 4096;
+
+std::uint32_t Le32(const unsigned char* p) {
+  return static_cast<std::uint32_t>(p[0]) | (std::uint32_t{p[1]} << 8) |
+         (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[3]} << 24);
+}
+
+// The two sequence numbers of a base block ("regf", then the primary and the
+// secondary one); false when the file has none.
+bool ReadSequence(int fd, std::uint32_t& primary, std::uint32_t& secondary) {
+  unsigned char head[12];
+  if (fd < 0 || ::pread(fd, head, sizeof head, 0) != static_cast<ssize_t>(sizeof head))
+    return false;
+  if (std::memcmp(head, "regf", 4) != 0) return false;
+  primary = Le32(head + 4);
+  secondary = Le32(head + 8);
+  return true;
+}
+
+// One line when the hive was left with writes not carried into it: its
+// transaction logs beside it hold newer data, or its base block says a
+// write was cut short. Empty for a hive saved whole.
+std::string LogNotice(const std::filesystem::path& file, int fd) {
+  std::uint32_t primary = 0, secondary = 0;
+  if (!ReadSequence(fd, primary, secondary)) return {};
+  bool newer = false;
+  for (const char* suffix : {".LOG1", ".LOG2", ".log1", ".log2"}) {
+    std::filesystem::path log = file;
+    log += suffix;
+    std::uint64_t logSize = 0;
+    std::string why;
+    const int logFd = OpenRegularFile(log, logSize, why);
+    if (logFd < 0) continue;
+    std::uint32_t logPrimary = 0, logSecondary = 0;
+    if (ReadSequence(logFd, logPrimary, logSecondary) &&
+        std::max(logPrimary, logSecondary) > secondary) {
+      newer = true;
+    }
+    ::close(logFd);
+  }
+  const std::string shown = file.filename().string();
+  if (newer) {
+    return shown +
+           ": its transaction logs hold newer data, which is not applied; the hive is read "
+           "as it stands";
+  }
+  if (primary != secondary) {
+    return shown +
+           ": its last write was not completed and no transaction logs with newer data are "
+           "beside it; the hive is read as it stands";
+  }
+  return {};
+}
+
+// A private copy of the file in memory, so that a file that shrinks or
+// fails to read while in use cannot fault the program: the copy is made
+// with plain reads, which report such trouble as errors. -1 (errno set) when
+// no copy can be made.
+int SnapshotOf(int fd, std::uint64_t size) {
+  const int copy = ::memfd_create("hive", MFD_CLOEXEC);
+  if (copy < 0) return -1;
+  const auto fail = [copy] {
+    const int err = errno;
+    ::close(copy);
+    errno = err;
+    return -1;
+  };
+  off_t at = 0;
+  bool plain = false;  // sendfile refused this file: plain reads instead
+  std::vector<char> buffer;
+  while (static_cast<std::uint64_t>(at) < size) {
+    const std::size_t want = static_cast<std::size_t>(
+        std::min<std::uint64_t>(size - static_cast<std::uint64_t>(at), 1u << 30));
+    ssize_t n = -1;
+    if (!plain) {
+      n = ::sendfile(copy, fd, &at, want);
+      if (n < 0 && (errno == EINVAL || errno == ENOSYS) && at == 0) {
+        plain = true;
+        continue;
+      }
+    } else {
+      buffer.resize(std::min<std::size_t>(want, std::size_t{1} << 20));
+      n = ::pread(fd, buffer.data(), buffer.size(), at);
+      if (n > 0 && ::write(copy, buffer.data(), static_cast<std::size_t>(n)) != n) return fail();
+      if (n > 0) at += n;
+    }
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return fail();
+    }
+    if (n == 0) break;  // the file shrank: what it holds now is the hive
+  }
+  return copy;
+}
+
+bool IsFormatError(int err) {
+  return err == 0 || err == ENOTSUP || err == EINVAL || err == EFAULT || err == ERANGE ||
+         err == EILSEQ;
+}
+
+}  // namespace
+
+std::unique_ptr<HiveStore> HiveStore::Open(const std::filesystem::path& file, std::string& error) {
+  const std::string shown = file.string();
+  std::uint64_t sourceSize = 0;
+  std::string why;
+  const int source = OpenRegularFile(file, sourceSize, why);
+  if (source < 0) {
+    error = shown + ": " + why;
+    return nullptr;
+  }
+  if (sourceSize > kMaxHiveBytes) {
+    ::close(source);
+    error = shown + ": not a registry hive (too large for one)";
+    return nullptr;
+  }
+  std::string notice = LogNotice(file, source);
+  // libhivex maps the file it opens: it is given the private copy, from
+  // which the names are decoded here too. Without memory files (an old
+  // kernel) the file itself is used.
+  int fd = SnapshotOf(source, sourceSize);
+  if (fd < 0 && errno != ENOSYS) {
+    error = shown + ": " + std::strerror(errno);
+    ::close(source);
+    return nullptr;
+  }
+  if (fd < 0) {
+    fd = source;
+  } else {
+    ::close(source);
+  }
+  // The copy is reached through its descriptor's name; without /proc,
+  // libhivex reads the file by its own name.
+  const std::string opened = "/proc/self/fd/" + std::to_string(fd);
+  errno = 0;
+  hive_h* hive = hivex_open(opened.c_str(), HIVEX_OPEN_UNSAFE);
+  if (hive == nullptr && errno == ENOENT) {
+    errno = 0;
+    hive = hivex_open(file.c_str(), HIVEX_OPEN_UNSAFE);
+  }
+  if (hive == nullptr) {
+    const int err = errno;
+    ::close(fd);
+    error = shown + ": " + (IsFormatError(err) ? "not a registry hive" : std::strerror(err));
+    return nullptr;
+  }
+  errno = 0;
+  const hive_node_h root = hivex_root(hive);
+  if (root == 0) {
+    hivex_close(hive);
+    ::close(fd);
+    error = shown + ": not a registry hive (it has no root key)";
+    return nullptr;
+  }
+  // The names are decoded here from the same bytes: libhivex decodes every
+  // name through iconv, and gives up on some.
+  struct stat copied {};
+  const std::uint64_t size =
+      (::fstat(fd, &copied) == 0 && copied.st_size > 0) ? std::uint64_t(copied.st_size) : 0;
+  auto store = std::unique_ptr<HiveStore>(new HiveStore(file, hive, fd, size, root));
+  store->notice_ = std::move(notice);
+  return store;
+}
+
+HiveStore::HiveStore(std::filesystem::path file, hive_h* hive, int fd, std::uint64_t fileSize,
+                     Node root)
+    : file_(std::move(file)), hive_(hive), fd_(fd), fileSize_(fileSize), root_(root) {
+  // The names are read from a mapping of the file where one can be made (as
+  // libhivex reads the rest), else through the windows. libhivex has read
+  // every page on opening, so the mapping is filled in at once rather than
+  // page by page.
+  if (fd_ >= 0 && fileSize_ > 0 && fileSize_ <= std::numeric_limits<std::size_t>::max()) {
+    void* map = ::mmap(nullptr, static_cast<std::size_t>(fileSize_), PROT_READ,
+                       MAP_PRIVATE | MAP_POPULATE, fd_, 0);
+    if (map != MAP_FAILED) map_ = static_cast<const unsigned char*>(map);
+  }
+  pools_[0].budget = kSmallPoolBudget;
+  pools_[1].budget = kLargePoolBudget;
+  table_.resize(64);
+}
+
+HiveStore::~HiveStore() {
+  hivex_close(hive_);
+  if (map_) ::munmap(const_cast<unsigned char*>(map_), static_cast<std::size_t>(fileSize_));
+  if (fd_ >= 0) ::close(fd_);
+}
+
+std::size_t HiveStore::SlotOf(Node node) const {
+  const std::size_t mask = table_.size() - 1;
+  std::size_t slot = Home(node, mask);
+  while (table_[slot].node != 0 && table_[slot].node != node) slot = (slot + 1) & mask;
+  return slot;
+}
+
+void HiveStore::Rehash(std::size_t size) {
+  std::vector<Slot> old(size);
+  old.swap(table_);
+  for (const Slot& slot : old) {
+    if (slot.node != 0) table_[SlotOf(slot.node)] = slot;
+  }
+}
+
+Status HiveStore::Touch(Node node, Entry*& out) {
+  if (node == 0 || node >= (Node{1} << 63)) return kInvalidHandle;
+  std::size_t slot = SlotOf(node);
+  if (table_[slot].node == node) {
+    const std::uint32_t at = table_[slot].entry;
+    const int pool = entries_[at].pool;
+    if (pools_[pool].newest != at) {
+      Unlink(at);
+      Link(at, pool);
+    }
+    out = &entries_[at];
+    return kSuccess;
+  }
+  // A node that libhivex does not take for a key cell is no key of ours. A
+  // key whose name overruns its cell (EFAULT) is still a key.
+  errno = 0;
+  if (hivex_node_struct_length(hive_, node) == 0 && errno != EFAULT) return kInvalidHandle;
+  if ((liveEntries_ + 1) * 2 > table_.size()) {
+    Rehash(table_.size() * 2);
+    slot = SlotOf(node);
+  }
+  std::uint32_t at = 0;
+  if (freeEntries_.empty()) {
+    at = static_cast<std::uint32_t>(entries_.size());
+    entries_.emplace_back();
+  } else {
+    at = freeEntries_.back();
+    freeEntries_.pop_back();
+  }
+  table_[slot] = Slot{node, at};
+  ++liveEntries_;
+  entries_[at].node = node;
+  Link(at, 0);
+  Account(at, sizeof(Entry) + 2 * sizeof(Slot));
+  out = &entries_[at];
+  return kSuccess;
+}
+
+void HiveStore::Link(std::uint32_t at, int pool) {
+  Entry& entry = entries_[at];
+  Pool& p = pools_[pool];
+  entry.pool = pool;
+  entry.newer = kNoEntry;
+  entry.older = p.newest;
+  if (p.newest != kNoEntry) entries_[p.newest].newer = at;
+  p.newest = at;
+  if (p.oldest == kNoEntry) p.oldest = at;
+  p.bytes += entry.bytes;
+}
+
+void HiveStore::Unlink(std::uint32_t at) {
+  Entry& entry = entries_[at];
+  Pool& p = pools_[entry.pool];
+  (entry.newer != kNoEntry ? entries_[entry.newer].older : p.newest) = entry.older;
+  (entry.older != kNoEntry ? entries_[entry.older].newer : p.oldest) = entry.newer;
+  entry.newer = entry.older = kNoEntry;
+  p.bytes -= entry.bytes;
+}
+
+void HiveStore::Account(std::uint32_t at, std::size_t bytes) {
+  entries_[at].bytes += bytes;
+  Pool& pool = pools_[entries_[at].pool];
+  pool.bytes += bytes;
+  // The entry in use is the newest of its pool; it stays even when it alone
+  // is over the budget.
+  while (pool.bytes > pool.budget && pool.oldest != at) Forget(pool.oldest);
+}
+
+void HiveStore::Forget(std::uint32_t at) {
+  Entry& entry = entries_[at];
+  Unlink(at);
+  // Linear-probing deletion: later slots of the same run move back into the
+  // hole unless their home lies after it.
+  const std::size_t mask = table_.size() - 1;
+  std::size_t hole = SlotOf(entry.node);
+  for (std::size_t next = (hole + 1) & mask; table_[next].node != 0; next = (next + 1) & mask) {
+    if (((next - Home(table_[next].node, mask)) & mask) >= ((next - hole) & mask)) {
+      table_[hole] = table_[next];
+      hole = next;
+    }
+  }
+  table_[hole] = Slot{};
+  --liveEntries_;
+  entry.node = 0;
+  entry.bytes = 0;
+  entry.index = {};
+  entry.firstOfName = {};
+  entry.next = 0;
+  for (List* list : {&entry.children, &entry.values}) {
+    if (list->text.capacity() + list->items.capacity() * sizeof(Item) > kReuseBytes) {
+      *list = List{};
+    } else {
+      list->text.clear();
+      list->items.clear();
+      list->loaded = false;
+      list->status = kSuccess;
+      list->longestName = list->largestData = 0;
+      list->sized = false;
+    }
+  }
+  freeEntries_.push_back(at);
+}
+
+bool HiveStore::Add(List& list, std::string_view name, std::size_t handle, bool fold) {
+  if (list.text.size() + name.size() * 3 + (list.items.size() + 1) * sizeof(Item) > kMaxListBytes) {
+    return false;
+  }
+  Item item;
+  item.handle = handle;
+  item.nameAt = static_cast<std::uint32_t>(list.text.size());
+  item.nameLength = static_cast<std::uint32_t>(name.size());
+  list.text.append(name);
+  item.foldedAt = item.nameAt;
+  item.foldedLength = item.nameLength;
+  // Only a name with lower-case or non-ASCII letters may need a folded copy.
+  const bool plain = !fold || std::none_of(name.begin(), name.end(), [](char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u >= 0x80 || u - unsigned{'a'} < 26u;
+  });
+  if (!plain) {
+    item.foldedAt = static_cast<std::uint32_t>(list.text.size());
+    AppendFolded(list.text, name);
+    item.foldedLength = static_cast<std::uint32_t>(list.text.size() - item.foldedAt);
+    if (list.Folded(item) == list.Name(item)) {
+      list.text.resize(item.foldedAt);
+      item.foldedAt = item.nameAt;
+    }
+  }
+  list.longestName = std::max(list.longestName, item.nameLength);
+  list.items.push_back(item);
+  return true;
+}
+
+Status HiveStore::FillList(List& list, const std::size_t* cells, bool keys,
+                           std::size_t bytesPerName) {
+  std::size_t count = 0;
+  while (cells[count] != 0) ++count;
+  list.items.reserve(count);
+  list.text.reserve(count * bytesPerName);
+  // Only a list of subkeys long enough to get an index needs folded names.
+  const bool fold = keys && count > kIndexThreshold;
+  Prefetch(cells, count, 0, kPrefetchAhead, keys);
+  for (std::size_t i = 0; i < count; ++i) {
+    Prefetch(cells, count, i + kPrefetchAhead, 1, keys);
+    // A cell that is not of its kind is left out.
+    if (!CellName(cells[i], keys, name_)) continue;
+    if (!Add(list, name_, cells[i], fold)) {
+      list = List{};
+      list.loaded = true;
+      return list.status = kNotEnoughMemory;
+    }
+  }
+  return kSuccess;
+}
+
+Status HiveStore::ReadChildren(Entry& entry) {
+  List& list = entry.children;
+  list.loaded = true;
+  // The count is read straight from the key; most keys have no subkeys, and
+  // the list call would cost an allocation to say so.
+  errno = 0;
+  if (hivex_node_nr_children(hive_, entry.node) == 0 && errno == 0) return kSuccess;
+  errno = 0;
+  const Owned<hive_node_h> children(hivex_node_children(hive_, entry.node));
+  if (!children) return list.status = FromErrno(errno);
+  // Room for the common names (a class id is 38 bytes) without regrowing.
+  if (const Status status = FillList(list, children.get(), true, 40); status != kSuccess) {
+    return status;
+  }
+  const auto at = static_cast<std::uint32_t>(&entry - entries_.data());
+  if (list.items.size() > kIndexThreshold && entry.pool == 0) {
+    Unlink(at);
+    Link(at, 1);
+  }
+  Account(at, list.text.capacity() + list.items.capacity() * sizeof(Item));
+  return kSuccess;
+}
+
+Status HiveStore::ReadValues(Entry& entry) {
+  List& list = entry.values;
+  list.loaded = true;
+  errno = 0;
+  if (hivex_node_nr_values(hive_, entry.node) == 0 && errno == 0) return kSuccess;
+  errno = 0;
+  const Owned<hive_value_h> values(hivex_node_values(hive_, entry.node));
+  if (!values) return list.status = FromErrno(errno);
+  if (const Status status = FillList(list, values.get(), false, 16); status != kSuccess) {
+    return status;
+  }
+  Account(static_cast<std::uint32_t>(&entry - entries_.data()),
+          list.text.capacity() + list.items.capacity() * sizeof(Item));
+  return kSuccess;
+}
+
+void HiveStore::Prefetch(const std::size_t* cells, std::size_t count, std::size_t from,
+                         std::size_t n, bool key) const {
+  if (!map_) return;
+  // The parts of a cell that CellName reads: its head, and a key's name.
+  for (std::size_t i = from; i < count && i < from + n; ++i) {
+    if (cells[i] >= fileSize_ || fileSize_ - cells[i] < 0x60) continue;
+    __builtin_prefetch(map_ + cells[i]);
+    if (key) __builtin_prefetch(map_ + cells[i] + 0x50);
+  }
+}
+
+const unsigned char* HiveStore::FileBytes(std::uint64_t offset, std::size_t length) {
+  if (offset > fileSize_ || length > fileSize_ - offset) return nullptr;
+  if (map_) return map_ + offset;
+  Window* oldest = &windows_[0];
+  for (Window& window : windows_) {
+    if (offset >= window.at && offset - window.at + length <= window.bytes.size()) {
+      window.used = ++windowReads_;
+      return window.bytes.data() + (offset - window.at);
+    }
+    if (window.used < oldest->used) oldest = &window;
+  }
+  if (fd_ < 0) return nullptr;
+  Window& window = *oldest;
+  const std::uint64_t at = offset & ~std::uint64_t{kWindowAlign - 1};
+  const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(
+      std::max<std::uint64_t>(kWindowBytes, offset - at + length), fileSize_ - at));
+  window.bytes.resize(wanted);
+  std::size_t got = 0;
+  while (got < wanted) {
+    const ssize_t n =
+        ::pread(fd_, window.bytes.data() + got, wanted - got, static_cast<off_t>(at + got));
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  window.bytes.resize(got);
+  window.at = at;
+  window.used = ++windowReads_;
+  if (offset - at + length > got) return nullptr;
+  return window.bytes.data() + (offset - at);
+}
+
+bool HiveStore::CellName(std::uint64_t offset, bool key, std::string& out) {
+  if (fd_ < 0) {
+    // Without a handle of its own on the file, the store takes what libhivex
+    // decodes.
+    const Owned<char> name(key ? hivex_node_name(hive_, offset) : hivex_value_key(hive_, offset));
+    if (!name) return false;
+    out.assign(name.get());
+    return true;
+  }
+  // Cell layout: a 32-bit size (negative when in use), the two-letter
+  // signature, then the record; the name length, flags and name sit at
+  // fixed places, different for key and value records.
+  const std::size_t lengthAt = key ? 0x4C : 6;
+  const std::size_t flagsAt = key ? 6 : 20;
+  const std::size_t nameAt = key ? 0x50 : 24;
+  const unsigned latin1Flag = key ? 0x20 : 0x01;
+  const unsigned char* head = FileBytes(offset, nameAt);
+  if (!head || head[4] != (key ? 'n' : 'v') || head[5] != 'k') return false;
+  const std::int64_t cellSize = std::abs(Le32Signed(head));
+  std::uint64_t available = cellSize > std::int64_t(nameAt) ? cellSize - nameAt : 0;
+  available = std::min<std::uint64_t>(available, fileSize_ - offset - nameAt);
+  const std::size_t length = std::min<std::uint64_t>(Le16(head + lengthAt), available);
+  const bool latin1 = (Le16(head + flagsAt) & latin1Flag) != 0;
+  // The name may lie beyond the window that held the record's head.
+  const unsigned char* name = FileBytes(offset + nameAt, length);
+  const std::span<const std::byte> bytes(reinterpret_cast<const std::byte*>(name),
+                                         name ? length : 0);
+  out.clear();
+  if (latin1) {
+    AppendLatin1(out, bytes);
+  } else {
+    AppendUtf16LeAsUtf8(out, bytes);
+  }
+  return true;
+}
+
+void HiveStore::BuildIndex(Entry& entry) {
+  const List& list = entry.children;
+  std::size_t size = 1;
+  while (size < 2 * list.items.size()) size <<= 1;
+  entry.index.assign(size, 0);
+  entry.firstOfName.assign(list.items.size(), false);
+  entry.next = 0;
+  const std::size_t mask = size - 1;
+  for (std::size_t i = 0; i < list.items.size(); ++i) {
+    const std::string_view folded = list.Folded(list.items[i]);
+    std::size_t slot = NameHash(folded) & mask;
+    // The first of duplicated names wins, as a scan in hive order would find.
+    bool duplicate = false;
+    for (; entry.index[slot] != 0 && !duplicate; slot = (slot + 1) & mask) {
+      duplicate = list.Folded(list.items[entry.index[slot] - 1]) == folded;
+    }
+    if (!duplicate) entry.index[slot] = static_cast<std::uint32_t>(i + 1);
+    entry.firstOfName[i] = !duplicate;
+  }
+  Account(static_cast<std::uint32_t>(&entry - entries_.data()),
+          size * sizeof(std::uint32_t) + list.items.size() / 8);
+}
+
+Status HiveStore::FindChild(Node parent, std::string_view name, Node& out) {
+  Entry* entry = nullptr;
+  if (const Status status = Touch(parent, entry); status != kSuccess) return status;
+  if (const Status status = LoadChildren(*entry); status != kSuccess) return status;
+  const List& list = entry->children;
+  if (list.items.size() > kIndexThreshold) {
+    query_.clear();
+    AppendFolded(query_, name);
+    if (entry->index.empty()) BuildIndex(*entry);
+    if (entry->next < list.items.size() && entry->firstOfName[entry->next] &&
+        list.Folded(list.items[entry->next]) == query_) {
+      out = list.items[entry->next++].handle;
+      return kSuccess;
+    }
+    const std::size_t mask = entry->index.size() - 1;
+    for (std::size_t slot = NameHash(query_) & mask; entry->index[slot] != 0;
+         slot = (slot + 1) & mask) {
+      const std::uint32_t at = entry->index[slot] - 1;
+      if (list.Folded(list.items[at]) == query_) {
+        out = list.items[at].handle;
+        entry->next = at + 1;
+        return kSuccess;
+      }
+    }
+    return kFileNotFound;
+  }
+  const Item* item = FindByScan(list, name);
+  if (!item) return kFileNotFound;
+  out = item->handle;
+  return kSuccess;
+}
+
+Status HiveStore::Figures(Node node, KeyFigures& out) {
+  Entry* entry = nullptr;
+  if (const Status status = Touch(node, entry); status != kSuccess) return status;
+  const Status children = LoadChildren(*entry);
+  const Status values = LoadValues(*entry);
+  out = KeyFigures{};
+  out.subkeyCount = Clamp32(entry->children.items.size());
+  out.maxSubkeyNameLength = entry->children.longestName;
+  out.valueCount = Clamp32(entry->values.items.size());
+  out.maxValueNameLength = entry->values.longestName;
+  // A list that cannot be read is counted as the key counts it, so that its
+  // entries are reported as not read rather than taken for absent; a count
+  // beyond what the file can hold is passed on as the most there can be,
+  // which readers refuse.
+  const auto counted = [this, node](bool keys, std::uint32_t& count) {
+    errno = 0;
+    const std::size_t n =
+        keys ? hivex_node_nr_children(hive_, node) : hivex_node_nr_values(hive_, node);
+    if (n == 0 && errno != 0) return false;
+    count = n > fileSize_ / kMinKeyBytes ? 0xFFFFFFFFu : Clamp32(n);
+    return true;
+  };
+  if (children != kSuccess && !counted(true, out.subkeyCount)) return children;
+  if (values != kSuccess && !counted(false, out.valueCount)) return values;
+  // The largest data is looked up here only: most keys are read for one
+  // value and never asked for their figures.
+  List& list = entry->values;
+  if (!list.sized) {
+    list.sized = true;
+    for (const Item& item : list.items) {
+      hive_type type = hive_t_REG_NONE;
+      std::size_t length = 0;
+      if (hivex_value_type(hive_, item.handle, &type, &length) == 0) {
+        list.largestData = std::max(list.largestData, Clamp32(length));
+      }
+    }
+  }
+  out.maxValueDataLength = list.largestData;
+  const std::int64_t stamp = hivex_node_timestamp(hive_, node);
+  out.lastWriteTime = stamp > 0 ? FileTime(stamp) : 0;
+  return kSuccess;
+}
+
+Status HiveStore::SubkeyName(Node node, std::uint32_t index, std::string& out) {
+  Entry* entry = nullptr;
+  if (const Status status = Touch(node, entry); status != kSuccess) return status;
+  if (const Status status = LoadChildren(*entry); status != kSuccess) return status;
+  const List& list = entry->children;
+  if (index >= list.items.size()) return kNoMoreItems;
+  out.assign(list.Name(list.items[index]));
+  return kSuccess;
+}
+
+const HiveStore::Item* HiveStore::FindByScan(const List& list, std::string_view name) {
+  // Folding keeps every name's length, and most names asked for are absent:
+  // only names of the same length are compared. Values are matched here
+  // rather than by hivex_node_get_value, which folds ASCII only and gives up
+  // at the first name it cannot decode.
+  for (const Item& item : list.items) {
+    if (item.nameLength == name.size() && EqualsNoCase(list.Name(item), name)) return &item;
+  }
+  return nullptr;
+}
+
+Status HiveStore::ReadValue(Node node, const Item& item) {
+  if (cachedNode_ == node && cachedHandle_ == item.handle) return kSuccess;
+  cachedNode_ = 0;
+  hive_type type = hive_t_REG_NONE;
+  std::size_t length = 0;
+  errno = 0;
+  const Owned<char> data(hivex_value_value(hive_, item.handle, &type, &length));
+  if (!data && (length != 0 || errno != 0)) return FromErrno(errno);
+  // The hive's type field is any 32-bit number; copied as bytes so that no
+  // out-of-range enumerator is ever read as one.
+  static_assert(sizeof(type) == sizeof(cachedValue_.type));
+  std::memcpy(&cachedValue_.type, &type, sizeof(cachedValue_.type));
+  const auto* bytes = reinterpret_cast<const std::byte*>(data.get());
+  cachedValue_.data.assign(bytes, bytes + (data ? length : 0));
+  cachedNode_ = node;
+  cachedHandle_ = item.handle;
+  return kSuccess;
+}
+
+Status HiveStore::ReadNamedValue(Node node, std::string_view name) {
+  Entry* entry = nullptr;
+  if (const Status status = Touch(node, entry); status != kSuccess) return status;
+  if (const Status status = LoadValues(*entry); status != kSuccess) return status;
+  const Item* item = FindByScan(entry->values, name);
+  if (!item) return kFileNotFound;
+  return ReadValue(node, *item);
+}
+
+Status HiveStore::GetValue(Node node, std::string_view name, Value& out) {
+  if (const Status status = ReadNamedValue(node, name); status != kSuccess) return status;
+  if (cachedValue_.data.size() <= kKeptValueBytes) {
+    out = cachedValue_;
+  } else {
+    out = std::move(cachedValue_);
+    cachedValue_ = Value{};
+    cachedNode_ = 0;
+  }
+  return kSuccess;
+}
+
+Status HiveStore::GetValueInfo(Node node, std::string_view name, std::uint32_t& type,
+                               std::uint32_t& size) {
+  if (const Status status = ReadNamedValue(node, name); status != kSuccess) return status;
+  type = cachedValue_.type;
+  size = static_cast<std::uint32_t>(cachedValue_.data.size());
+  return kSuccess;
+}
+
+}  // namespace orbel::platform

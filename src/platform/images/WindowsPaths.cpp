@@ -1,0 +1,229 @@
+#include "platform/images/WindowsPaths.h"
+
+#include <algorithm>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace orbel::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool SameNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return AsciiLower(x) == AsciiLower(y);
+         });
+}
+
+// The value of an environment reference as a registration on the viewed
+// machine would see it, or nullptr when the name is not one we know.
+const char* KnownVariable(std::string_view name) {
+  struct Variable {
+    std::string_view name;
+    const char* value;
+  };
+  static constexpr Variable kVariables[] = {
+      {"SystemRoot", "C:\\Windows"},
+      {"windir", "C:\\Windows"},
+      {"SystemDrive", "C:"},
+      {"ProgramFiles", "C:\\Program Files"},
+      {"ProgramW6432", "C:\\Program Files"},
+      {"ProgramFiles(x86)", "C:\\Program Files (x86)"},
+      {"CommonProgramFiles", "C:\\Program Files\\Common Files"},
+      {"CommonProgramFiles(x86)", "C:\\Program Files (x86)\\Common Files"},
+      {"ProgramData", "C:\\ProgramData"},
+      {"ALLUSERSPROFILE", "C:\\ProgramData"},
+  };
+  for (const Variable& variable : kVariables) {
+    if (SameNoCase(variable.name, name)) return variable.value;
+  }
+  return nullptr;
+}
+
+// Replaces the %NAME% references we know. An unknown reference is kept as
+// it stands, so that it names no file; its closing '%' may open the next one.
+std::string ExpandVariables(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const std::size_t open = text.find('%', i);
+    if (open == std::string_view::npos) break;
+    const std::size_t close = text.find('%', open + 1);
+    if (close == std::string_view::npos) break;
+    out.append(text.substr(i, open - i));
+    if (const char* value = KnownVariable(text.substr(open + 1, close - open - 1))) {
+      out.append(value);
+      i = close + 1;
+    } else {
+      out.append(text.substr(open, close - open));
+      i = close;
+    }
+  }
+  out.append(text.substr(std::min(i, text.size())));
+  return out;
+}
+
+std::vector<std::string> SplitComponents(std::string_view path) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find('\\', start);
+    if (end == std::string_view::npos) end = path.size();
+    if (end > start) parts.emplace_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return parts;
+}
+
+// The entry of `dir` named `name`, matched exactly first and then without
+// regard to ASCII case. Among several case variants the smallest name wins,
+// so the answer does not depend on directory order.
+std::optional<fs::path> FindEntry(const fs::path& dir, const std::string& name) {
+  std::error_code ec;
+  fs::path exact = dir / name;
+  if (fs::exists(fs::symlink_status(exact, ec))) return exact;
+  std::optional<std::string> best;
+  fs::directory_iterator it(dir, ec);
+  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+    const std::string candidate = it->path().filename().string();
+    if (SameNoCase(candidate, name) && (!best || candidate < *best)) best = candidate;
+  }
+  if (!best) return std::nullopt;
+  return dir / *best;
+}
+
+bool IsInside(const fs::path& path, const fs::path& folder) {
+  auto p = path.begin();
+  for (auto f = folder.begin(); f != folder.end(); ++f, ++p) {
+    if (f->empty()) continue;  // the empty element after a trailing separator
+    if (p == path.end() || *p != *f) return false;
+  }
+  return true;
+}
+
+// Resolves `components` below `drive`, one at a time. ".." stops at the
+// drive folder, as it stops at a drive's root on Windows.
+std::optional<fs::path> Resolve(const fs::path& drive, const std::vector<std::string>& components) {
+  std::vector<std::string> kept;
+  for (const std::string& component : components) {
+    if (component == ".") continue;
+    if (component == "..") {
+      if (!kept.empty()) kept.pop_back();
+      continue;
+    }
+    if (component.find('\0') != std::string::npos) return std::nullopt;
+    kept.push_back(component);
+  }
+  if (kept.empty()) return std::nullopt;
+
+  std::error_code ec;
+  fs::path current = drive;
+  for (std::size_t i = 0; i < kept.size(); ++i) {
+    const auto next = FindEntry(current, kept[i]);
+    if (!next) return std::nullopt;
+    current = *next;
+    const bool last = i + 1 == kept.size();
+    if (last ? !fs::is_regular_file(current, ec) : !fs::is_directory(current, ec)) {
+      return std::nullopt;
+    }
+  }
+  // A link inside the image may not lead out of it; a drive folder that is
+  // itself a link (Wine's dosdevices) may lead anywhere.
+  if (!fs::is_symlink(drive, ec)) {
+    const fs::path realDrive = fs::canonical(drive, ec);
+    if (ec) return std::nullopt;
+    const fs::path realFile = fs::canonical(current, ec);
+    if (ec || !IsInside(realFile, realDrive)) return std::nullopt;
+  }
+  return current;
+}
+
+const fs::path* DriveFolder(char letter, const ImageFiles& files) {
+  letter = AsciiLower(letter);
+  if (letter == 'c' && !files.driveC.empty()) return &files.driveC;
+  const auto found = files.otherDrives.find(letter);
+  if (found == files.otherDrives.end() || found->second.empty()) return nullptr;
+  return &found->second;
+}
+
+// Windows opens a file whose name ends in blanks or dots without them
+// ("C:\app.exe " names C:\app.exe); "." and ".." keep their meaning.
+void TrimLastComponent(std::string& path) {
+  const std::size_t slash = path.rfind('\\');
+  const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+  const std::string_view last = std::string_view(path).substr(start);
+  if (last == "." || last == "..") return;
+  const std::size_t keep = path.find_last_not_of(" .");
+  path.resize(keep == std::string::npos || keep < start ? start : keep + 1);
+}
+
+bool IsDriveLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+}  // namespace
+
+ImageFiles ImageFilesOfWinePrefix(const fs::path& prefix) {
+  ImageFiles files;
+  std::error_code ec;
+  if (fs::is_directory(prefix / "drive_c", ec)) files.driveC = prefix / "drive_c";
+  fs::directory_iterator it(prefix / "dosdevices", ec);
+  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() != 2 || name[1] != ':' || !IsDriveLetter(name[0])) continue;
+    std::error_code statError;
+    if (!fs::is_directory(it->path(), statError)) continue;
+    const char letter = AsciiLower(name[0]);
+    if (letter == 'c' && !files.driveC.empty()) continue;
+    files.otherDrives[letter] = it->path();
+  }
+  return files;
+}
+
+std::optional<fs::path> MapWindowsPath(std::string_view windowsPath, const ImageFiles& files) {
+  std::string path = ExpandVariables(windowsPath);
+  std::replace(path.begin(), path.end(), '/', '\\');
+  // Names after the "\\?\" prefix are taken as they are.
+  if (!path.starts_with("\\\\?\\")) {
+    TrimLastComponent(path);
+  } else {
+    path.erase(0, 4);
+    if (SameNoCase(path.substr(0, 4), "UNC\\")) return std::nullopt;
+  }
+  if (path.starts_with("\\\\")) return std::nullopt;
+  if (path.empty()) return std::nullopt;
+
+  if (path.size() >= 2 && path[1] == ':') {
+    if (!IsDriveLetter(path[0])) return std::nullopt;
+    const fs::path* drive = DriveFolder(path[0], files);
+    if (!drive) return std::nullopt;
+    return Resolve(*drive, SplitComponents(std::string_view(path).substr(2)));
+  }
+
+  const fs::path* driveC = DriveFolder('c', files);
+  if (!driveC) return std::nullopt;
+  if (path.front() == '\\') return Resolve(*driveC, SplitComponents(path));
+
+  if (path.find('\\') == std::string::npos) {
+    // A bare file name: the system folders, as the loader searches them.
+    for (const char* folder : {"Windows\\System32", "Windows\\SysWOW64", "Windows"}) {
+      std::vector<std::string> components = SplitComponents(folder);
+      components.push_back(path);
+      if (auto found = Resolve(*driveC, components)) return found;
+    }
+    return std::nullopt;
+  }
+  std::vector<std::string> components = SplitComponents("Windows\\System32");
+  for (std::string& component : SplitComponents(path)) components.push_back(std::move(component));
+  return Resolve(*driveC, components);
+}
+
+bool NamesUnknownVariable(std::string_view windowsPath) {
+  const std::string expanded = ExpandVariables(windowsPath);
+  const std::size_t open = expanded.find('%');
+  return open != std::string::npos && expanded.find('%', open + 1) != std::string::npos;
+}
+
+}  // namespace orbel::platform

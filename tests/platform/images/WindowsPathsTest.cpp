@@ -1,0 +1,189 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "platform/images/WindowsPaths.h"
+
+namespace orbel::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+class WindowsPathsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() /
+            ("orbel-paths-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+             "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+#ifdef _WIN32
+    GTEST_SKIP() << "the fixture's drive folders hold symbolic links, which need privileges here";
+#endif
+    fs::remove_all(root_);
+    c_ = root_ / "c";
+    for (const char* file :
+         {"Windows/System32/Shell32.dll", "Windows/System32/dup.dll", "Windows/System32/Case.dll",
+          "Windows/System32/CASE.dll", "Windows/System32/sub/dir/thing.cpl",
+          "Windows/SysWOW64/only64.dll", "Windows/SysWOW64/dup.dll", "Windows/notepad.exe",
+          "Windows/dup.dll", "Program Files/Foo/Foo.exe", "Program Files (x86)/Bar/bar.ocx",
+          "Program Files/Common Files/x.dll", "Program Files (x86)/Common Files/y.dll",
+          "ProgramData/z.ico", "top.dll", "100%.ico"}) {
+      Touch(c_ / file);
+    }
+    fs::create_directories(c_ / "Windows/System32/folder.dll");
+    Touch(root_ / "d/Tools/tool.exe");
+    Touch(root_ / "outside/secret.dll");
+    fs::create_symlink(root_ / "outside/secret.dll", c_ / "Windows/System32/escape.dll");
+    fs::create_symlink("../notepad.exe", c_ / "Windows/System32/inner.dll");
+    fs::create_directory_symlink(root_ / "outside", root_ / "e-link");
+    files_.driveC = c_;
+    files_.otherDrives['d'] = root_ / "d";
+    files_.otherDrives['e'] = root_ / "e-link";
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  static void Touch(const fs::path& path) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path) << "x";
+  }
+
+  fs::path root_, c_;
+  ImageFiles files_;
+};
+
+TEST_F(WindowsPathsTest, MapsRegistrationPaths) {
+  const fs::path shell32 = c_ / "Windows/System32/Shell32.dll";
+  struct Case {
+    const char* windowsPath;
+    fs::path expected;  // empty: nullopt
+  } cases[] = {
+      // Environment references, names without regard to case.
+      {"%SystemRoot%\\system32\\shell32.dll", shell32},
+      {"%systemroot%\\SYSTEM32\\SHELL32.DLL", shell32},
+      {"%WINDIR%\\System32\\Shell32.dll", shell32},
+      {"%SystemDrive%\\Windows\\System32\\shell32.dll", shell32},
+      {"%ProgramFiles%\\foo\\FOO.EXE", c_ / "Program Files/Foo/Foo.exe"},
+      {"%ProgramW6432%\\Foo\\Foo.exe", c_ / "Program Files/Foo/Foo.exe"},
+      {"%ProgramFiles(x86)%\\Bar\\bar.ocx", c_ / "Program Files (x86)/Bar/bar.ocx"},
+      {"%CommonProgramFiles%\\x.dll", c_ / "Program Files/Common Files/x.dll"},
+      {"%CommonProgramFiles(x86)%\\y.dll", c_ / "Program Files (x86)/Common Files/y.dll"},
+      {"%ProgramData%\\z.ico", c_ / "ProgramData/z.ico"},
+      {"%ALLUSERSPROFILE%\\Z.ICO", c_ / "ProgramData/z.ico"},
+      {"%UserProfile%\\top.dll", {}},
+      {"%Unknown%top.dll", {}},
+      {"C:\\100%.ico", c_ / "100%.ico"},  // a lone '%' is text
+      // Drives.
+      {"C:\\Program Files\\Foo\\Foo.exe", c_ / "Program Files/Foo/Foo.exe"},
+      {"c:/program files/foo/foo.exe", c_ / "Program Files/Foo/Foo.exe"},
+      {"D:\\TOOLS\\Tool.exe", root_ / "d/Tools/tool.exe"},
+      {"F:\\top.dll", {}},
+      {"\\Windows\\notepad.exe", c_ / "Windows/notepad.exe"},
+      {"\\\\?\\C:\\Windows\\System32\\shell32.dll", shell32},
+      // Bare names: System32, then SysWOW64, then Windows.
+      {"shell32.dll", shell32},
+      {"only64.dll", c_ / "Windows/SysWOW64/only64.dll"},
+      {"NOTEPAD.EXE", c_ / "Windows/notepad.exe"},
+      {"dup.dll", c_ / "Windows/System32/dup.dll"},
+      {"top.dll", {}},
+      // Relative paths start in System32.
+      {"sub\\DIR\\thing.cpl", c_ / "Windows/System32/sub/dir/thing.cpl"},
+      {"..\\notepad.exe", c_ / "Windows/notepad.exe"},
+      // The exact name wins over case variants; otherwise the smallest.
+      {"C:\\Windows\\System32\\Case.dll", c_ / "Windows/System32/Case.dll"},
+      {"C:\\Windows\\System32\\CASE.dll", c_ / "Windows/System32/CASE.dll"},
+      {"C:\\Windows\\System32\\case.DLL", c_ / "Windows/System32/CASE.dll"},
+      // ".." stops at the drive folder.
+      {"C:\\..\\..\\top.dll", c_ / "top.dll"},
+      {"C:\\Windows\\..\\..\\..\\Windows\\.\\System32\\shell32.dll", shell32},
+      {"C:\\..\\outside\\secret.dll", {}},
+      {"..\\..\\..\\..\\top.dll", c_ / "top.dll"},
+      // Links: inside the drive followed; out of it only through a linked drive.
+      {"C:\\Windows\\System32\\inner.dll", c_ / "Windows/System32/inner.dll"},
+      {"C:\\Windows\\System32\\escape.dll", {}},
+      {"E:\\Secret.dll", root_ / "e-link/secret.dll"},
+      // Not a file, or nothing at all.
+      {"C:\\Windows\\System32\\missing.dll", {}},
+      {"C:\\Windows\\System32\\folder.dll", {}},
+      {"C:\\Windows\\System32", {}},
+      // Blanks and dots ending the name are dropped, as Windows drops them.
+      {"C:\\Windows\\System32\\shell32.dll ", shell32},
+      {"shell32.dll. .", shell32},
+      {"\\\\?\\C:\\Windows\\System32\\shell32.dll ", {}},
+      {"C:\\Windows\\System32\\ .", {}},
+      {" C:\\Windows\\System32\\shell32.dll", {}},
+      {"", {}},
+      {"C:", {}},
+      {"C:\\", {}},
+      {"1:\\top.dll", {}},
+      // Network paths are never opened.
+      {"\\\\server\\share\\top.dll", {}},
+      {"\\\\?\\UNC\\server\\share\\top.dll", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.windowsPath);
+    const auto mapped = MapWindowsPath(c.windowsPath, files_);
+    if (c.expected.empty()) {
+      EXPECT_FALSE(mapped) << *mapped;
+    } else {
+      ASSERT_TRUE(mapped);
+      EXPECT_EQ(*mapped, c.expected);
+    }
+  }
+}
+
+TEST_F(WindowsPathsTest, NoDriveCMapsOnlyOtherDrives) {
+  ImageFiles files;
+  files.otherDrives['d'] = root_ / "d";
+  EXPECT_FALSE(MapWindowsPath("shell32.dll", files));
+  EXPECT_FALSE(MapWindowsPath("C:\\Windows\\System32\\Shell32.dll", files));
+  EXPECT_TRUE(MapWindowsPath("d:\\tools\\tool.exe", files));
+}
+
+TEST_F(WindowsPathsTest, WinePrefixDrives) {
+  const fs::path prefix = root_ / "prefix";
+  fs::create_directories(prefix / "dosdevices");
+  fs::create_directory_symlink(c_, prefix / "drive_c");
+  fs::create_directory_symlink("../drive_c", prefix / "dosdevices/c:");
+  fs::create_directory_symlink(root_ / "d", prefix / "dosdevices/d:");
+  fs::create_directory_symlink(root_ / "gone", prefix / "dosdevices/g:");  // dangling
+  fs::create_symlink("/dev/null", prefix / "dosdevices/com1");
+  fs::create_symlink("/dev/null", prefix / "dosdevices/d::");  // a raw device, not a drive
+  fs::create_directory_symlink(root_ / "outside", prefix / "dosdevices/X:");
+
+  const ImageFiles files = ImageFilesOfWinePrefix(prefix);
+  EXPECT_EQ(files.driveC, prefix / "drive_c");
+  const std::map<char, fs::path> expected = {{'d', prefix / "dosdevices/d:"},
+                                             {'x', prefix / "dosdevices/X:"}};
+  EXPECT_EQ(files.otherDrives, expected);
+  EXPECT_EQ(MapWindowsPath("%windir%\\system32\\shell32.dll", files),
+            prefix / "drive_c/Windows/System32/Shell32.dll");
+  EXPECT_EQ(MapWindowsPath("x:\\secret.dll", files), prefix / "dosdevices/X:/secret.dll");
+
+  // Without drive_c, the c: link stands for the drive.
+  fs::remove(prefix / "drive_c");
+  fs::remove(prefix / "dosdevices/c:");
+  fs::create_directory_symlink(c_, prefix / "dosdevices/c:");
+  const ImageFiles linked = ImageFilesOfWinePrefix(prefix);
+  EXPECT_TRUE(linked.driveC.empty());
+  EXPECT_EQ(MapWindowsPath("notepad.exe", linked), prefix / "dosdevices/c:/Windows/notepad.exe");
+
+  const ImageFiles none = ImageFilesOfWinePrefix(root_ / "no-such-prefix");
+  EXPECT_TRUE(none.driveC.empty());
+  EXPECT_TRUE(none.otherDrives.empty());
+}
+
+// A real prefix named by ORBEL_TEST_WINEPREFIX: its folders are lower-case.
+TEST(WineWindowsPathsTest, FindsSystemLibraries) {
+  const char* prefix = std::getenv("ORBEL_TEST_WINEPREFIX");
+  if (!prefix || !*prefix) GTEST_SKIP() << "ORBEL_TEST_WINEPREFIX is not set";
+  const ImageFiles files = ImageFilesOfWinePrefix(prefix);
+  ASSERT_FALSE(files.driveC.empty());
+  for (const char* name : {"ole32.dll", "%SystemRoot%\\System32\\SHELL32.dll",
+                           "C:\\Windows\\System32\\oleaut32.dll"}) {
+    EXPECT_TRUE(MapWindowsPath(name, files)) << name;
+  }
+}
+
+}  // namespace
+}  // namespace orbel::platform

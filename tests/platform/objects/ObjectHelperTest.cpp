@@ -1,0 +1,123 @@
+// The object test in a helper process: what the helper did is judged from
+// its status and its answer, a hanging one is stopped, and the real helper
+// (on Windows, or through Wine in the prefix ORBEL_TEST_WINEPREFIX names)
+// creates a known object, not a made-up one, and nothing for a registry
+// that is not this computer's.
+#include "platform/objects/ObjectHelper.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#ifdef _WIN32
+#include <objbase.h>
+#endif
+
+namespace orbel::platform {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// Sets an environment variable for one test, restoring it afterwards.
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    Set(value.c_str());
+  }
+  ~ScopedVariable() { Set(old_ ? old_->c_str() : nullptr); }
+  ScopedVariable(const ScopedVariable&) = delete;
+  ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+ private:
+  void Set(const char* value) {
+#ifdef _WIN32
+    _putenv_s(name_, value ? value : "");
+#else
+    if (value) {
+      ::setenv(name_, value, 1);
+    } else {
+      ::unsetenv(name_);
+    }
+#endif
+  }
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+#ifndef _WIN32
+TEST(ObjectHelper, OutcomesAreJudgedAndAHangingHelperIsStopped) {
+  // Stand-ins for the helper: shell scripts, the identifier as $0.
+  const struct {
+    std::vector<std::string> program;
+    HelperOutcome expected;
+  } cases[] = {
+      {{"/bin/sh", "-c", "test \"$0\" = Some.Object && echo created"}, HelperOutcome::Created},
+      {{"/bin/sh", "-c", "echo 'not created: CLSIDFromProgID 0x800401f3'; exit 1"},
+       HelperOutcome::NotCreated},
+      {{"/bin/sh", "-c", "echo created; exit 1"}, HelperOutcome::Crashed},
+      {{"/bin/sh", "-c", "echo created; kill -SEGV $$"}, HelperOutcome::Crashed},
+      {{"/bin/sh", "-c", "exit 0"}, HelperOutcome::Crashed},
+      {{"/bin/sh", "-c", "exec sleep 600"}, HelperOutcome::TimedOut},
+      {{"/no/such/helper"}, HelperOutcome::NotStarted},
+  };
+  for (const auto& c : cases) {
+    const bool hangs = c.expected == HelperOutcome::TimedOut;
+    int waits = 0;
+    const HelperOutcome outcome =
+        RunObjectHelper({c.program, {}}, "Some.Object", hangs ? 300ms : 30s, [&] { ++waits; });
+    EXPECT_EQ(outcome, c.expected) << c.program.back();
+    if (hangs) {
+      EXPECT_GT(waits, 0) << "the caller keeps running while it waits";
+    }
+  }
+}
+#endif
+
+TEST(ObjectHelper, TheHelperCreatesAKnownObjectOnlyForThisComputer) {
+#ifndef ORBEL_TEST_OBJECT_HELPER
+  GTEST_SKIP() << "no object test helper in this build";
+#else
+  if (!fs::exists(ORBEL_TEST_OBJECT_HELPER)) GTEST_SKIP() << "no " << ORBEL_TEST_OBJECT_HELPER;
+  const struct {
+    bool thisComputer;
+    const char* helper;
+    const char* progId;
+    bool created;
+  } cases[] = {
+      {true, ORBEL_TEST_OBJECT_HELPER, "Scripting.Dictionary", true},
+      {true, ORBEL_TEST_OBJECT_HELPER, "Orbel.MadeUpName.7", false},
+#ifdef _WIN32
+      // Without the helper the steps are taken in this process.
+      {true, "Z:\\no\\such\\helper.exe", "Scripting.Dictionary", true},
+      {true, "Z:\\no\\such\\helper.exe", "Orbel.MadeUpName.7", false},
+#else
+      {false, ORBEL_TEST_OBJECT_HELPER, "Scripting.Dictionary", false},
+#endif
+  };
+#ifdef _WIN32
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+#else
+  const char* prefix = std::getenv("ORBEL_TEST_WINEPREFIX");
+  if (!prefix || !*prefix) GTEST_SKIP() << "ORBEL_TEST_WINEPREFIX is not set";
+  if (!FindWine()) GTEST_SKIP() << "Wine is not installed";
+  ScopedVariable wine("WINEPREFIX", prefix);
+  ScopedVariable registry("ORBEL_REGISTRY", "");
+#endif
+  for (const auto& c : cases) {
+    ScopedVariable helper("ORBEL_OBJECT_HELPER", c.helper);
+    EXPECT_EQ(ObjectCreationFor(c.thisComputer, {})->TryCreate(c.progId), c.created)
+        << c.progId << " through " << c.helper << (c.thisComputer ? "" : " for another computer");
+  }
+#ifdef _WIN32
+  CoUninitialize();
+#endif
+#endif
+}
+
+}  // namespace
+}  // namespace orbel::platform
