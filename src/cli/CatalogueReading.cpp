@@ -68,6 +68,14 @@ Rows RowsOf(const COLEObject& entry) {
   return rows;
 }
 
+const std::string& RowValue(const Rows& rows, std::string_view name) {
+  static const std::string unknown = kUnknown;
+  for (const auto& [row, value] : rows) {
+    if (row == name) return value;
+  }
+  return unknown;
+}
+
 std::optional<std::string> IsoTime(platform::FileTime time) {
   if (time == 0) return std::nullopt;
   using namespace std::chrono;

@@ -7,6 +7,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -46,6 +47,9 @@ using Rows = std::vector<std::pair<std::string, std::string>>;
 // The rows of an entry as the window lists them with nothing hidden: the 23
 // fixed rows, then the other subkeys.
 Rows RowsOf(const COLEObject& entry);
+
+// The value of the row `name`, or kUnknown when there is no such row.
+const std::string& RowValue(const Rows& rows, std::string_view name);
 
 // A last-write time in ISO 8601 UTC to the second ("2024-05-01T12:00:00Z");
 // nothing for 0 and for times past the year 9999.

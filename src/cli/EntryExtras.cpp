@@ -1,0 +1,41 @@
+#include "cli/EntryExtras.h"
+
+#include "cli/FileCheck.h"
+#include "cli/UserView.h"
+
+namespace orbel {
+
+EntryExtras ExtrasOf(const COLEObject& entry, const Rows& rows, const ReadingViews& views) {
+  EntryExtras extras;
+  const auto text = IsoTime(entry.RegistrySettings->LastWriteTime);
+  extras.fields["lastWrite"] = text ? json(*text) : json(nullptr);
+  if (views.user) views.user->AddFields(entry, rows, extras.fields);
+  if (views.files) {
+    json files;
+    extras.missingFiles = views.files->Check(rows, files);
+    extras.fields["files"] = std::move(files);
+  }
+  return extras;
+}
+
+json ReadErrors(const TCOLESettings& catalogue, const char* side) {
+  json errors = json::array();
+  for (const auto& error : catalogue.ReadErrors) {
+    json item = {{"key", error.key}, {"message", error.message}};
+    if (side) item["side"] = side;
+    errors.push_back(std::move(item));
+  }
+  return errors;
+}
+
+json ReadErrors(const TCOLESettings& catalogue, const ReadingViews& views) {
+  json errors = ReadErrors(catalogue, nullptr);
+  if (views.user) views.user->AddErrors(errors);
+  return errors;
+}
+
+std::string Dump(const json& value) {
+  return value.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+}  // namespace orbel

@@ -1,0 +1,198 @@
+#include "cli/UserView.h"
+
+#include <filesystem>
+#include <optional>
+#include <utility>
+
+#include "cli/FileCheck.h"
+#include "cli/UserClasses.h"
+#include "platform/base/Text.h"
+#include "platform/images/RegisteredFiles.h"
+#include "platform/images/RegistryImage.h"
+#include "tools/Vell_Tools.h"
+
+namespace orbel {
+namespace {
+
+const char* const kClassList = "Software\\Classes\\CLSID\\";
+
+using Users = std::vector<std::pair<std::string, std::filesystem::path>>;
+
+// The users of the Windows image SOURCE that have classes; nothing, with the
+// exit status reported on `err`, when SOURCE is none or no Windows image.
+std::optional<Users> UsersOfSource(const std::optional<std::string>& source, std::ostream& err,
+                                   int& exitStatus) {
+  const char* const needsWindows =
+      "--users and --user need a SOURCE that is a Windows volume or Windows folder";
+  if (!source) {
+    exitStatus = ReportUsage(err, needsWindows);
+    return std::nullopt;
+  }
+  std::string error;
+  const auto image = platform::OpenRegistryImage(*source, error);
+  if (!image) {
+    exitStatus = ReportFailure(err, error);
+    return std::nullopt;
+  }
+  if (image->kind != platform::ImageKind::WindowsFolder || !image->driveFolder) {
+    exitStatus = ReportUsage(err, needsWindows);
+    return std::nullopt;
+  }
+  return UsersOfWindowsImage(*image->driveFolder);
+}
+
+// The classes hive of the user --user names, its name matched without
+// regard to case.
+std::optional<std::string> HiveOfUser(const CatalogueOptions& options, std::ostream& err,
+                                      int& exitStatus) {
+  const auto users = UsersOfSource(options.source, err, exitStatus);
+  if (!users) return std::nullopt;
+  std::optional<std::string> path;
+  for (const auto& [name, hive] : *users) {
+    if (platform::EqualsNoCase(name, *options.userName)) path = hive.string();
+  }
+  if (path) return path;
+  std::string known;
+  for (const auto& [name, hive] : *users) known += (known.empty() ? "" : ", ") + name;
+  exitStatus = ReportFailure(err, "no user \"" + *options.userName + "\" with classes in " +
+                                      *options.source +
+                                      " (users found: " + (known.empty() ? "none" : known) + ")");
+  return std::nullopt;
+}
+
+}  // namespace
+
+int ListUsers(const CatalogueOptions& options, std::ostream& out, std::ostream& err) {
+  int exitStatus = 0;
+  const auto users = UsersOfSource(options.source, err, exitStatus);
+  if (!users) return exitStatus;
+  for (const auto& [name, hive] : *users) out << name << '\t' << hive.string() << '\n';
+  return 0;
+}
+
+std::unique_ptr<UserView> UserView::Open(const CatalogueOptions& options,
+                                         platform::RegistryApi& registry, std::ostream& err,
+                                         int& exitStatus) {
+  std::string path, label;
+  if (options.userName) {
+    const auto hive = HiveOfUser(options, err, exitStatus);
+    if (!hive) return nullptr;
+    path = *hive;
+    label = *options.userName;
+  } else {
+    path = label = *options.userClasses;
+  }
+  std::string error;
+  auto user = OpenUserClasses(path, error);
+  if (!user) {
+    exitStatus = ReportFailure(err, "the user's classes cannot be read: " + error);
+    return nullptr;
+  }
+
+  platform::HKey machineRoot = platform::HKeyLocalMachine;
+  if (options.source && registry.ConnectRegistry(*options.source, platform::HKeyLocalMachine,
+                                                 machineRoot) != platform::kSuccess) {
+    exitStatus = ReportFailure(err, registry.LastConnectError().empty()
+                                        ? *options.source + ": cannot be read"
+                                        : registry.LastConnectError());
+    return nullptr;
+  }
+  std::unique_ptr<UserView> view(new UserView(registry, machineRoot));
+  view->user_ = label;
+  view->warnings_ = std::move(user->warnings);
+  view->machineStore_ = std::make_unique<platform::ApiStore>(registry, machineRoot);
+  // The overlay holds the machine's store without owning it: the view
+  // goes before the machine's store does.
+  std::shared_ptr<platform::Store> machine(view->machineStore_.get(), [](platform::Store*) {});
+  view->overlay_ =
+      std::make_shared<platform::OverlayStore>(std::move(user->store), "user", machine, "machine");
+  platform::Mount mount{view->overlay_, view->overlay_->RootNode(),
+                        registry.DriveFolderOf(machineRoot)};
+  if (options.source) {
+    view->registry_.SetConnector(
+        [mount](std::string_view, platform::HKey root, platform::Mount& out, std::string& why) {
+          if (root != platform::HKeyLocalMachine) {
+            why = "only HKEY_LOCAL_MACHINE is merged";
+            return platform::kFileNotFound;
+          }
+          out = mount;
+          return platform::kSuccess;
+        });
+  } else {
+    view->registry_.MountRoot(platform::HKeyLocalMachine, mount);
+  }
+  return view;
+}
+
+void UserView::SetMachineReading(std::unique_ptr<CatalogueReading> machine) {
+  machine_ = std::move(machine);
+  for (int i = 0; i < machine_->Catalogue().EntryCount(); ++i) {
+    const COLEObject* entry = machine_->Catalogue().EntryAt(i);
+    machineEntries_.emplace(entry->RegistrySettings->Guid, entry);
+  }
+}
+
+void UserView::AddFields(const COLEObject& entry, const Rows& rows, json& fields) {
+  const auto sides = overlay_->SidesOf(kClassList + entry.RegistrySettings->Guid);
+  const char* scope = sides.upper && sides.lower ? "both" : sides.upper ? "user" : "machine";
+  ++scopes_[scope];
+  fields["scope"] = scope;
+  if (sides.upper && sides.lower) {
+    // The machine's own rows, from the reading of the machine alone.
+    json overrides = json::array();
+    if (const auto own = machineEntries_.find(entry.RegistrySettings->Guid);
+        own != machineEntries_.end()) {
+      const Rows machineRows = RowsOf(*own->second);
+      for (const auto& [name, value] : rows) {
+        // The key's stamp is no registered value; lastWrite carries it.
+        if (name == "Last change") continue;
+        const std::string& before = RowValue(machineRows, name);
+        if (before != value) overrides.push_back({name, before, value});
+      }
+    }
+    fields["overrides"] = std::move(overrides);
+  }
+  json writable = json::array();
+  if (sides.upper) {
+    for (std::size_t i = 0; i < kServerRows; ++i) {
+      const std::string& value = RowValue(rows, kFileRows[i]);
+      if (value != kUnknown && platform::InUserWritableFolder(value))
+        writable.push_back(kFileRows[i]);
+    }
+  }
+  fields["userWritable"] = std::move(writable);
+}
+
+void UserView::AddErrors(json& errors) const {
+  for (auto& item : errors) {
+    // The side whose damage stopped the class key, when the overlay saw it.
+    const std::string key = platform::FoldCase("\\" + item["key"].get<std::string>());
+    for (const auto& damage : overlay_->Damages()) {
+      if (platform::FoldCase(damage.key).find(key) != std::string::npos) {
+        item["side"] = damage.side;
+        break;
+      }
+    }
+  }
+  for (const auto& damage : overlay_->Damages()) {
+    errors.push_back({{"key", damage.key}, {"message", damage.message}, {"side", damage.side}});
+  }
+  for (const auto& warning : warnings_) {
+    errors.push_back({{"key", ""}, {"message", warning}, {"side", "user"}});
+  }
+}
+
+void UserView::PrintSummary(std::ostream& out) const {
+  out << "\nUser classes: " << user_ << "\n"
+      << scopes_.at("machine") << " machine only, " << scopes_.at("user") << " user only, "
+      << scopes_.at("both") << " on both sides\n";
+}
+
+void UserView::AddSummary(json& summary) const {
+  summary["user"] = user_;
+  summary["scopes"] = {{"machine", scopes_.at("machine")},
+                       {"user", scopes_.at("user")},
+                       {"both", scopes_.at("both")}};
+}
+
+}  // namespace orbel

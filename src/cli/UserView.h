@@ -1,0 +1,73 @@
+// A user's classes laid over the machine's (--user-classes, --user) with what
+// that view adds to entries and summary; the users of a Windows image (--users).
+#pragma once
+
+#include <map>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "cli/CatalogueOptions.h"
+#include "cli/CatalogueReading.h"
+#include "cli/EntryExtras.h"
+#include "platform/api/ApiStore.h"
+#include "platform/api/PortableRegistry.h"
+#include "platform/store/OverlayStore.h"
+
+namespace orbel {
+
+// --users: lists the users of the Windows image SOURCE that have classes;
+// answers the exit status.
+int ListUsers(const CatalogueOptions& options, std::ostream& out, std::ostream& err);
+
+class UserView {
+ public:
+  // The view the options ask for over SOURCE (or this computer) of
+  // `registry`; nothing, with the exit status reported on `err`, when the
+  // user's classes or the source cannot be read.
+  static std::unique_ptr<UserView> Open(const CatalogueOptions& options,
+                                        platform::RegistryApi& registry, std::ostream& err,
+                                        int& exitStatus);
+  UserView(const UserView&) = delete;
+  UserView& operator=(const UserView&) = delete;
+
+  // The merged registry, read as the machine's.
+  platform::RegistryApi& Registry() { return registry_; }
+  // Keeps the reading of the machine alone, which tells what the user overrides.
+  void SetMachineReading(std::unique_ptr<CatalogueReading> machine);
+
+  // Adds the entry's scope, the machine's rows the user's side overrides and
+  // the user's servers in folders a user may write; counts the scopes.
+  void AddFields(const COLEObject& entry, const Rows& rows, json& fields);
+  // Gives `errors` the side whose damage stopped each class key, then adds
+  // the damage and the warnings of the sides.
+  void AddErrors(json& errors) const;
+  void PrintSummary(std::ostream& out) const;
+  void AddSummary(json& summary) const;
+
+ private:
+  // The machine's root connected to SOURCE, closed after the stores on it.
+  struct ConnectedRoot {
+    platform::RegistryApi& registry;
+    platform::HKey key = platform::HKeyLocalMachine;
+    ~ConnectedRoot() {
+      if (key != platform::HKeyLocalMachine) registry.CloseKey(key);
+    }
+  };
+
+  UserView(platform::RegistryApi& registry, platform::HKey machineRoot)
+      : root_{registry, machineRoot} {}
+
+  std::unique_ptr<CatalogueReading> machine_;                // the machine alone
+  std::map<std::string, const COLEObject*> machineEntries_;  // its entries by GUID
+  ConnectedRoot root_;
+  std::string user_;  // the path or user name, for the summary
+  std::vector<std::string> warnings_;
+  std::unique_ptr<platform::ApiStore> machineStore_;  // kept for the overlay
+  std::shared_ptr<platform::OverlayStore> overlay_;
+  platform::PortableRegistry registry_;
+  std::map<std::string, int> scopes_{{"machine", 0}, {"user", 0}, {"both", 0}};
+};
+
+}  // namespace orbel
