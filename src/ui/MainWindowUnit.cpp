@@ -507,6 +507,11 @@ void TMainWindow::closeEvent(QCloseEvent* event) {
 void TMainWindow::FormShow() {
   setWindowTitle(ApplicationTitle().isEmpty() ? QString::fromLatin1(kTitle) : ApplicationTitle());
   ShowDescription(kHeading, kNothingSelected);
+  // A tree width that leaves the list less than the one pixel a splitter
+  // leaves it would hide the list: it gives way to the design's, or to the
+  // widest that fits when even that does not.
+  const int widest = panClient_->width() - kSplitters - 1;
+  if (leftWidth_ > widest) leftWidth_ = std::clamp(kObjectsWidth, 1, std::max(1, widest));
   FormResize();
 }
 

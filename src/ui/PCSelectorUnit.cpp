@@ -17,6 +17,7 @@
 #endif
 
 #include "platform/base/Text.h"
+#include "platform/computer/LocalImage.h"
 #include "registry/PatchedRegistry.h"
 #include "registry/RegIniFile.h"
 #include "tools/Vell_Tools.h"
@@ -78,7 +79,8 @@ bool IsImagePath(const std::string& typed) {
   (void)typed;
   return false;
 #else
-  return typed.find('/') != std::string::npos || (!typed.empty() && typed.front() == '~');
+  // The registry's own rule, so that a name it refuses is kept a computer's.
+  return platform::NamesImagePath(typed);
 #endif
 }
 

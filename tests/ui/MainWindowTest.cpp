@@ -12,6 +12,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
 #include <QtTest>
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "catalogue/COLESettingsUnit.h"
+#include "platform/computer/LocalImage.h"
 #include "registry/PatchedRegistry.h"
 #include "registry/RegIniFile.h"
 #include "support/FakeScreen.h"
@@ -134,6 +136,8 @@ class MainWindowTest : public QObject {
   void problemOfThisComputersRegistryIsShown();
   void connectReadsAnotherComputer();
   void connectRefusedAndDeclinedSaysNothingMore();
+  void computerNameNeverOpensAFolder_data();
+  void computerNameNeverOpensAFolder();
   void informationAndHelpCommands();
   void aboutShowsProgramAndVersion();
   void preferencesWrittenAtClose();
@@ -840,11 +844,18 @@ void MainWindowTest::paneWidths() {
     Show(*window);
     QCOMPARE(Child<QWidget>(*window, "panLeft")->width(), 229);
   }
+  // A tree width wider than the window hid the list at start: it gives way to
+  // the design's as well.
   Store("Objects Width", "5000");
   {
     auto window = MakeWindow();
     Show(*window);
-    QCOMPARE(Child<QWidget>(*window, "panRight")->width(), 0);
+    QCOMPARE(Child<QWidget>(*window, "panLeft")->width(), 229);
+    QCOMPARE(Child<QWidget>(*window, "panRight")->width(),
+             Child<QWidget>(*window, "panClient")->width() - 235);
+    // A window narrower than the tree leaves the list no width, which is not saved.
+    window->resize(200, window->height());
+    QTRY_COMPARE(Child<QWidget>(*window, "panRight")->width(), 0);
   }
   QCOMPARE(Stored("View", "Details Width"), std::string("373"));
 }
@@ -1063,6 +1074,57 @@ void MainWindowTest::connectRefusedAndDeclinedSaysNothingMore() {
   QCOMPARE(window->COLESettings().EntryCount(), 0);
   QCOMPARE(window->windowTitle(), QStringLiteral("Vell Orbel"));
   QVERIFY(window->COLESettings().RequestedComputer.empty());
+}
+
+void MainWindowTest::computerNameNeverOpensAFolder_data() {
+  QTest::addColumn<QString>("typed");
+  QTest::newRow("bare") << QStringLiteral("server1");
+  QTest::newRow("backslashes") << QStringLiteral("\\\\server1");
+}
+
+// Off Windows a typed computer name opened the folder of that name in the
+// current folder, here a Wine prefix.
+void MainWindowTest::computerNameNeverOpensAFolder() {
+  QFETCH(QString, typed);
+  QTemporaryDir folder;
+  QVERIFY(folder.isValid());
+  QVERIFY(QDir(folder.path()).mkdir(QStringLiteral("SERVER1")));
+  QVERIFY(QFile::copy(QStringLiteral(ORBEL_SAMPLE_REGISTRY),
+                      folder.filePath(QStringLiteral("SERVER1/system.reg"))));
+  struct Back {
+    QString path;
+    ~Back() { QDir::setCurrent(path); }
+  } back{QDir::currentPath()};
+  QVERIFY(QDir::setCurrent(folder.path()));
+  platform::PortableRegistry api;
+  platform::SetUpPortableRegistry(api, {ORBEL_SAMPLE_REGISTRY, "sample registry"}, registry_->user);
+  {
+    TRegIniFile settings(api, orbel::kProgramKey);
+    settings.WriteFlag("General", "First Start", false);
+  }
+  platform::HKey image{};
+  const bool opensByPath =
+      api.ConnectRegistry("./SERVER1", platform::HKeyLocalMachine, image) == platform::kSuccess;
+  TMainWindow window(api);
+  Show(window);
+  QTimer::singleShot(0, &window, [typed] {
+    auto* selector = QApplication::activeModalWidget();
+    QVERIFY(selector);
+    selector->findChild<QComboBox*>("drpComputers")->setEditText(typed);
+    selector->findChild<QPushButton*>("btnOK")->click();
+  });
+  screen_->answers.push_back(false);
+  window.mnuFileConnectClick();
+  QVERIFY(opensByPath);
+  QCOMPARE(screen_->messages.size(), std::size_t{1});
+  QCOMPARE(screen_->messages[0].text,
+           std::string("Unable to retrieve information from \"\\\\SERVER1\", maybe "
+                       "access-forbidden.\n\n\\\\SERVER1: off Windows another computer is read "
+                       "from its image, named by a path (a Wine prefix, a Windows folder, a hive "
+                       "or a .reg file; ./NAME for one in the current folder)\n\n"
+                       "Read the settings from this computer instead?"));
+  QCOMPARE(window.COLESettings().EntryCount(), 0);
+  QCOMPARE(window.windowTitle(), QStringLiteral("Vell Orbel"));
 }
 
 void MainWindowTest::informationAndHelpCommands() {

@@ -13,6 +13,11 @@ namespace fs = std::filesystem;
 namespace orbel::platform {
 namespace {
 
+// What connecting to a computer by its name answers, after the name as given.
+constexpr char kNotAnImagePath[] =
+    ": off Windows another computer is read from its image, named by a path (a Wine "
+    "prefix, a Windows folder, a hive or a .reg file; ./NAME for one in the current folder)";
+
 bool HoldsSystemReg(const fs::path& prefix) {
   std::error_code ec;
   return fs::is_regular_file(prefix / "system.reg", ec);
@@ -61,6 +66,14 @@ fs::path SampleRegistryPath() {
   return found;
 }
 
+bool NamesImagePath(std::string_view name) {
+#ifdef _WIN32
+  return name.find_first_of("\\/") != std::string_view::npos;
+#else
+  return name.find('/') != std::string_view::npos || (!name.empty() && name.front() == '~');
+#endif
+}
+
 fs::path MachineNameToPath(std::string_view machine) {
   while (!machine.empty() && machine.front() == '\\') machine.remove_prefix(1);
   return fs::path(std::string(machine));
@@ -91,6 +104,12 @@ void SetUpPortableRegistry(PortableRegistry& registry, const LocalImageChoice& l
     fs::path path = MachineNameToPath(machine);
     if (path.empty()) {
       error = "no computer named";
+      return kBadNetPath;
+    }
+    // A computer name is never looked up here, even when a folder of that
+    // name exists: another computer is reached only through its image.
+    if (!NamesImagePath(path.string())) {
+      error = std::string(machine) + kNotAnImagePath;
       return kBadNetPath;
     }
     // A path is opened exactly as given: guessing its case could open

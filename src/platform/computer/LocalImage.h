@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/api/PortableRegistry.h"
 #include "platform/base/Environment.h"
@@ -27,6 +28,11 @@ LocalImageChoice ChooseLocalImage(const EnvironmentLookup& environment,
 // run from its build folder.
 std::filesystem::path SampleRegistryPath();
 
+// Whether a name given for another computer (leading backslashes removed) is
+// the path of its image: it holds a "/" or begins with "~" (on Windows: it
+// holds a "\\" or "/"). Any other name is a computer's.
+bool NamesImagePath(std::string_view name);
+
 // The name of another computer as a path: leading backslashes removed.
 std::filesystem::path MachineNameToPath(std::string_view machine);
 
@@ -39,7 +45,7 @@ Status MountImageRoot(const RegistryImage& image, HKey root, Mount& out, std::st
 // Sets up `registry` as this computer's: HKEY_LOCAL_MACHINE (and
 // HKEY_CLASSES_ROOT below it) from the chosen image, read when first used;
 // HKEY_CURRENT_USER from `user` (in memory when none); other computers as
-// images.
+// images named by a path (NamesImagePath), a computer's name refused.
 void SetUpPortableRegistry(PortableRegistry& registry, const LocalImageChoice& local,
                            std::shared_ptr<Store> user = nullptr);
 
