@@ -94,33 +94,15 @@ proof() {  # name, then the command that proves it
 }
 
 # The same catalogue, row for row, from the live registry (advapi32 under
-# Wine) and from system.reg (the Linux reader). Allowed to differ: the
-# computer's name in letter case (Wine gives it in capitals), and the last
-# change of a class key that has no values of its own, whose time Wine keeps
-# in memory but does not write to system.reg (the Linux side says <Unknown>
-# and a lastWrite of null).
+# Wine) and from system.reg (the Linux reader); scripts/compare-readings.sh
+# says what may differ.
 same_catalogue() {
   local windows="$logs/catalogue-windows.jsonl" unix="$logs/catalogue-linux.jsonl"
   "$wine64" "$build/src/orbel-catalogue.exe" --json | tr -d '\r' >"$windows" || return 1
   wineserver -w
   env -u ORBEL_REGISTRY "$linux" --json >"$unix" || return 1
-  awk -v report="$logs/catalogue-differences.txt" '
-    NR == FNR { windows[FNR] = $0; lines = FNR; next }
-    {
-      if (windows[FNR] == $0) next
-      if (index($0, "{\"summary\"") == 1 && tolower(windows[FNR]) == tolower($0)) next
-      timeless = windows[FNR]
-      gsub(/\["Last change","[^"]*"\]/, "[\"Last change\",\"<Unknown>\"]", timeless)
-      gsub(/"lastWrite":"[^"]*"/, "\"lastWrite\":null", timeless)
-      if (timeless == $0) { split($0, field, "\""); print "last change only: " field[4] > report; times++; next }
-      print "differs: " $0 > report
-      bad++
-    }
-    END {
-      if (FNR != lines) { print "the readings have " lines " and " FNR " lines"; bad++ }
-      print "  " FNR " lines, " times + 0 " differ in the last change of a key without values, " bad + 0 " otherwise"
-      exit bad > 0
-    }' "$windows" "$unix"
+  scripts/compare-readings.sh "$windows" "$unix" "$WINEPREFIX/system.reg" \
+    "$logs/catalogue-differences.txt"
 }
 proof "live registry equals system.reg" same_catalogue
 

@@ -78,26 +78,32 @@ bool ObjectCreation::TryCreate(const std::string& progId) {
 
 std::unique_ptr<ObjectCreation> ObjectCreationFor(bool thisComputer,
                                                   std::function<void()> whileWaiting) {
+  return ObjectCreationFor(thisComputer, std::move(whileWaiting),
+                           [](const char* name) -> std::optional<std::string> {
+                             const char* value = std::getenv(name);
+                             if (value == nullptr) return std::nullopt;
+                             return std::string(value);
+                           });
+}
+
+std::unique_ptr<ObjectCreation> ObjectCreationFor(bool thisComputer,
+                                                  std::function<void()> whileWaiting,
+                                                  const EnvironmentLookup& environment) {
 #ifdef _WIN32
   (void)thisComputer;
-  if (auto helper = FindObjectHelper()) {
+  if (auto helper = FindObjectHelper(environment)) {
     return std::make_unique<HelperObjectCreation>(ObjectHelperCommand{{helper->string()}, {}},
                                                   std::move(whileWaiting));
   }
   return std::make_unique<ComObjectCreation>();
 #else
   if (!thisComputer) return std::make_unique<NoObjectCreation>();
-  const LocalImageChoice local = ChooseLocalImage(
-      [](const char* name) -> std::optional<std::string> {
-        const char* value = std::getenv(name);
-        if (value == nullptr) return std::nullopt;
-        return std::string(value);
-      },
-      {});
+  const LocalImageChoice local = ChooseLocalImage(environment, {});
   if (local.reason != "Wine prefix") return std::make_unique<NoObjectCreation>();
-  const auto wine = FindWine();
-  const auto helper = FindObjectHelper();
+  const auto wine = FindWine(environment);
+  const auto helper = FindObjectHelper(environment);
   if (!wine || !helper) return std::make_unique<NoObjectCreation>();
+  // The prefix goes to the helper whether it came from $WINEPREFIX or is ~/.wine.
   ObjectHelperCommand command{{wine->string(), helper->string()},
                               {{"WINEPREFIX", local.path.string()}}};
   return std::make_unique<HelperObjectCreation>(std::move(command), std::move(whileWaiting));

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/base/Environment.h"
+
 namespace orbel::platform {
 
 class ObjectCreation {
@@ -31,5 +33,10 @@ class ObjectCreation {
 // image) each test fails. `whileWaiting` runs while the helper works.
 std::unique_ptr<ObjectCreation> ObjectCreationFor(bool thisComputer,
                                                   std::function<void()> whileWaiting);
+// The same with the variables that choose this computer's image, Wine and the
+// helper read through `environment`.
+std::unique_ptr<ObjectCreation> ObjectCreationFor(bool thisComputer,
+                                                  std::function<void()> whileWaiting,
+                                                  const EnvironmentLookup& environment);
 
 }  // namespace orbel::platform

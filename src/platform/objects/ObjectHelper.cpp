@@ -55,6 +55,13 @@ std::optional<fs::path> ExistingFile(const fs::path& path) {
   return std::nullopt;
 }
 
+// The process environment, for the lookups that take one.
+std::optional<std::string> ProcessVariable(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
+}
+
 #ifdef _WIN32
 // One argument quoted as the C runtime splits a command line.
 void AppendArgument(std::wstring& line, const std::wstring& argument) {
@@ -88,10 +95,10 @@ fs::path ProgramFolder() {
   return ec ? fs::path() : exe.parent_path();
 }
 
-std::optional<fs::path> OnPath(const char* name) {
-  const char* path = std::getenv("PATH");
-  if (path == nullptr) return std::nullopt;
-  std::string_view rest(path);
+std::optional<fs::path> OnPath(const EnvironmentLookup& environment, const char* name) {
+  const std::optional<std::string> path = environment("PATH");
+  if (!path) return std::nullopt;
+  std::string_view rest(*path);
   while (true) {
     const std::size_t colon = rest.find(':');
     const std::string_view folder = rest.substr(0, colon);
@@ -279,9 +286,11 @@ HelperOutcome RunObjectHelper(const ObjectHelperCommand& command, const std::str
 }
 #endif
 
-std::optional<fs::path> FindObjectHelper() {
-  if (const char* chosen = std::getenv("ORBEL_OBJECT_HELPER"); chosen && *chosen) {
-    return ExistingFile(chosen);
+std::optional<fs::path> FindObjectHelper() { return FindObjectHelper(ProcessVariable); }
+
+std::optional<fs::path> FindObjectHelper(const EnvironmentLookup& environment) {
+  if (auto chosen = environment("ORBEL_OBJECT_HELPER"); chosen && !chosen->empty()) {
+    return ExistingFile(*chosen);
   }
   const fs::path folder = ProgramFolder();
   if (folder.empty()) return std::nullopt;
@@ -289,13 +298,15 @@ std::optional<fs::path> FindObjectHelper() {
   return ExistingFile(folder.parent_path() / "libexec" / "orbel" / kObjectHelperName);
 }
 
-std::optional<fs::path> FindWine() {
+std::optional<fs::path> FindWine() { return FindWine(ProcessVariable); }
+
+std::optional<fs::path> FindWine([[maybe_unused]] const EnvironmentLookup& environment) {
 #ifdef _WIN32
   return std::nullopt;
 #else
-  if (auto wine = OnPath("wine64")) return wine;
+  if (auto wine = OnPath(environment, "wine64")) return wine;
   if (::access("/usr/lib/wine/wine64", X_OK) == 0) return fs::path("/usr/lib/wine/wine64");
-  return OnPath("wine");
+  return OnPath(environment, "wine");
 #endif
 }
 

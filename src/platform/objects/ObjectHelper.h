@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/base/Environment.h"
 #include "platform/objects/ObjectCreation.h"
 
 namespace orbel::platform {
@@ -45,12 +46,14 @@ HelperOutcome RunObjectHelper(const ObjectHelperCommand& command, const std::str
 
 // The helper: $ORBEL_OBJECT_HELPER when set, else beside the running program,
 // else in ../libexec/orbel/ from the program's folder. Nothing when none
-// exists.
+// exists. `environment` reads the variables (the process's when not given).
 std::optional<std::filesystem::path> FindObjectHelper();
+std::optional<std::filesystem::path> FindObjectHelper(const EnvironmentLookup& environment);
 
 // Wine's loader for 64-bit programs: wine64 on the PATH or in /usr/lib/wine,
 // else wine on the PATH. Nothing when Wine is not installed.
 std::optional<std::filesystem::path> FindWine();
+std::optional<std::filesystem::path> FindWine(const EnvironmentLookup& environment);
 
 // Runs each test through the helper; the three steps are taken there, so the
 // step calls of this class fail.

@@ -1,16 +1,21 @@
 // The object test in a helper process: what the helper did is judged from
-// its status and its answer, a hanging one is stopped, and the real helper
+// its status and its answer, a hanging one is stopped, only this computer's
+// Wine prefix runs anything and is handed to the helper, and the real helper
 // (on Windows, or through Wine in the prefix ORBEL_TEST_WINEPREFIX names)
 // creates a known object, not a made-up one, and nothing for a registry
 // that is not this computer's.
-#include "platform/objects/ObjectHelper.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
 #include <optional>
 #include <string>
+
+#include "platform/objects/ObjectHelper.h"
+#include "support/TempFolder.h"
 
 #ifdef _WIN32
 #include <objbase.h>
@@ -21,6 +26,16 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using orbel::testing::TempFolder;
+
+// An environment of exactly these variables.
+[[maybe_unused]] EnvironmentLookup Only(std::map<std::string, std::string> variables) {
+  return [variables = std::move(variables)](const char* name) -> std::optional<std::string> {
+    const auto it = variables.find(name);
+    if (it == variables.end()) return std::nullopt;
+    return it->second;
+  };
+}
 
 // Sets an environment variable for one test, restoring it afterwards.
 class ScopedVariable {
@@ -76,6 +91,50 @@ TEST(ObjectHelper, OutcomesAreJudgedAndAHangingHelperIsStopped) {
     }
   }
 }
+
+// Wine stood in for by a script that records the prefix, helper and object
+// it is given and creates anything. This process's WINEPREFIX is a decoy, so
+// a run records which prefix the object test handed over.
+TEST(ObjectHelper, OnlyThisComputersPrefixRunsAndTheHelperIsHandedIt) {
+  TempFolder folder;
+  const std::string registry = "WINE REGISTRY Version 2\n";
+  const fs::path prefix = folder.Write("prefix/system.reg", registry).parent_path();
+  const fs::path home = folder.Write("home/.wine/system.reg", registry).parent_path().parent_path();
+  const fs::path helper = folder.Write(kObjectHelperName, "");
+  const fs::path record = folder.path() / "runs";
+  const fs::path wine = folder.Write("bin/wine64", "#!/bin/sh\necho \"$WINEPREFIX $1 $2\" >>'" +
+                                                       record.string() + "'\necho created\n");
+  fs::permissions(wine, fs::perms::owner_all);
+  ScopedVariable decoy("WINEPREFIX", "/decoy");
+
+  const std::string ran = " " + helper.string() + " Some.Object\n";
+  const struct {
+    bool thisComputer;
+    std::map<std::string, std::string> environment;
+    std::string runs;
+  } cases[] = {
+      {true, {{"WINEPREFIX", prefix.string()}}, prefix.string() + ran},
+      {true, {{"HOME", home.string()}}, (home / ".wine").string() + ran},
+      // An image or a connected computer: nothing of it is run.
+      {false, {{"WINEPREFIX", prefix.string()}}, ""},
+      // This computer read from a file named by ORBEL_REGISTRY: no prefix to run in.
+      {true,
+       {{"WINEPREFIX", prefix.string()}, {"ORBEL_REGISTRY", (prefix / "system.reg").string()}},
+       ""},
+  };
+  for (const auto& c : cases) {
+    fs::remove(record);
+    auto variables = c.environment;
+    variables["PATH"] = wine.parent_path().string();
+    variables["ORBEL_OBJECT_HELPER"] = helper.string();
+    const bool created =
+        ObjectCreationFor(c.thisComputer, {}, Only(variables))->TryCreate("Some.Object");
+    std::ifstream file(record);
+    const std::string runs{std::istreambuf_iterator<char>(file), {}};
+    EXPECT_EQ(runs, c.runs) << c.environment.begin()->second;
+    EXPECT_EQ(created, !c.runs.empty()) << c.environment.begin()->second;
+  }
+}
 #endif
 
 TEST(ObjectHelper, TheHelperCreatesAKnownObjectOnlyForThisComputer) {
@@ -105,12 +164,18 @@ TEST(ObjectHelper, TheHelperCreatesAKnownObjectOnlyForThisComputer) {
   const char* prefix = std::getenv("ORBEL_TEST_WINEPREFIX");
   if (!prefix || !*prefix) GTEST_SKIP() << "ORBEL_TEST_WINEPREFIX is not set";
   if (!FindWine()) GTEST_SKIP() << "Wine is not installed";
-  ScopedVariable wine("WINEPREFIX", prefix);
-  ScopedVariable registry("ORBEL_REGISTRY", "");
+  // The prefix reaches Wine only as the object test hands it over: this
+  // process's own WINEPREFIX is a file, which Wine refuses at once.
+  ScopedVariable decoy("WINEPREFIX", "/dev/null");
 #endif
   for (const auto& c : cases) {
-    ScopedVariable helper("ORBEL_OBJECT_HELPER", c.helper);
-    EXPECT_EQ(ObjectCreationFor(c.thisComputer, {})->TryCreate(c.progId), c.created)
+    std::map<std::string, std::string> variables{{"ORBEL_OBJECT_HELPER", c.helper}};
+#ifndef _WIN32
+    variables["WINEPREFIX"] = prefix;
+    if (const char* path = std::getenv("PATH")) variables["PATH"] = path;
+#endif
+    EXPECT_EQ(ObjectCreationFor(c.thisComputer, {}, Only(variables))->TryCreate(c.progId),
+              c.created)
         << c.progId << " through " << c.helper << (c.thisComputer ? "" : " for another computer");
   }
 #ifdef _WIN32
