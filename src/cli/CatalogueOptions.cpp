@@ -4,6 +4,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "platform/computer/LocalImage.h"
+
 namespace orbel {
 namespace {
 
@@ -102,6 +104,17 @@ std::optional<CatalogueOptions> ParseCatalogueOptions(int argc, const char* cons
     exitStatus = 2;
     return std::nullopt;
   }
+#ifndef _WIN32
+  // SOURCE and OTHER are paths: a bare name is a file or folder of the
+  // current folder, which the connector takes only when it reads as a path.
+  // A name after backslashes stays a computer's, which the connector refuses.
+  for (auto* path : {&r.source, &r.other}) {
+    if (*path && !path->value().empty() && path->value().front() != '\\' &&
+        !platform::NamesImagePath(**path)) {
+      path->value().insert(0, "./");
+    }
+  }
+#endif
   return r;
 }
 

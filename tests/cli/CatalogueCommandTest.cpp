@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -10,6 +11,7 @@
 #include "platform/store/MemoryStore.h"
 #include "support/CompanionRun.h"
 #include "support/Hivex.h"
+#include "support/ScopedVariable.h"
 #include "support/RegfWriter.h"
 #include "support/TempFolder.h"
 #include "tools/Vell_Tools.h"
@@ -144,6 +146,41 @@ TEST(CatalogueCommand, TestOfAnImageFailsAndOfAnUnknownClassIsAUsageError) {
   EXPECT_NE(unknown.err.find("no class {00000000-0000-0000-0000-00000000DEAD}"), std::string::npos)
       << unknown.err;
   EXPECT_EQ(Command({"--test", guid, "--json"}).status, 2);
+}
+
+#ifndef _WIN32
+// SOURCE is a path, so a bare name is a file of the current folder; a name
+// after backslashes is a computer's, refused off Windows.
+TEST(CatalogueCommand, ABareSourceIsAFileOfTheCurrentFolder) {
+  const fs::path before = fs::current_path();
+  fs::current_path(fs::path(ORBEL_SAMPLE_REGISTRY).parent_path());
+  const Outcome bare = Command({"--summary", "system.reg"});
+  const Outcome computer = Command({"--summary", "\\\\system.reg"});
+  fs::current_path(before);
+  EXPECT_EQ(bare.status, 0) << bare.err;
+  EXPECT_EQ(computer.status, 1);
+  EXPECT_NE(computer.err.find("off Windows another computer is read from its image"),
+            std::string::npos)
+      << computer.err;
+}
+#endif
+
+// This computer's Wine prefix named as an image: a class the prefix could
+// create is still not run, since an image is never executed.
+TEST(CatalogueCommand, TestOfThisComputersPrefixNamedAsAnImageDoesNotRun) {
+#if defined(_WIN32) || !defined(ORBEL_TEST_OBJECT_HELPER)
+  GTEST_SKIP() << "needs the object helper and Wine";
+#else
+  const char* prefix = std::getenv("ORBEL_TEST_WINEPREFIX");
+  if (!prefix || !*prefix) GTEST_SKIP() << "ORBEL_TEST_WINEPREFIX is not set";
+  testing::ScopedVariable thisComputer("WINEPREFIX", prefix);
+  testing::ScopedVariable helper("ORBEL_OBJECT_HELPER", ORBEL_TEST_OBJECT_HELPER);
+  const std::string dictionary = "{EE09B103-97E0-11CF-978F-00A02463E06F}";
+  const Outcome image = Command({"--test", dictionary, prefix});
+  EXPECT_EQ(image.status, 1) << image.out << image.err;
+  EXPECT_NE(image.out.find("unable to create the object 'Scripting.Dictionary'"), std::string::npos)
+      << image.out;
+#endif
 }
 
 TEST(CatalogueCommand, ReadsACorpusHive) {

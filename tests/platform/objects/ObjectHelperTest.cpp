@@ -15,6 +15,7 @@
 #include <string>
 
 #include "platform/objects/ObjectHelper.h"
+#include "support/ScopedVariable.h"
 #include "support/TempFolder.h"
 
 #ifdef _WIN32
@@ -26,6 +27,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using orbel::testing::ScopedVariable;
 using orbel::testing::TempFolder;
 
 // An environment of exactly these variables.
@@ -36,33 +38,6 @@ using orbel::testing::TempFolder;
     return it->second;
   };
 }
-
-// Sets an environment variable for one test, restoring it afterwards.
-class ScopedVariable {
- public:
-  ScopedVariable(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    Set(value.c_str());
-  }
-  ~ScopedVariable() { Set(old_ ? old_->c_str() : nullptr); }
-  ScopedVariable(const ScopedVariable&) = delete;
-  ScopedVariable& operator=(const ScopedVariable&) = delete;
-
- private:
-  void Set(const char* value) {
-#ifdef _WIN32
-    _putenv_s(name_, value ? value : "");
-#else
-    if (value) {
-      ::setenv(name_, value, 1);
-    } else {
-      ::unsetenv(name_);
-    }
-#endif
-  }
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 #ifndef _WIN32
 TEST(ObjectHelper, OutcomesAreJudgedAndAHangingHelperIsStopped) {
