@@ -23,7 +23,8 @@ std::vector<std::string_view> SplitPath(std::string_view path) {
   return parts;
 }
 
-constexpr std::size_t kValueIndexThreshold = 32;
+// Keys with more subkeys or values than this get a name index.
+constexpr std::size_t kIndexThreshold = 32;
 
 std::uint32_t Clamp32(std::size_t n) {
   return n > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(n);
@@ -36,9 +37,10 @@ MemoryStore::MemoryStore() { keys_.push_back(Key{}); }
 bool MemoryStore::Valid(Node node) const { return node < keys_.size() && keys_[node].alive; }
 
 std::size_t MemoryStore::FindValue(const Key& key, std::string_view name) const {
-  if (!key.valueIndex.empty()) {
-    const auto it = key.valueIndex.find(FoldCase(name));
-    return it == key.valueIndex.end() ? std::string::npos : it->second;
+  if (key.ValuesIndexed()) {
+    const auto& index = key.index.p->values;
+    const auto it = index.find(FoldCase(name));
+    return it == index.end() ? std::string::npos : it->second;
   }
   for (std::size_t i = 0; i < key.values.size(); ++i) {
     if (EqualsNoCase(key.values[i].name, name)) return i;
@@ -46,45 +48,89 @@ std::size_t MemoryStore::FindValue(const Key& key, std::string_view name) const 
   return std::string::npos;
 }
 
-std::vector<Store::Node>::const_iterator MemoryStore::LowerBound(const Key& key,
-                                                                 const std::string& folded) const {
-  return std::lower_bound(
+std::optional<Store::Node> MemoryStore::FindFolded(const Key& key,
+                                                   const std::string& folded) const {
+  if (key.ChildrenIndexed()) {
+    const auto& index = key.index.p->children;
+    const auto it = index.find(folded);
+    if (it == index.end()) return std::nullopt;
+    return it->second;
+  }
+  const auto it = std::lower_bound(
       key.children.begin(), key.children.end(), folded,
       [this](Node child, const std::string& f) { return keys_[child].folded < f; });
+  if (it == key.children.end() || keys_[*it].folded != folded) return std::nullopt;
+  return *it;
+}
+
+const std::vector<Store::Node>& MemoryStore::Children(Node node) const {
+  Key& key = keys_[node];
+  if (key.index.p && key.index.p->childrenStale) {
+    key.children.clear();
+    key.children.reserve(key.index.p->children.size());
+    for (const auto& [folded, child] : key.index.p->children) key.children.push_back(child);
+    key.index.p->childrenStale = false;
+  }
+  return key.children;
+}
+
+const std::vector<MemoryStore::NamedValue>& MemoryStore::Values(Node node) const {
+  Key& key = keys_[node];
+  if (key.index.p && key.index.p->removedCount != 0) {
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < key.values.size(); ++i) {
+      if (key.index.p->removed[i]) continue;
+      if (kept != i) key.values[kept] = std::move(key.values[i]);
+      ++kept;
+    }
+    key.values.resize(kept);
+    key.index.p->removed.clear();
+    key.index.p->removedCount = 0;
+    IndexValues(key);
+  }
+  return key.values;
+}
+
+void MemoryStore::IndexValues(Key& key) {
+  Index& index = key.Extra();
+  index.valuesIndexed = true;
+  index.values.clear();
+  for (std::size_t i = 0; i < key.values.size(); ++i) {
+    if (!key.Removed(i)) index.values.emplace(FoldCase(key.values[i].name), i);
+  }
 }
 
 Status MemoryStore::FindChild(Node parent, std::string_view name, Node& out) {
   if (!Valid(parent)) return kInvalidHandle;
-  const std::string folded = FoldCase(name);
-  const Key& key = keys_[parent];
-  const auto it = LowerBound(key, folded);
-  if (it == key.children.end() || keys_[*it].folded != folded) return kFileNotFound;
-  out = *it;
+  const auto child = FindFolded(keys_[parent], FoldCase(name));
+  if (!child) return kFileNotFound;
+  out = *child;
   return kSuccess;
 }
 
 Status MemoryStore::Figures(Node node, KeyFigures& out) {
   if (!Valid(node)) return kInvalidHandle;
-  const Key& key = keys_[node];
+  const auto& children = Children(node);
+  const auto& values = Values(node);
   out = KeyFigures{};
-  out.subkeyCount = Clamp32(key.children.size());
-  for (Node child : key.children) {
+  out.subkeyCount = Clamp32(children.size());
+  for (Node child : children) {
     out.maxSubkeyNameLength = std::max(out.maxSubkeyNameLength, Clamp32(keys_[child].name.size()));
   }
-  out.valueCount = Clamp32(key.values.size());
-  for (const auto& value : key.values) {
+  out.valueCount = Clamp32(values.size());
+  for (const auto& value : values) {
     out.maxValueNameLength = std::max(out.maxValueNameLength, Clamp32(value.name.size()));
     out.maxValueDataLength = std::max(out.maxValueDataLength, Clamp32(value.value.data.size()));
   }
-  out.lastWriteTime = key.lastWrite;
+  out.lastWriteTime = keys_[node].lastWrite;
   return kSuccess;
 }
 
 Status MemoryStore::SubkeyName(Node node, std::uint32_t index, std::string& out) {
   if (!Valid(node)) return kInvalidHandle;
-  const Key& key = keys_[node];
-  if (index >= key.children.size()) return kNoMoreItems;
-  out = keys_[key.children[index]].name;
+  const auto& children = Children(node);
+  if (index >= children.size()) return kNoMoreItems;
+  out = keys_[children[index]].name;
   return kSuccess;
 }
 
@@ -116,11 +162,7 @@ Status MemoryStore::SetValue(Node node, std::string_view name, std::uint32_t typ
 Store::Node MemoryStore::EnsureChild(Node parent, std::string_view name) {
   if (!Valid(parent)) throw std::invalid_argument("MemoryStore: no such key");
   std::string folded = FoldCase(name);
-  {
-    const Key& key = keys_[parent];
-    const auto it = LowerBound(key, folded);
-    if (it != key.children.end() && keys_[*it].folded == folded) return *it;
-  }
+  if (const auto existing = FindFolded(keys_[parent], folded)) return *existing;
   const Node node = keys_.size();
   Key child;
   child.name = std::string(name);
@@ -128,7 +170,20 @@ Store::Node MemoryStore::EnsureChild(Node parent, std::string_view name) {
   child.parent = parent;
   keys_.push_back(std::move(child));
   Key& key = keys_[parent];
-  key.children.insert(LowerBound(key, folded), node);
+  if (key.ChildrenIndexed()) {
+    key.index.p->children.emplace(std::move(folded), node);
+    key.index.p->childrenStale = true;
+    return node;
+  }
+  const auto at =
+      std::lower_bound(key.children.begin(), key.children.end(), folded,
+                       [this](Node c, const std::string& f) { return keys_[c].folded < f; });
+  key.children.insert(at, node);
+  if (key.children.size() > kIndexThreshold) {
+    Index& index = key.Extra();
+    index.childrenIndexed = true;
+    for (Node c : key.children) index.children.emplace(keys_[c].folded, c);
+  }
   return node;
 }
 
@@ -141,11 +196,9 @@ Store::Node MemoryStore::EnsurePath(std::string_view path) {
 std::optional<Store::Node> MemoryStore::Find(std::string_view path) const {
   Node node = RootNode();
   for (auto part : SplitPath(path)) {
-    const std::string folded = FoldCase(part);
-    const Key& key = keys_[node];
-    const auto it = LowerBound(key, folded);
-    if (it == key.children.end() || keys_[*it].folded != folded) return std::nullopt;
-    node = *it;
+    const auto child = FindFolded(keys_[node], FoldCase(part));
+    if (!child) return std::nullopt;
+    node = *child;
   }
   return node;
 }
@@ -161,12 +214,12 @@ void MemoryStore::Put(Node node, std::string_view name, std::uint32_t type,
     return;
   }
   key.values.push_back(NamedValue{std::string(name), Value{type, {data.begin(), data.end()}}});
-  if (!key.valueIndex.empty()) {
-    key.valueIndex.emplace(FoldCase(name), key.values.size() - 1);
-  } else if (key.values.size() > kValueIndexThreshold) {
-    for (std::size_t i = 0; i < key.values.size(); ++i) {
-      key.valueIndex.emplace(FoldCase(key.values[i].name), i);
-    }
+  if (key.ValuesIndexed()) {
+    Index& index = *key.index.p;
+    if (index.removedCount != 0) index.removed.push_back(false);
+    index.values.emplace(FoldCase(name), key.values.size() - 1);
+  } else if (key.values.size() > kIndexThreshold) {
+    IndexValues(key);
   }
 }
 
@@ -188,19 +241,22 @@ void MemoryStore::SetLastWrite(Node node, FileTime time) {
 
 bool MemoryStore::RemoveKey(Node node) {
   if (!Valid(node) || node == RootNode()) return false;
-  auto& siblings = keys_[keys_[node].parent].children;
-  siblings.erase(std::find(siblings.begin(), siblings.end(), node));
+  Key& parent = keys_[keys_[node].parent];
+  if (parent.ChildrenIndexed()) {
+    parent.index.p->children.erase(keys_[node].folded);
+    parent.index.p->childrenStale = true;
+  } else {
+    parent.children.erase(std::find(parent.children.begin(), parent.children.end(), node));
+  }
   // Mark the whole subtree dead; the slots are not reused.
   std::vector<Node> pending{node};
   while (!pending.empty()) {
     const Node n = pending.back();
     pending.pop_back();
-    Key& key = keys_[n];
-    key.alive = false;
-    pending.insert(pending.end(), key.children.begin(), key.children.end());
-    key.children.clear();
-    key.values.clear();
-    key.valueIndex.clear();
+    const auto& children = Children(n);
+    pending.insert(pending.end(), children.begin(), children.end());
+    keys_[n] = Key{};
+    keys_[n].alive = false;
   }
   return true;
 }
@@ -210,13 +266,17 @@ bool MemoryStore::RemoveValue(Node node, std::string_view name) {
   Key& key = keys_[node];
   const std::size_t at = FindValue(key, name);
   if (at == std::string::npos) return false;
-  key.values.erase(key.values.begin() + static_cast<std::ptrdiff_t>(at));
-  key.valueIndex.clear();
-  if (key.values.size() > kValueIndexThreshold) {
-    for (std::size_t i = 0; i < key.values.size(); ++i) {
-      key.valueIndex.emplace(FoldCase(key.values[i].name), i);
-    }
+  if (!key.ValuesIndexed()) {
+    key.values.erase(key.values.begin() + static_cast<std::ptrdiff_t>(at));
+    return true;
   }
+  // Marked, and dropped with the others once they are half the list.
+  Index& index = *key.index.p;
+  index.values.erase(FoldCase(key.values[at].name));
+  if (index.removed.empty()) index.removed.assign(key.values.size(), false);
+  index.removed[at] = true;
+  key.values[at] = NamedValue{};
+  if (++index.removedCount * 2 > key.values.size()) Values(node);
   return true;
 }
 
@@ -225,11 +285,11 @@ const std::string& MemoryStore::NameOf(Node node) const {
 }
 
 const std::vector<Store::Node>& MemoryStore::ChildrenOf(Node node) const {
-  return Valid(node) ? keys_[node].children : kNoNodes;
+  return Valid(node) ? Children(node) : kNoNodes;
 }
 
 const std::vector<MemoryStore::NamedValue>& MemoryStore::ValuesOf(Node node) const {
-  return Valid(node) ? keys_[node].values : kNoValues;
+  return Valid(node) ? Values(node) : kNoValues;
 }
 
 FileTime MemoryStore::LastWriteOf(Node node) const {

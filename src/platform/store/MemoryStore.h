@@ -2,9 +2,9 @@
 // load into. Subkeys enumerate ascending by upper-cased name.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <optional>
-#include <unordered_map>
 #include <string>
 #include <vector>
 
@@ -55,25 +55,63 @@ class MemoryStore : public Store {
   std::size_t NodeCount() const;
 
  private:
+  // Keys with many subkeys or values get an ordered name index (ordered, so
+  // that chosen names cannot flood it), so that a hostile file that adds,
+  // looks up or removes thousands of them in one key, in any order, loads
+  // in n log n. The lists in enumeration and insertion order are then
+  // brought up to date when next read. Few keys need it, so it is held apart.
+  struct Index {
+    bool childrenIndexed = false;
+    bool childrenStale = false;  // the key's `children` is rebuilt from `children` here
+    std::map<std::string, Node, std::less<>> children;  // folded name -> child
+    bool valuesIndexed = false;
+    std::map<std::string, std::size_t, std::less<>> values;  // folded name -> position
+    std::vector<bool> removed;                               // per value, once one was removed
+    std::size_t removedCount = 0;
+  };
+  // Owns an Index and copies it with the store.
+  struct IndexPtr {
+    std::unique_ptr<Index> p;
+    IndexPtr() = default;
+    IndexPtr(const IndexPtr& o) : p(o.p ? std::make_unique<Index>(*o.p) : nullptr) {}
+    IndexPtr& operator=(const IndexPtr& o) {
+      p = o.p ? std::make_unique<Index>(*o.p) : nullptr;
+      return *this;
+    }
+    IndexPtr(IndexPtr&&) = default;
+    IndexPtr& operator=(IndexPtr&&) = default;
+  };
   struct Key {
     std::string name;
     std::string folded;
     Node parent = 0;
     bool alive = true;
     FileTime lastWrite = 0;
-    std::vector<Node> children;  // sorted by folded name
-    std::vector<NamedValue> values;
-    // Folded value name -> position, kept once a key has many values, so
-    // that a hostile file with thousands of values in one key loads in
-    // linear time.
-    std::unordered_map<std::string, std::size_t> valueIndex;
+    std::vector<Node> children;      // sorted by folded name (see Index)
+    std::vector<NamedValue> values;  // insertion order (removed ones, see Index)
+    IndexPtr index;
+    Index& Extra() {
+      if (!index.p) index.p = std::make_unique<Index>();
+      return *index.p;
+    }
+    bool ChildrenIndexed() const { return index.p && index.p->childrenIndexed; }
+    bool ValuesIndexed() const { return index.p && index.p->valuesIndexed; }
+    bool Removed(std::size_t at) const {
+      return index.p && index.p->removedCount != 0 && index.p->removed[at];
+    }
   };
   bool Valid(Node node) const;
   // The position of a value in its key's list, or npos.
   std::size_t FindValue(const Key& key, std::string_view name) const;
-  std::vector<Node>::const_iterator LowerBound(const Key& key, const std::string& folded) const;
+  // The child of `key` with the folded name, or nothing.
+  std::optional<Node> FindFolded(const Key& key, const std::string& folded) const;
+  // The key's subkeys in enumeration order, and its values in insertion
+  // order, each list brought up to date first.
+  const std::vector<Node>& Children(Node node) const;
+  const std::vector<NamedValue>& Values(Node node) const;
+  static void IndexValues(Key& key);
 
-  std::vector<Key> keys_;
+  mutable std::vector<Key> keys_;  // lists are brought up to date when read
   bool writable_ = true;
 };
 
