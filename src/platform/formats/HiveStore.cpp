@@ -17,6 +17,7 @@
 #include <limits>
 #include <span>
 
+#include "platform/base/Hash.h"
 #include "platform/base/Text.h"
 
 namespace orbel::platform {
@@ -66,7 +67,11 @@ std::size_t Home(std::uint64_t node, std::size_t mask) {
   return static_cast<std::size_t>((node * 0x9E3779B97F4A7C15u) >> 32) & mask;
 }
 
-std::size_t NameHash(std::string_view folded) { return std::hash<std::string_view>{}(folded); }
+// Names come from the file: a fixed hash would let chosen names pile up on
+// one slot and make every lookup a scan.
+std::size_t NameHash(std::string_view folded) {
+  return static_cast<std::size_t>(SeededHash(folded));
+}
 
 std::uint32_t Clamp32(std::size_t n) {
   return n > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(n);
