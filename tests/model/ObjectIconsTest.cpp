@@ -371,11 +371,14 @@ TEST_F(ImageIconExtractorTest, WinePrefixLendsItsOtherDrives) {
   GTEST_SKIP() << "a Wine prefix lends its drives through symbolic links";
 #endif
   const fs::path prefix = root / "prefix";
-  const fs::path elsewhere = root / "elsewhere";
+  const fs::path elsewhere = prefix / "mnt" / "d";
   Write(elsewhere / "Icons" / "App.ico", TinyIco());
+  Write(root / "outside" / "Icons" / "App.ico", TinyIco());
   fs::create_directories(prefix / "drive_c" / "windows" / "system32");
   fs::create_directories(prefix / "dosdevices");
   fs::create_directory_symlink(elsewhere, prefix / "dosdevices" / "d:");
+  // A drive that leads out of the prefix is not lent.
+  fs::create_directory_symlink(root / "outside", prefix / "dosdevices" / "e:");
 
   // Without system.reg the folder is a plain drive folder with no D:.
   EXPECT_EQ(ImageIconExtractor(prefix / "drive_c").Extract("D:\\icons\\app.ico", 0).outcome,
@@ -386,6 +389,8 @@ TEST_F(ImageIconExtractorTest, WinePrefixLendsItsOtherDrives) {
     const ExtractedIcon icon = ImageIconExtractor(drive).Extract("D:\\icons\\app.ico", 0);
     EXPECT_EQ(icon.outcome, IconOutcome::Found) << drive << " " << icon.error;
     EXPECT_EQ(icon.ico, TinyIco());
+    EXPECT_EQ(ImageIconExtractor(drive).Extract("E:\\icons\\app.ico", 0).outcome,
+              IconOutcome::NoIcon);
   }
 }
 

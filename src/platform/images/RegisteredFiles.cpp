@@ -56,6 +56,9 @@ ImageFiles ImageFilesOfDriveFolder(const fs::path& driveFolder) {
   }
   ImageFiles files;
   files.driveC = driveFolder;
+  std::error_code ec;
+  files.realRoot = fs::canonical(driveFolder, ec);
+  if (ec) files.realRoot.clear();
   return files;
 }
 

@@ -106,8 +106,10 @@ bool IsInside(const fs::path& path, const fs::path& folder) {
 }
 
 // Resolves `components` below `drive`, one at a time. ".." stops at the
-// drive folder, as it stops at a drive's root on Windows.
-std::optional<fs::path> Resolve(const fs::path& drive, const std::vector<std::string>& components) {
+// drive folder, as it stops at a drive's root on Windows. The file found
+// must lie inside `realRoot` (resolved; empty: inside the drive folder).
+std::optional<fs::path> Resolve(const fs::path& drive, const std::vector<std::string>& components,
+                                const fs::path& realRoot) {
   std::vector<std::string> kept;
   for (const std::string& component : components) {
     if (component == ".") continue;
@@ -131,14 +133,11 @@ std::optional<fs::path> Resolve(const fs::path& drive, const std::vector<std::st
       return std::nullopt;
     }
   }
-  // A link inside the image may not lead out of it; a drive folder that is
-  // itself a link (Wine's dosdevices) may lead anywhere.
-  if (!fs::is_symlink(drive, ec)) {
-    const fs::path realDrive = fs::canonical(drive, ec);
-    if (ec) return std::nullopt;
-    const fs::path realFile = fs::canonical(current, ec);
-    if (ec || !IsInside(realFile, realDrive)) return std::nullopt;
-  }
+  // A link inside the image may not lead out of it.
+  const fs::path realFolder = realRoot.empty() ? fs::canonical(drive, ec) : realRoot;
+  if (ec) return std::nullopt;
+  const fs::path realFile = fs::canonical(current, ec);
+  if (ec || !IsInside(realFile, realFolder)) return std::nullopt;
   return current;
 }
 
@@ -168,13 +167,19 @@ bool IsDriveLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 
 ImageFiles ImageFilesOfWinePrefix(const fs::path& prefix) {
   ImageFiles files;
   std::error_code ec;
-  if (fs::is_directory(prefix / "drive_c", ec)) files.driveC = prefix / "drive_c";
+  files.realRoot = fs::canonical(prefix, ec);
+  if (ec) return ImageFiles{};
+  const auto inside = [&files](const fs::path& folder) {
+    std::error_code error;
+    const fs::path real = fs::canonical(folder, error);
+    return !error && fs::is_directory(real, error) && IsInside(real, files.realRoot);
+  };
+  if (inside(prefix / "drive_c")) files.driveC = prefix / "drive_c";
   fs::directory_iterator it(prefix / "dosdevices", ec);
   for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
     const std::string name = it->path().filename().string();
     if (name.size() != 2 || name[1] != ':' || !IsDriveLetter(name[0])) continue;
-    std::error_code statError;
-    if (!fs::is_directory(it->path(), statError)) continue;
+    if (!inside(it->path())) continue;
     const char letter = AsciiLower(name[0]);
     if (letter == 'c' && !files.driveC.empty()) continue;
     files.otherDrives[letter] = it->path();
@@ -199,25 +204,25 @@ std::optional<fs::path> MapWindowsPath(std::string_view windowsPath, const Image
     if (!IsDriveLetter(path[0])) return std::nullopt;
     const fs::path* drive = DriveFolder(path[0], files);
     if (!drive) return std::nullopt;
-    return Resolve(*drive, SplitComponents(std::string_view(path).substr(2)));
+    return Resolve(*drive, SplitComponents(std::string_view(path).substr(2)), files.realRoot);
   }
 
   const fs::path* driveC = DriveFolder('c', files);
   if (!driveC) return std::nullopt;
-  if (path.front() == '\\') return Resolve(*driveC, SplitComponents(path));
+  if (path.front() == '\\') return Resolve(*driveC, SplitComponents(path), files.realRoot);
 
   if (path.find('\\') == std::string::npos) {
     // A bare file name: the system folders, as the loader searches them.
     for (const char* folder : {"Windows\\System32", "Windows\\SysWOW64", "Windows"}) {
       std::vector<std::string> components = SplitComponents(folder);
       components.push_back(path);
-      if (auto found = Resolve(*driveC, components)) return found;
+      if (auto found = Resolve(*driveC, components, files.realRoot)) return found;
     }
     return std::nullopt;
   }
   std::vector<std::string> components = SplitComponents("Windows\\System32");
   for (std::string& component : SplitComponents(path)) components.push_back(std::move(component));
-  return Resolve(*driveC, components);
+  return Resolve(*driveC, components, files.realRoot);
 }
 
 bool NamesUnknownVariable(std::string_view windowsPath) {

@@ -13,10 +13,15 @@ namespace orbel::platform {
 struct ImageFiles {
   std::filesystem::path driveC;                       // folder standing for C:\ ; empty: none
   std::map<char, std::filesystem::path> otherDrives;  // 'd' -> folder, lower-case letter keys
+  // The image's own folder, resolved: no file outside it is ever named,
+  // whatever links lead there. Empty: each drive folder stands for itself.
+  std::filesystem::path realRoot;
 };
 
 // A Wine prefix: drive_c as C:, and the dosdevices/<x>: links that lead to a
-// folder for the other letters.
+// folder for the other letters, each only when it stays inside the prefix
+// (a prefix from another machine may link its drives to this machine's
+// files).
 ImageFiles ImageFilesOfWinePrefix(const std::filesystem::path& prefix);
 
 // Maps a Windows file name from a registration to an existing regular file in

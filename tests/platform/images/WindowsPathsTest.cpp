@@ -140,33 +140,48 @@ TEST_F(WindowsPathsTest, NoDriveCMapsOnlyOtherDrives) {
   EXPECT_TRUE(MapWindowsPath("d:\\tools\\tool.exe", files));
 }
 
-TEST_F(WindowsPathsTest, WinePrefixDrives) {
+// Drives are lent only while they stay inside the prefix: a prefix from
+// another machine may link drive_c or a drive letter to this machine's files.
+TEST_F(WindowsPathsTest, WinePrefixDrivesStayInsideThePrefix) {
   const fs::path prefix = root_ / "prefix";
   fs::create_directories(prefix / "dosdevices");
-  fs::create_directory_symlink(c_, prefix / "drive_c");
+  fs::create_directories(prefix / "mnt");
+  fs::rename(c_, prefix / "drive_c");
+  fs::rename(root_ / "d", prefix / "mnt/d");
   fs::create_directory_symlink("../drive_c", prefix / "dosdevices/c:");
-  fs::create_directory_symlink(root_ / "d", prefix / "dosdevices/d:");
+  fs::create_directory_symlink("../mnt/d", prefix / "dosdevices/d:");
   fs::create_directory_symlink(root_ / "gone", prefix / "dosdevices/g:");  // dangling
   fs::create_symlink("/dev/null", prefix / "dosdevices/com1");
   fs::create_symlink("/dev/null", prefix / "dosdevices/d::");  // a raw device, not a drive
   fs::create_directory_symlink(root_ / "outside", prefix / "dosdevices/X:");
+  fs::create_directory_symlink("/", prefix / "dosdevices/z:");
+  // A link inside drive_c to a drive that leads out.
+  fs::create_symlink("../../../dosdevices/X:/secret.dll", prefix / "drive_c/Windows/System32/out.dll");
 
   const ImageFiles files = ImageFilesOfWinePrefix(prefix);
   EXPECT_EQ(files.driveC, prefix / "drive_c");
-  const std::map<char, fs::path> expected = {{'d', prefix / "dosdevices/d:"},
-                                             {'x', prefix / "dosdevices/X:"}};
+  const std::map<char, fs::path> expected = {{'d', prefix / "dosdevices/d:"}};
   EXPECT_EQ(files.otherDrives, expected);
   EXPECT_EQ(MapWindowsPath("%windir%\\system32\\shell32.dll", files),
             prefix / "drive_c/Windows/System32/Shell32.dll");
-  EXPECT_EQ(MapWindowsPath("x:\\secret.dll", files), prefix / "dosdevices/X:/secret.dll");
+  EXPECT_EQ(MapWindowsPath("d:\\tools\\tool.exe", files), prefix / "dosdevices/d:/Tools/tool.exe");
+  EXPECT_FALSE(MapWindowsPath("x:\\secret.dll", files));
+  EXPECT_FALSE(MapWindowsPath("z:\\etc\\passwd", files));
+  EXPECT_FALSE(MapWindowsPath("out.dll", files));
 
-  // Without drive_c, the c: link stands for the drive.
-  fs::remove(prefix / "drive_c");
+  // Without drive_c, the c: link stands for the drive, if it stays inside.
+  fs::rename(prefix / "drive_c", prefix / "c-drive");
   fs::remove(prefix / "dosdevices/c:");
-  fs::create_directory_symlink(c_, prefix / "dosdevices/c:");
+  fs::create_directory_symlink("../c-drive", prefix / "dosdevices/c:");
   const ImageFiles linked = ImageFilesOfWinePrefix(prefix);
   EXPECT_TRUE(linked.driveC.empty());
   EXPECT_EQ(MapWindowsPath("notepad.exe", linked), prefix / "dosdevices/c:/Windows/notepad.exe");
+
+  // drive_c itself a link out of the prefix: C:\etc\passwd is no file of it.
+  fs::create_directory_symlink("/", prefix / "drive_c");
+  const ImageFiles rooted = ImageFilesOfWinePrefix(prefix);
+  EXPECT_TRUE(rooted.driveC.empty());
+  EXPECT_FALSE(MapWindowsPath("C:\\etc\\passwd", rooted));
 
   const ImageFiles none = ImageFilesOfWinePrefix(root_ / "no-such-prefix");
   EXPECT_TRUE(none.driveC.empty());
