@@ -137,14 +137,22 @@ std::optional<ClassChange> Differences(const COLEObject& before, const COLEObjec
   for (std::size_t i = 0; i < fixed; ++i) {
     if (a[i].second != b[i].second) change.rows.emplace_back(a[i].first, a[i].second, b[i].second);
   }
-  const auto find = [fixed](const Rows& rows, const std::string& name) -> const std::string* {
-    for (std::size_t i = fixed; i < rows.size(); ++i) {
-      if (rows[i].first == name) return &rows[i].second;
-    }
-    return nullptr;
+  // The other rows by name, the first of a name winning; ordered, so that a
+  // class with many rows is matched in n log n whatever their names.
+  using Index = std::map<std::string_view, const std::string*>;
+  const auto index = [fixed](const Rows& rows) {
+    Index byName;
+    for (std::size_t i = fixed; i < rows.size(); ++i)
+      byName.emplace(rows[i].first, &rows[i].second);
+    return byName;
+  };
+  const Index inA = index(a), inB = index(b);
+  const auto find = [](const Index& byName, const std::string& name) -> const std::string* {
+    const auto it = byName.find(name);
+    return it == byName.end() ? nullptr : it->second;
   };
   for (std::size_t i = fixed; i < a.size(); ++i) {
-    const std::string* later = find(b, a[i].first);
+    const std::string* later = find(inB, a[i].first);
     if (!later) {
       change.rows.emplace_back(a[i].first, a[i].second, std::nullopt);
     } else if (*later != a[i].second) {
@@ -152,7 +160,7 @@ std::optional<ClassChange> Differences(const COLEObject& before, const COLEObjec
     }
   }
   for (std::size_t i = fixed; i < b.size(); ++i) {
-    if (!find(a, b[i].first)) change.rows.emplace_back(b[i].first, std::nullopt, b[i].second);
+    if (!find(inA, b[i].first)) change.rows.emplace_back(b[i].first, std::nullopt, b[i].second);
   }
   if (change.rows.empty()) return std::nullopt;
   return change;

@@ -71,7 +71,13 @@ FileState CheckRegisteredFile(std::string_view value, const std::optional<ImageF
     return FileState::Unresolved;
   }
   if (MapWindowsPath(file, *files)) return FileState::Present;
-  for (std::size_t blank = file.find(' '); blank != std::string::npos;
+  // A name runs to a blank at most as far as Windows' longest path (32,767
+  // UTF-16 units, of which a code point is at least one).
+  std::size_t limit = 0;
+  for (std::size_t points = 0; limit < file.size() && points <= 32767; ++limit) {
+    if ((static_cast<unsigned char>(file[limit]) & 0xC0) != 0x80) ++points;
+  }
+  for (std::size_t blank = file.find(' '); blank != std::string::npos && blank < limit;
        blank = file.find(' ', blank + 1)) {
     if (blank > 0 && MapWindowsPath(std::string_view(file).substr(0, blank), *files)) {
       return FileState::Present;

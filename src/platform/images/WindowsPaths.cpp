@@ -79,21 +79,61 @@ std::vector<std::string> SplitComponents(std::string_view path) {
   return parts;
 }
 
+std::string AsciiLowerCopy(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = AsciiLower(c);
+  return out;
+}
+
+// Listings kept for all folders together at most; past that they are
+// dropped and listed again as needed.
+constexpr std::size_t kMaxListedNames = 1'000'000;
+
 // The entry of `dir` named `name`, matched exactly first and then without
 // regard to ASCII case. Among several case variants the smallest name wins,
 // so the answer does not depend on directory order.
-std::optional<fs::path> FindEntry(const fs::path& dir, const std::string& name) {
+std::optional<fs::path> FindEntry(const fs::path& dir, const std::string& name,
+                                  FolderListings& listings) {
   std::error_code ec;
   fs::path exact = dir / name;
   if (fs::exists(fs::symlink_status(exact, ec))) return exact;
-  std::optional<std::string> best;
-  fs::directory_iterator it(dir, ec);
-  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-    const std::string candidate = it->path().filename().string();
-    if (SameNoCase(candidate, name) && (!best || candidate < *best)) best = candidate;
+  const auto time = fs::last_write_time(dir, ec);
+  if (ec) return std::nullopt;
+  auto found = listings.folders.find(dir);
+  if (found == listings.folders.end() || found->second.time != time) {
+    if (found != listings.folders.end()) {
+      listings.names -= found->second.byLowerName.size();
+      listings.folders.erase(found);
+    }
+    FolderListings::Listing listing;
+    listing.time = time;
+    fs::directory_iterator it(dir, ec);
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+      std::string candidate = it->path().filename().string();
+      auto [at, added] = listing.byLowerName.try_emplace(AsciiLowerCopy(candidate), candidate);
+      if (!added && candidate < at->second) at->second = std::move(candidate);
+    }
+    if (listings.names + listing.byLowerName.size() > kMaxListedNames) {
+      listings.folders.clear();
+      listings.names = 0;
+    }
+    listings.names += listing.byLowerName.size();
+    found = listings.folders.emplace(dir, std::move(listing)).first;
   }
-  if (!best) return std::nullopt;
-  return dir / *best;
+  const auto entry = found->second.byLowerName.find(AsciiLowerCopy(name));
+  if (entry == found->second.byLowerName.end()) return std::nullopt;
+  return dir / entry->second;
+}
+
+// Windows' limits: a path of 32,767 UTF-16 units, a name of 255; counted here
+// in code points, which are never more than the units.
+constexpr std::size_t kMaxPathUnits = 32767;
+constexpr std::size_t kMaxNameUnits = 255;
+
+std::size_t CodePoints(std::string_view text) {
+  return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  }));
 }
 
 bool IsInside(const fs::path& path, const fs::path& folder) {
@@ -109,7 +149,7 @@ bool IsInside(const fs::path& path, const fs::path& folder) {
 // drive folder, as it stops at a drive's root on Windows. The file found
 // must lie inside `realRoot` (resolved; empty: inside the drive folder).
 std::optional<fs::path> Resolve(const fs::path& drive, const std::vector<std::string>& components,
-                                const fs::path& realRoot) {
+                                const ImageFiles& files) {
   std::vector<std::string> kept;
   for (const std::string& component : components) {
     if (component == ".") continue;
@@ -118,6 +158,8 @@ std::optional<fs::path> Resolve(const fs::path& drive, const std::vector<std::st
       continue;
     }
     if (component.find('\0') != std::string::npos) return std::nullopt;
+    // No file has a longer name: not looked up.
+    if (CodePoints(component) > kMaxNameUnits) return std::nullopt;
     kept.push_back(component);
   }
   if (kept.empty()) return std::nullopt;
@@ -125,7 +167,7 @@ std::optional<fs::path> Resolve(const fs::path& drive, const std::vector<std::st
   std::error_code ec;
   fs::path current = drive;
   for (std::size_t i = 0; i < kept.size(); ++i) {
-    const auto next = FindEntry(current, kept[i]);
+    const auto next = FindEntry(current, kept[i], *files.listings);
     if (!next) return std::nullopt;
     current = *next;
     const bool last = i + 1 == kept.size();
@@ -134,7 +176,7 @@ std::optional<fs::path> Resolve(const fs::path& drive, const std::vector<std::st
     }
   }
   // A link inside the image may not lead out of it.
-  const fs::path realFolder = realRoot.empty() ? fs::canonical(drive, ec) : realRoot;
+  const fs::path realFolder = files.realRoot.empty() ? fs::canonical(drive, ec) : files.realRoot;
   if (ec) return std::nullopt;
   const fs::path realFile = fs::canonical(current, ec);
   if (ec || !IsInside(realFile, realFolder)) return std::nullopt;
@@ -188,6 +230,7 @@ ImageFiles ImageFilesOfWinePrefix(const fs::path& prefix) {
 }
 
 std::optional<fs::path> MapWindowsPath(std::string_view windowsPath, const ImageFiles& files) {
+  if (CodePoints(windowsPath) > kMaxPathUnits) return std::nullopt;
   std::string path = ExpandVariables(windowsPath);
   std::replace(path.begin(), path.end(), '/', '\\');
   // Names after the "\\?\" prefix are taken as they are.
@@ -204,25 +247,25 @@ std::optional<fs::path> MapWindowsPath(std::string_view windowsPath, const Image
     if (!IsDriveLetter(path[0])) return std::nullopt;
     const fs::path* drive = DriveFolder(path[0], files);
     if (!drive) return std::nullopt;
-    return Resolve(*drive, SplitComponents(std::string_view(path).substr(2)), files.realRoot);
+    return Resolve(*drive, SplitComponents(std::string_view(path).substr(2)), files);
   }
 
   const fs::path* driveC = DriveFolder('c', files);
   if (!driveC) return std::nullopt;
-  if (path.front() == '\\') return Resolve(*driveC, SplitComponents(path), files.realRoot);
+  if (path.front() == '\\') return Resolve(*driveC, SplitComponents(path), files);
 
   if (path.find('\\') == std::string::npos) {
     // A bare file name: the system folders, as the loader searches them.
     for (const char* folder : {"Windows\\System32", "Windows\\SysWOW64", "Windows"}) {
       std::vector<std::string> components = SplitComponents(folder);
       components.push_back(path);
-      if (auto found = Resolve(*driveC, components, files.realRoot)) return found;
+      if (auto found = Resolve(*driveC, components, files)) return found;
     }
     return std::nullopt;
   }
   std::vector<std::string> components = SplitComponents("Windows\\System32");
   for (std::string& component : SplitComponents(path)) components.push_back(std::move(component));
-  return Resolve(*driveC, components, files.realRoot);
+  return Resolve(*driveC, components, files);
 }
 
 bool NamesUnknownVariable(std::string_view windowsPath) {

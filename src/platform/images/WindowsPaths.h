@@ -4,10 +4,24 @@
 
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace orbel::platform {
+
+// Folder listings of an image, kept so that names that differ from their
+// files' in letter case are matched without listing a folder for each of
+// them. A folder whose modification time changed is listed again.
+struct FolderListings {
+  struct Listing {
+    std::filesystem::file_time_type time;
+    std::map<std::string, std::string> byLowerName;  // the smallest name of each
+  };
+  std::map<std::filesystem::path, Listing> folders;
+  std::size_t names = 0;  // in all listings; bounded, the oldest dropped first
+};
 
 // The files of the machine whose registry is viewed.
 struct ImageFiles {
@@ -16,6 +30,8 @@ struct ImageFiles {
   // The image's own folder, resolved: no file outside it is ever named,
   // whatever links lead there. Empty: each drive folder stands for itself.
   std::filesystem::path realRoot;
+  // Shared by the copies of these files.
+  std::shared_ptr<FolderListings> listings = std::make_shared<FolderListings>();
 };
 
 // A Wine prefix: drive_c as C:, and the dosdevices/<x>: links that lead to a

@@ -140,6 +140,14 @@ TEST_F(WindowsPathsTest, NoDriveCMapsOnlyOtherDrives) {
   EXPECT_TRUE(MapWindowsPath("d:\\tools\\tool.exe", files));
 }
 
+// Folder listings are kept for names in another case, and listed again when
+// the folder changes.
+TEST_F(WindowsPathsTest, AFolderIsListedAgainWhenItChanges) {
+  EXPECT_FALSE(MapWindowsPath("C:\\Windows\\LATE.DLL", files_));
+  Touch(c_ / "Windows/late.dll");
+  EXPECT_EQ(MapWindowsPath("C:\\Windows\\LATE.DLL", files_), c_ / "Windows/late.dll");
+}
+
 // Drives are lent only while they stay inside the prefix: a prefix from
 // another machine may link drive_c or a drive letter to this machine's files.
 TEST_F(WindowsPathsTest, WinePrefixDrivesStayInsideThePrefix) {
