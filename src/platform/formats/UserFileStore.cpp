@@ -69,7 +69,6 @@ class FolderLock {
 UserFileStore::UserFileStore(fs::path file) : file_(std::move(file)) {
   paths_.emplace_back();
   idByPath_.emplace(std::string(), RootNode());
-  Reload();
 }
 
 fs::path UserFileStore::DefaultFile(const EnvironmentLookup& environment) {
@@ -87,6 +86,7 @@ fs::path UserFileStore::DefaultFile(const EnvironmentLookup& environment) {
 void UserFileStore::Refresh() { Reload(); }
 
 void UserFileStore::Reload() {
+  loaded_ = true;
   tree_ = MemoryStore();
   readable_ = true;
   readProblem_.clear();
@@ -132,8 +132,9 @@ void UserFileStore::Reload() {
   }
 }
 
-Status UserFileStore::Locate(Node node, MemoryStore::Node& out) const {
+Status UserFileStore::Locate(Node node, MemoryStore::Node& out) {
   if (node >= paths_.size()) return kInvalidHandle;
+  if (!loaded_) Reload();
   if (!readable_) return kCantRead;
   const auto found = tree_.Find(paths_[node]);
   if (!found) return kFileNotFound;

@@ -23,7 +23,8 @@ namespace orbel::platform {
 class UserFileStore : public Store {
  public:
   // The file need not exist: a missing file is an empty tree, created by the
-  // first change. The file is read once here.
+  // first change. The file is read when first used, so that a program that
+  // never reads its settings never parses them.
   explicit UserFileStore(std::filesystem::path file);
 
   // $XDG_CONFIG_HOME/orbel/user.reg when that variable holds an absolute
@@ -58,7 +59,10 @@ class UserFileStore : public Store {
   const std::string& LastError() const { return lastError_; }
   // What was wrong at the last reading: why the file could not be read, or
   // the lines that were skipped; empty when it read cleanly.
-  const std::string& ReadProblem() const { return readProblem_; }
+  const std::string& ReadProblem() {
+    if (!loaded_) Reload();
+    return readProblem_;
+  }
   const std::filesystem::path& File() const { return file_; }
 
  private:
@@ -66,7 +70,7 @@ class UserFileStore : public Store {
 
   void Reload();
   // The key of `node` in the current tree.
-  Status Locate(Node node, MemoryStore::Node& out) const;
+  Status Locate(Node node, MemoryStore::Node& out);
   // The id of a key path, given out once and kept.
   Node IdOf(const std::string& path);
   // Re-reads the file, applies `change` to a copy of the tree and writes it.
@@ -74,6 +78,7 @@ class UserFileStore : public Store {
 
   std::filesystem::path file_;
   MemoryStore tree_;
+  bool loaded_ = false;
   bool readable_ = true;
   std::string readProblem_;
   std::string lastError_;
