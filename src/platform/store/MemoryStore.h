@@ -2,6 +2,7 @@
 // load into. Subkeys enumerate ascending by upper-cased name.
 #pragma once
 
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -111,7 +112,10 @@ class MemoryStore : public Store {
   const std::vector<NamedValue>& Values(Node node) const;
   static void IndexValues(Key& key);
 
-  mutable std::vector<Key> keys_;  // lists are brought up to date when read
+  // A deque: it grows without moving what it holds, so that a large tree
+  // never needs twice its size while it grows. Lists are brought up to
+  // date when read.
+  mutable std::deque<Key> keys_;
   bool writable_ = true;
 };
 
