@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""The hostile-input bar: every damaged hive of the corpus, and seeded
-mutations of each real one (byte flips, truncations, inserted garbage), read
-by `orbel-catalogue --json`. Each run must end with status 0 or 1 (1 with a
+"""The hostile-input bar: every damaged hive of the corpus, seeded mutations
+of each real one (byte flips, truncations, inserted garbage), and inputs shaped
+to multiply a reader's work (hostile_shapes.py), read by
+`orbel-catalogue --json`. Each run must end with status 0 or 1 (1 with a
 message), within 5 seconds and 200 MB. Prints the slowest and the largest run;
 exits 1 when a run misses the bar.
 
@@ -19,6 +20,8 @@ import tempfile
 import threading
 import time
 from concurrent.futures import ThreadPoolExecutor
+
+import hostile_shapes
 
 TIME_LIMIT = 5.0  # seconds
 MEMORY_LIMIT = 200 * 1024  # KiB of peak resident memory
@@ -66,9 +69,10 @@ def mutate(data: bytes, rng: random.Random) -> bytes:
     return bytes(out)
 
 
-def run_measured(program: str, path: str) -> dict:
-    """Reads one file with the program; its status, seconds, peak resident KiB
-    (of that one child, through wait4) and what missed the bar, if anything."""
+def run_measured(program: str, path, arguments=None) -> dict:
+    """Reads one file (or runs with `arguments`, `path` naming the case) with
+    the program; its status, seconds, peak resident KiB (of that one child,
+    through wait4) and what missed the bar, if anything."""
 
     def limit():
         resource.setrlimit(resource.RLIMIT_AS, (ADDRESS_LIMIT, ADDRESS_LIMIT))
@@ -77,7 +81,7 @@ def run_measured(program: str, path: str) -> dict:
     err = tempfile.TemporaryFile()
     start = time.monotonic()
     child = subprocess.Popen(
-        [program, "--json", path],
+        [program, "--json"] + (arguments or [path]),
         stdin=subprocess.DEVNULL,
         stdout=subprocess.DEVNULL,
         stderr=err,
@@ -141,6 +145,10 @@ def main() -> int:
     with tempfile.TemporaryDirectory(prefix="orbel-hostile-") as scratch, \
             ThreadPoolExecutor(max_workers=max(1, args.jobs)) as pool:
         results += pool.map(lambda path: run_measured(args.program, path), files)
+        # The shapes one at a time, so that each has a core to itself.
+        for shape, size in hostile_shapes.SHAPES:
+            arguments = shape(scratch, size)
+            results.append(run_measured(args.program, "%s-%d" % (shape.__name__, size), arguments))
         # Mutations are written a few at a time and removed once read.
         room = threading.BoundedSemaphore(2 * max(1, args.jobs))
 
@@ -171,9 +179,10 @@ def main() -> int:
     slowest = max(results, key=lambda r: r["seconds"])
     largest = max(results, key=lambda r: r["kib"])
     statuses = {s: sum(1 for r in results if r["status"] == s) for s in (0, 1)}
-    print("hostile-input bar: %d files (%d damaged, %d mutations of %d hives), "
+    shapes = len(hostile_shapes.SHAPES)
+    print("hostile-input bar: %d inputs (%d damaged, %d shaped, %d mutations of %d hives), "
           "%d read, %d refused with a message"
-          % (len(results), len(os.listdir(damaged)), len(results) - len(os.listdir(damaged)),
+          % (len(results), len(files), shapes, len(results) - len(files) - shapes,
              len(hives), statuses[0], statuses[1]))
     print("  slowest: %.3f s  %s" % (slowest["seconds"], os.path.basename(slowest["path"])))
     print("  largest: %.1f MB  %s" % (largest["kib"] / 1024, os.path.basename(largest["path"])))
