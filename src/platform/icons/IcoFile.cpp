@@ -1,6 +1,6 @@
 #include "platform/icons/IcoFile.h"
 
-namespace orbel::platform::icons {
+namespace orbel::platform::iconfile {
 
 bool IsIconFile(Bytes file) {
   if (!Fits(file, 0, kIconDirSize)) return false;
@@ -58,4 +58,4 @@ std::vector<std::byte> BuildIco(const std::vector<IconImage>& images) {
   return ico;
 }
 
-}  // namespace orbel::platform::icons
+}  // namespace orbel::platform::iconfile

@@ -8,7 +8,7 @@
 
 #include "platform/icons/IconBytes.h"
 
-namespace orbel::platform::icons {
+namespace orbel::platform::iconfile {
 
 inline constexpr std::uint64_t kIconDirSize = 6;
 inline constexpr std::uint64_t kIconDirEntrySize = 16;
@@ -32,4 +32,4 @@ std::vector<IconImage> ReadIcoImages(Bytes file, std::string& error);
 // A complete .ico file of `images`, in that order.
 std::vector<std::byte> BuildIco(const std::vector<IconImage>& images);
 
-}  // namespace orbel::platform::icons
+}  // namespace orbel::platform::iconfile

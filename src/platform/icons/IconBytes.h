@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace orbel::platform::icons {
+namespace orbel::platform::iconfile {
 
 using Bytes = std::span<const std::byte>;
 
@@ -44,4 +44,4 @@ inline std::string Hex(std::uint64_t value) {
   return buffer;
 }
 
-}  // namespace orbel::platform::icons
+}  // namespace orbel::platform::iconfile

@@ -9,7 +9,7 @@
 
 namespace orbel::platform {
 
-using namespace icons;
+using namespace iconfile;
 
 namespace {
 

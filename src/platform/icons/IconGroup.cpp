@@ -3,7 +3,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-namespace orbel::platform::icons {
+namespace orbel::platform::iconfile {
 namespace {
 
 constexpr std::uint64_t kGroupEntrySize = 14;
@@ -78,4 +78,4 @@ std::vector<IconImage> GroupImages(const PeResources& pe, Bytes file, Bytes grou
   return images;
 }
 
-}  // namespace orbel::platform::icons
+}  // namespace orbel::platform::iconfile

@@ -10,7 +10,7 @@
 #include "platform/icons/IcoFile.h"
 #include "platform/icons/PeResources.h"
 
-namespace orbel::platform::icons {
+namespace orbel::platform::iconfile {
 
 inline constexpr std::uint32_t kRtIcon = 3;
 inline constexpr std::uint32_t kRtGroupIcon = 14;
@@ -34,4 +34,4 @@ std::vector<IconImage> GroupImages(const PeResources& pe, Bytes file, Bytes grou
                                    std::uint16_t count, const ResourceDir& icons,
                                    std::string& error);
 
-}  // namespace orbel::platform::icons
+}  // namespace orbel::platform::iconfile

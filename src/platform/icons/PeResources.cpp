@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace orbel::platform::icons {
+namespace orbel::platform::iconfile {
 namespace {
 
 constexpr std::uint64_t kSectionHeaderSize = 40;
@@ -223,4 +223,4 @@ std::optional<Bytes> PeResources::Data(const ResourceEntry& nameEntry,
   return data;
 }
 
-}  // namespace orbel::platform::icons
+}  // namespace orbel::platform::iconfile

@@ -10,7 +10,7 @@
 
 #include "platform/icons/IconBytes.h"
 
-namespace orbel::platform::icons {
+namespace orbel::platform::iconfile {
 
 // A section of the file: where its data lies in memory and in the file.
 struct Section {
@@ -81,4 +81,4 @@ class PeResources {
   std::uint32_t rsrcSize_ = 0;  // bytes of resource data readable from its start
 };
 
-}  // namespace orbel::platform::icons
+}  // namespace orbel::platform::iconfile
