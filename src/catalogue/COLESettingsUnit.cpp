@@ -202,6 +202,9 @@ void TCOLESettings::StepProgress() {
   windows_.progress->Step();
 }
 
+// Reads every class key of the requested computer (or this one) into
+// Entries, counts what could not be read and fills the category tree. It
+// follows the reading's procedure step by step and is kept whole on purpose.
 void TCOLESettings::ReadClasses() {
   StepProgress();
   int classKeys = 0;

@@ -1,0 +1,61 @@
+#include "platform/icons/IcoFile.h"
+
+namespace orbel::platform::iconfile {
+
+bool IsIconFile(Bytes file) {
+  if (!Fits(file, 0, kIconDirSize)) return false;
+  const std::uint16_t count = U16(file, 4);
+  return U16(file, 0) == 0 && U16(file, 2) == 1 && count >= 1 &&
+         Fits(file, kIconDirSize, count * kIconDirEntrySize);
+}
+
+std::vector<IconImage> ReadIcoImages(Bytes file, std::string& error) {
+  const std::uint16_t count = U16(file, 4);
+  std::vector<IconImage> images;
+  std::string firstError;
+  std::uint64_t imageBytes = 0;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::uint64_t entry = kIconDirSize + i * kIconDirEntrySize;
+    const std::uint32_t size = U32(file, entry + 8);
+    const std::uint32_t offset = U32(file, entry + 12);
+    if (size == 0 || !Fits(file, offset, size)) {
+      if (firstError.empty()) {
+        firstError = "image " + std::to_string(i) + " of the .ico file (entry at offset " +
+                     Hex(entry) + ") lies outside the file: offset " + Hex(offset) + ", size " +
+                     Hex(size);
+      }
+      continue;
+    }
+    if (size > file.size() - imageBytes) continue;
+    imageBytes += size;
+    images.push_back({file.subspan(entry, 8), file.subspan(offset, size)});
+  }
+  if (images.empty()) {
+    error = "none of the " + std::to_string(count) +
+            " images of the .ico file is present: " + firstError;
+  }
+  return images;
+}
+
+std::vector<std::byte> BuildIco(const std::vector<IconImage>& images) {
+  std::uint64_t imageBytes = 0;
+  for (const IconImage& image : images) imageBytes += image.image.size();
+  const std::uint64_t headerSize = kIconDirSize + images.size() * kIconDirEntrySize;
+  std::vector<std::byte> ico;
+  ico.reserve(headerSize + imageBytes);
+  PutU16(ico, 0);
+  PutU16(ico, 1);
+  PutU16(ico, static_cast<std::uint16_t>(images.size()));
+  std::uint64_t offset = headerSize;
+  for (const IconImage& image : images) {
+    ico.insert(ico.end(), image.head.begin(), image.head.end());
+    PutU32(ico, static_cast<std::uint32_t>(image.image.size()));
+    PutU32(ico, static_cast<std::uint32_t>(offset));
+    offset += image.image.size();
+  }
+  for (const IconImage& image : images)
+    ico.insert(ico.end(), image.image.begin(), image.image.end());
+  return ico;
+}
+
+}  // namespace orbel::platform::iconfile
