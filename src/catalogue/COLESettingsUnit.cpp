@@ -163,6 +163,7 @@ void TCOLESettings::ClearCatalogue() {
   ReadErrors.clear();
   ReadProblem.clear();
   Notice.clear();
+  FileDamage.clear();
   FindNode = 0;
   // The tree refers to the entries: empty it before they go.
   windows_.tree->BeginUpdate();
@@ -315,7 +316,11 @@ void TCOLESettings::ReadClasses() {
                            : "the key cannot be read: the registry is damaged there"});
     }
   }
-  if (proceed) Notice = windows_.registry->NoticeOf(Reader->Root());
+  if (proceed) {
+    Notice = windows_.registry->NoticeOf(Reader->Root());
+    FileDamage = windows_.registry->DamageOf(Reader->Root());
+    if (!FileDamage.empty()) ReadErrors.push_back({"", FileDamage});
+  }
 
   Reader.reset();
   names.clear();
@@ -325,7 +330,7 @@ void TCOLESettings::ReadClasses() {
     ClassKeyCount = classKeys;
     NotReadCount = classKeys - static_cast<std::int32_t>(Entries.size());
     ReadStatus = CancelRequested                   ? ReadInterrupted
-                 : NotReadCount > 0 || listDamaged ? ReadDenied
+                 : NotReadCount > 0 || listDamaged || !FileDamage.empty() ? ReadDenied
                                                    : ReadComplete;
   } else {
     ViewedComputer.clear();
@@ -342,9 +347,12 @@ void TCOLESettings::ReadClasses() {
   PumpMessages();
 
   if (ReadStatus == ReadDenied) {
-    const std::string count = listDamaged ? "The list of class keys could not be read."
-                                          : ReplaceParam("%1 class keys could not be read.",
-                                                         std::to_string(NotReadCount));
+    std::string count = listDamaged ? "The list of class keys could not be read."
+                        : NotReadCount > 0
+                            ? ReplaceParam("%1 class keys could not be read.",
+                                           std::to_string(NotReadCount))
+                            : std::string();
+    if (!FileDamage.empty()) count += (count.empty() ? "" : "\n") + FileDamage + ".";
     WarningMessage("Some objects could not be read because the computer has denid the access.\n\n" +
                    count + "\n\nPlease see \"File\" -> \"Information\" for further details.");
   }
@@ -434,6 +442,7 @@ std::string TCOLESettings::InformationText() const {
   };
   for (const auto& [count, name] : lines) text += std::to_string(count) + " " + name + "\n";
   if (!Notice.empty()) text += "\n" + Notice + "\n";
+  if (!FileDamage.empty()) text += "\n" + FileDamage + ".\n";
   return text;
 }
 

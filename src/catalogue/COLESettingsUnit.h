@@ -105,6 +105,9 @@ class TCOLESettings {
   // One line about the registry read, to be shown with the summary (a hive
   // read without the newer data of its transaction logs); empty when none.
   std::string Notice;
+  // What of the registry's file could not be read (a text registry's
+  // skipped lines); empty when it read whole. Also one of ReadErrors.
+  std::string FileDamage;
 
  private:
   void ReadClasses();

@@ -183,6 +183,43 @@ TEST(CatalogueCommand, TestOfThisComputersPrefixNamedAsAnImageDoesNotRun) {
 #endif
 }
 
+// Lines of a text registry that cannot be read are damage: the reading is not
+// complete and its errors count and name them (they were dropped unseen).
+TEST(CatalogueCommand, SkippedLinesOfATextRegistryAreDamage) {
+  const std::string header = "REGEDIT4\n\n";
+  const std::string one = "[HKEY_CLASSES_ROOT\\CLSID\\{00000000-0000-0000-0000-000000000001}]\n";
+  std::string utf16 = "\xFF\xFE";
+  for (char c : header + one + "@=\"x\"\n") utf16 += std::string{c, '\0'};
+  const struct {
+    const char* name;
+    std::string text;
+    int entries;
+    const char* message;  // nullptr: a complete reading
+  } cases[] = {
+      {"clean", header + one + "@=\"x\"\n", 1, nullptr},
+      {"no bracket", header + one.substr(0, one.size() - 2) + "\n@=\"x\"\n", 0,
+       "1 line could not be read and was skipped (line 3: key name without closing ']')"},
+      {"bad hex", header + one + "@=hex:4g\n", 1, "(line 4: bad hex byte '4g')"},
+      {"open string", header + one + "\"a\"=\"b\n", 1, "(line 4: unterminated string)"},
+      {"odd UTF-16", utf16 + "X", 1, "the file ends in half a UTF-16 character"},
+  };
+  testing::TempFolder folder;
+  for (const auto& c : cases) {
+    const fs::path file = folder.Write(std::string(c.name) + ".reg", c.text);
+    const Outcome run = Command({"--json", file.string()});
+    ASSERT_EQ(run.status, 0) << c.name << run.err;
+    const json summary = Lines(run.out).back()["summary"];
+    EXPECT_EQ(summary["entries"], c.entries) << c.name;
+    EXPECT_EQ(summary["status"], c.message ? "denied" : "complete") << c.name;
+    if (c.message) {
+      ASSERT_EQ(summary["errors"].size(), 1u) << c.name;
+      EXPECT_NE(summary["errors"][0]["message"].get<std::string>().find(c.message),
+                std::string::npos)
+          << c.name << ": " << summary["errors"][0]["message"];
+    }
+  }
+}
+
 TEST(CatalogueCommand, ReadsACorpusHive) {
   ORBEL_SKIP_WITHOUT_HIVEX();
   const fs::path hive = fs::path(ORBEL_CORPUS_DIR) / "real" / "win10_UsrClass.dat";

@@ -63,6 +63,9 @@ class RegistryApi {
   // One line to tell whoever reads below `key` about the store behind it
   // (a hive read without the newer data of its logs); empty when none.
   virtual std::string NoticeOf(HKey /*key*/) { return {}; }
+  // What of the file behind the root of `key` could not be read, in one
+  // line (a text registry's skipped lines); empty when it read whole.
+  virtual std::string DamageOf(HKey /*key*/) { return {}; }
 };
 
 

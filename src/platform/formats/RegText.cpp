@@ -232,6 +232,10 @@ RegTextResult ParseRegistryText(std::span<const std::byte> bytes, MemoryStore& s
   result.ok = true;
   result.format = *format;
   ReadSections(*format, lines, store, map, result);
+  if (decoded.halfUnitLeft) {
+    result.issues.push_back({lines.number(), "the file ends in half a UTF-16 character"});
+    ++result.skippedLines;
+  }
   return result;
 }
 

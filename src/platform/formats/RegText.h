@@ -33,6 +33,7 @@ struct RegTextResult {
   RegTextFormat format = RegTextFormat::Regedit5;
   std::string error;
   std::vector<RegTextIssue> issues;  // malformed lines, skipped; reading went on
+  std::size_t skippedLines = 0;      // all of them, beyond the issues kept too
   std::size_t keys = 0;              // key lines applied (after mapping)
   std::size_t values = 0;            // values set
 };

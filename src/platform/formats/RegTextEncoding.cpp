@@ -66,6 +66,7 @@ DecodedText DecodeText(std::span<const std::byte> bytes) {
   if (bytes.size() >= 2 && bytes[0] == std::byte{0xFF} && bytes[1] == std::byte{0xFE}) {
     decoded.storage = Utf16LeBytesToUtf8(bytes.subspan(2));
     decoded.text = decoded.storage;
+    decoded.halfUnitLeft = bytes.size() % 2 != 0;
     return decoded;
   }
   std::string_view raw = AsChars(bytes);

@@ -20,6 +20,7 @@ inline std::string_view AsChars(std::span<const std::byte> bytes) {
 struct DecodedText {
   std::string storage;
   std::string_view text;
+  bool halfUnitLeft = false;  // UTF-16 of an odd length: its last byte is no character
 };
 
 DecodedText DecodeText(std::span<const std::byte> bytes);

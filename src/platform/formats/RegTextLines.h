@@ -65,6 +65,8 @@ class IssueLog {
 
   // Adds one "N more issues" entry for those past the limit, if any.
   void Finish();
+  // Every issue added, kept or not.
+  std::size_t Total() const { return issues_.size() + dropped_; }
 
  private:
   std::vector<RegTextIssue>& issues_;

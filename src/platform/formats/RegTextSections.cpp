@@ -73,6 +73,7 @@ class SectionReader {
         issues_.Add(number, "unrecognised line '" + Cut(line, 40) + "'");
       }
     }
+    result_.skippedLines = issues_.Total();
     issues_.Finish();
   }
 

@@ -99,6 +99,24 @@ std::string Describe(const RegTextIssue& issue, const fs::path& file) {
   return file.string() + ": line " + std::to_string(issue.line) + ": " + issue.message;
 }
 
+// The lines of a text registry that could not be read, counted, with the
+// first few named: "FILE: 3 lines could not be read and were skipped (line
+// 12: ...; line 40: ...; ...)". Empty when every line was read.
+std::string DescribeSkippedLines(const RegTextResult& result, const fs::path& file) {
+  if (result.skippedLines == 0 || result.issues.empty()) return {};
+  constexpr std::size_t kNamed = 3;
+  const std::size_t count = result.skippedLines;
+  std::string text = file.string() + ": " + std::to_string(count) +
+                     (count == 1 ? " line could not be read and was skipped ("
+                                 : " lines could not be read and were skipped (");
+  for (std::size_t i = 0; i < result.issues.size() && i < kNamed; ++i) {
+    if (i > 0) text += "; ";
+    text += "line " + std::to_string(result.issues[i].line) + ": " + result.issues[i].message;
+  }
+  if (count > kNamed) text += "; ...";
+  return text + ")";
+}
+
 // Loads a text registry file; keys land where `map` puts them.
 std::optional<RegistryImage> OpenTextImage(const fs::path& file, ImageKind kind,
                                            const RegTextKeyMap& map, std::string& error) {
@@ -109,6 +127,7 @@ std::optional<RegistryImage> OpenTextImage(const fs::path& file, ImageKind kind,
     error = file.string() + ": " + result.error;
     return std::nullopt;
   }
+  store->SetDamage(DescribeSkippedLines(result, file));
   RegistryImage image;
   image.kind = kind;
   image.source = file;

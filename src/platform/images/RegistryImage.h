@@ -26,6 +26,7 @@ class PrefixStore : public Store {
   Status GetValueInfo(Node node, std::string_view name, std::uint32_t& type,
                       std::uint32_t& size) override;
   std::string Notice() const override { return inner_->Notice(); }
+  std::string Damage() const override { return inner_->Damage(); }
 
  private:
   static constexpr Node kVirtual = Node{1} << 63;

@@ -28,6 +28,9 @@ class MemoryStore : public Store {
                   std::span<const std::byte> data) override;
 
   void SetWritable(bool writable) { writable_ = writable; }
+  // What of the file this tree was loaded from could not be read.
+  void SetDamage(std::string damage) { damage_ = std::move(damage); }
+  std::string Damage() const override { return damage_; }
 
   // Building, for loaders and tests. Paths are key names joined by "\";
   // every missing key on the way is created (with time 0).
@@ -117,6 +120,7 @@ class MemoryStore : public Store {
   // date when read.
   mutable std::deque<Key> keys_;
   bool writable_ = true;
+  std::string damage_;
 };
 
 }  // namespace orbel::platform

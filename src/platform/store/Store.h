@@ -73,6 +73,10 @@ class Store {
   // the newer data of its transaction logs); empty when there is none.
   virtual std::string Notice() const { return {}; }
 
+  // What of the file behind this store could not be read (lines of a text
+  // registry that were skipped), in one line; empty when it read whole.
+  virtual std::string Damage() const { return {}; }
+
   // Called when a key of this store is opened from a predefined root, so
   // that a file-backed store can pick up changes made by another process.
   virtual void Refresh() {}
