@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "cli/TerminalText.h"
 #include "platform/computer/LocalImage.h"
 
 namespace orbel {
@@ -123,12 +124,12 @@ std::ostream* ProgressStream(const CatalogueOptions& options, std::ostream& err)
 }
 
 int ReportFailure(std::ostream& err, const std::string& message) {
-  err << "orbel-catalogue: " << message << "\n";
+  err << "orbel-catalogue: " << TerminalText(message) << "\n";
   return 1;
 }
 
 int ReportUsage(std::ostream& err, const std::string& message) {
-  err << "orbel-catalogue: " << message << "\nRun with --help for usage.\n";
+  err << "orbel-catalogue: " << TerminalText(message) << "\nRun with --help for usage.\n";
   return 2;
 }
 

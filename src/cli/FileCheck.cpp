@@ -1,5 +1,6 @@
 #include "cli/FileCheck.h"
 
+#include "cli/TerminalText.h"
 #include "tools/Vell_Tools.h"
 
 namespace orbel {
@@ -50,7 +51,7 @@ void FileCheck::ListMissing(const json& files, std::string& listing) {
   for (const auto& file : files) {
     if (file["state"] != "missing") continue;
     listing += "\tmissing\t" + file["row"].get<std::string>() + '\t' +
-               file["path"].get<std::string>() + '\n';
+               TerminalText(file["path"].get<std::string>()) + '\n';
   }
 }
 

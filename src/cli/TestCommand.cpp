@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "catalogue/COLESettingsUnit.h"
+#include "cli/TerminalText.h"
 #include "platform/base/Text.h"
 #include "tools/Vell_Tools.h"
 
@@ -51,8 +52,8 @@ int RunTestCommand(TCOLESettings& catalogue, const std::string& guid, std::ostre
     if (platform::AsciiUpper(candidate->RegistrySettings->Guid) == wanted) entry = candidate;
   }
   if (entry == nullptr) {
-    err << "orbel-catalogue: --test: no class " << guid << " in the registry of "
-        << catalogue.ViewedComputer << "\n";
+    err << "orbel-catalogue: --test: no class " << TerminalText(guid) << " in the registry of "
+        << TerminalText(catalogue.ViewedComputer) << "\n";
     return 2;
   }
 #ifdef _WIN32
@@ -64,7 +65,16 @@ int RunTestCommand(TCOLESettings& catalogue, const std::string& guid, std::ostre
 #ifdef _WIN32
   if (initialised) CoUninitialize();
 #endif
-  out << screen.text_ << "\n";
+  // The message quotes the name the test used, which the registry gave.
+  std::string text = screen.text_;
+  for (const int index : {8, 7}) {
+    const std::string quoted = "'" + entry->GetValue(index) + "'";
+    if (const std::size_t at = text.find(quoted); at != std::string::npos) {
+      text.replace(at, quoted.size(), "'" + TerminalText(entry->GetValue(index)) + "'");
+      break;
+    }
+  }
+  out << text << "\n";
   return screen.kind_ == MessageKind::Information ? 0 : 1;
 }
 

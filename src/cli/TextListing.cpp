@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "cli/FileCheck.h"
+#include "cli/TerminalText.h"
 #include "cli/UserView.h"
 
 namespace orbel {
@@ -37,7 +38,8 @@ std::string Listing(CatalogueReading& reading, const CatalogueOptions& options,
     const Rows rows = RowsOf(entry);
     EntryExtras extras = ExtrasOf(entry, rows, views);
     if (options.missingOnly && extras.missingFiles == 0) return;
-    listing += entry.KindName + '\t' + entry.RegistrySettings->Guid + '\t' + entry.DisplayName;
+    listing += entry.KindName + '\t' + TerminalText(entry.RegistrySettings->Guid) + '\t' +
+               TerminalText(entry.DisplayName);
     if (views.user) listing += '\t' + extras.fields["scope"].get<std::string>();
     listing += '\n';
     if (extras.fields.contains("files")) FileCheck::ListMissing(extras.fields["files"], listing);
@@ -53,12 +55,20 @@ void PrintText(CatalogueReading& reading, const CatalogueOptions& options,
   // The summary alone needs the entries only for what it counts of them.
   const bool perEntry = !options.summaryOnly || views.user || views.files;
   const std::string listing = perEntry ? Listing(reading, options, views) : std::string();
-  out << catalogue.InformationText();
+  // The notice that may end the summary names a file of the source.
+  std::string information = catalogue.InformationText();
+  if (const std::string& notice = catalogue.Notice;
+      !notice.empty() && information.ends_with(notice + "\n")) {
+    information.replace(information.size() - notice.size() - 1, notice.size(),
+                        TerminalText(notice));
+  }
+  out << information;
   if (views.user) views.user->PrintSummary(out);
   if (views.files) views.files->PrintSummary(out);
   for (const auto& error : ReadErrors(catalogue, views)) {
     out << "Not read: " << (error.contains("side") ? error["side"].get<std::string>() + ": " : "")
-        << error["key"].get<std::string>() << ": " << error["message"].get<std::string>() << "\n";
+        << TerminalText(error["key"].get<std::string>()) << ": "
+        << TerminalText(error["message"].get<std::string>()) << "\n";
   }
   if (options.summaryOnly) return;
   out << "\n" << listing;
@@ -68,8 +78,8 @@ void PrintFound(CatalogueReading& reading, const CatalogueOptions& options, std:
   ForEachInTreeOrder(reading.Tree(), [&](COLEObject& entry) {
     if (!entry.Find(*options.findText, options.matchCase, options.wholeValue)) return;
     const auto [name, value] = FoundRow(entry);
-    out << entry.RegistrySettings->Guid << '\t' << entry.DisplayName << '\t' << name << '\t'
-        << value << '\n';
+    out << TerminalText(entry.RegistrySettings->Guid) << '\t' << TerminalText(entry.DisplayName)
+        << '\t' << TerminalText(name) << '\t' << TerminalText(value) << '\n';
   });
 }
 

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "cli/FileCheck.h"
+#include "cli/TerminalText.h"
 #include "cli/UserClasses.h"
 #include "platform/base/Text.h"
 #include "platform/images/RegisteredFiles.h"
@@ -66,7 +67,9 @@ int ListUsers(const CatalogueOptions& options, std::ostream& out, std::ostream& 
   int exitStatus = 0;
   const auto users = UsersOfSource(options.source, err, exitStatus);
   if (!users) return exitStatus;
-  for (const auto& [name, hive] : *users) out << name << '\t' << hive.string() << '\n';
+  for (const auto& [name, hive] : *users) {
+    out << TerminalText(name) << '\t' << TerminalText(hive.string()) << '\n';
+  }
   return 0;
 }
 
@@ -183,7 +186,7 @@ void UserView::AddErrors(json& errors) const {
 }
 
 void UserView::PrintSummary(std::ostream& out) const {
-  out << "\nUser classes: " << user_ << "\n"
+  out << "\nUser classes: " << TerminalText(user_) << "\n"
       << scopes_.at("machine") << " machine only, " << scopes_.at("user") << " user only, "
       << scopes_.at("both") << " on both sides\n";
 }

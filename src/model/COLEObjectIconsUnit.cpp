@@ -49,16 +49,22 @@ platform::ExtractedIcon ImageIconExtractor::Extract(const std::string& file, std
 namespace {
 class ShellIconExtractor : public IconExtractor {
  public:
+  explicit ShellIconExtractor(bool thisComputer) : thisComputer_(thisComputer) {}
   platform::ExtractedIcon Extract(const std::string& file, std::int32_t index) override {
-    return platform::ExtractIconWithShell(file, index);
+    return platform::ExtractIconWithShell(file, index, thisComputer_);
   }
+
+ private:
+  bool thisComputer_;
 };
 }  // namespace
 #endif
 
 std::shared_ptr<IconExtractor> IconExtractorFor(platform::RegistryApi& api, platform::HKey root) {
 #ifdef _WIN32
-  if (platform::ShellGivesIconsFor(api, root)) return std::make_shared<ShellIconExtractor>();
+  if (platform::ShellGivesIconsFor(api, root)) {
+    return std::make_shared<ShellIconExtractor>(platform::IsThisComputersRegistry(api, root));
+  }
 #endif
   return std::make_shared<ImageIconExtractor>(api.DriveFolderOf(root));
 }

@@ -57,6 +57,12 @@ class WindowsRegistry : public RegistryApi {
     return owner && owner->side == Side::Image;
   }
 
+  // Whether `key` is a key of this computer's own registry.
+  bool IsThisComputersKey(HKey key) const {
+    const auto owner = Find(key);
+    return owner && owner->side == Side::ThisComputer;
+  }
+
   // Handles open now (keys and connected roots), for tests that look for leaks.
   std::size_t OpenHandleCount() const { return handles_.size(); }
 

@@ -3,6 +3,8 @@
 #ifdef _WIN32
 
 #include <cstring>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/base/WindowsApi.h"
@@ -10,6 +12,7 @@
 
 #include "platform/base/Text.h"
 #include "platform/computer/WindowsRegistry.h"
+#include "platform/images/WindowsPaths.h"
 
 namespace orbel::platform {
 namespace {
@@ -22,6 +25,18 @@ std::wstring Expanded(const std::wstring& path) {
   if (written == 0 || written > needed) return path;
   result.resize(written - 1);
   return result;
+}
+
+// A variable of this process's environment, as ExpandEnvironmentStringsW reads it.
+std::optional<std::string> ProcessVariable(const char* name) {
+  const std::wstring wide = Wide(name);
+  const DWORD needed = GetEnvironmentVariableW(wide.c_str(), nullptr, 0);
+  if (needed == 0) return std::nullopt;
+  std::wstring value(needed, L'\0');
+  const DWORD written = GetEnvironmentVariableW(wide.c_str(), value.data(), needed);
+  if (written == 0 || written >= needed) return std::nullopt;
+  value.resize(written);
+  return Narrow(value.data(), value.size());
 }
 
 ExtractedIcon Outcome(IconOutcome outcome, std::string error) {
@@ -134,8 +149,15 @@ ExtractedIcon IcoOf(HICON icon, const std::string& file) {
 
 }  // namespace
 
-ExtractedIcon ExtractIconWithShell(const std::string& file, std::int32_t index) {
-  const std::wstring path = Expanded(Wide(file));
+ExtractedIcon ExtractIconWithShell(const std::string& file, std::int32_t index, bool thisComputer) {
+  std::wstring path;
+  if (thisComputer) {
+    path = Expanded(Wide(file));
+  } else if (const auto local = LocalFileForShell(file, ProcessVariable)) {
+    path = Wide(*local);
+  } else {
+    return Outcome(IconOutcome::NoIcon, file + ": not a file of this computer's drives");
+  }
   HICON icon = ExtractIconW(GetModuleHandleW(nullptr), path.c_str(), static_cast<UINT>(index));
   if (icon == nullptr) return Outcome(IconOutcome::NoIcon, file + ": no icon at that index");
   // The shell's answer for a file that is no program, library or icon file.
@@ -145,6 +167,11 @@ ExtractedIcon ExtractIconWithShell(const std::string& file, std::int32_t index) 
   ExtractedIcon result = IcoOf(icon, file);
   DestroyIcon(icon);
   return result;
+}
+
+bool IsThisComputersRegistry(RegistryApi& api, HKey root) {
+  const auto* windows = dynamic_cast<const WindowsRegistry*>(&api);
+  return windows != nullptr && windows->IsThisComputersKey(root);
 }
 
 bool ShellGivesIconsFor(RegistryApi& api, HKey root) {

@@ -17,8 +17,13 @@ namespace orbel::platform {
 // The icon at `index` of `file` (environment references expanded first), as
 // a one-image .ico of the size the shell gives (32 by 32 pixels, 32 bits per
 // pixel). The shell's "not an icon file" answer gives Unusable, no icon at
-// that index NoIcon.
-ExtractedIcon ExtractIconWithShell(const std::string& file, std::int32_t index);
+// that index NoIcon. A file from a registry that is not this computer's
+// (`thisComputer` false) is opened only when it is one of this computer's
+// drives (LocalFileForShell); a network or device path gives NoIcon.
+ExtractedIcon ExtractIconWithShell(const std::string& file, std::int32_t index, bool thisComputer);
+
+// Whether the classes read below `root` are this computer's own.
+bool IsThisComputersRegistry(RegistryApi& api, HKey root);
 
 // Whether the icons of classes read below `root` come from the shell: true
 // for this computer's and network computers' keys, false for an image's.

@@ -43,9 +43,11 @@ const char* KnownVariable(std::string_view name) {
   return nullptr;
 }
 
-// Replaces the %NAME% references we know. An unknown reference is kept as
-// it stands, so that it names no file; its closing '%' may open the next one.
-std::string ExpandVariables(std::string_view text) {
+// Replaces the %NAME% references `valueOf` gives a value for. An unknown
+// reference is kept as it stands, so that it names no file; its closing '%'
+// may open the next one.
+template <typename ValueOf>
+std::string ExpandVariables(std::string_view text, const ValueOf& valueOf) {
   std::string out;
   out.reserve(text.size());
   std::size_t i = 0;
@@ -55,8 +57,8 @@ std::string ExpandVariables(std::string_view text) {
     const std::size_t close = text.find('%', open + 1);
     if (close == std::string_view::npos) break;
     out.append(text.substr(i, open - i));
-    if (const char* value = KnownVariable(text.substr(open + 1, close - open - 1))) {
-      out.append(value);
+    if (const auto value = valueOf(text.substr(open + 1, close - open - 1))) {
+      out.append(*value);
       i = close + 1;
     } else {
       out.append(text.substr(open, close - open));
@@ -65,6 +67,14 @@ std::string ExpandVariables(std::string_view text) {
   }
   out.append(text.substr(std::min(i, text.size())));
   return out;
+}
+
+std::string ExpandVariables(std::string_view text) {
+  return ExpandVariables(text, [](std::string_view name) -> std::optional<std::string_view> {
+    const char* value = KnownVariable(name);
+    if (value == nullptr) return std::nullopt;
+    return value;
+  });
 }
 
 std::vector<std::string> SplitComponents(std::string_view path) {
@@ -266,6 +276,26 @@ std::optional<fs::path> MapWindowsPath(std::string_view windowsPath, const Image
   std::vector<std::string> components = SplitComponents("Windows\\System32");
   for (std::string& component : SplitComponents(path)) components.push_back(std::move(component));
   return Resolve(*driveC, components, files);
+}
+
+std::optional<std::string> LocalFileForShell(std::string_view path,
+                                             const EnvironmentLookup& environment) {
+  std::string file = ExpandVariables(path, [&](std::string_view name) {
+    return name.empty() ? std::nullopt : environment(std::string(name).c_str());
+  });
+  std::string_view rest = file;
+  // Blanks and quotes before the name are no part of what is checked.
+  rest.remove_prefix(std::min(rest.find_first_not_of(" \t\""), rest.size()));
+  // \\?\ before a drive path only turns off the shell's rules for names.
+  if (rest.starts_with("\\\\?\\") && rest.size() >= 6 && IsDriveLetter(rest[4]) && rest[5] == ':') {
+    rest.remove_prefix(4);
+  }
+  // Network and device paths, and paths from the root of the current drive.
+  if (rest.empty() || rest[0] == '\\' || rest[0] == '/') return std::nullopt;
+  const bool drive = rest.size() >= 2 && IsDriveLetter(rest[0]) && rest[1] == ':';
+  // A colon elsewhere names no plain file: a stream, a device, a URL.
+  if (rest.find(':', drive ? 2 : 0) != std::string_view::npos) return std::nullopt;
+  return file;
 }
 
 bool NamesUnknownVariable(std::string_view windowsPath) {

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/base/Environment.h"
+
 namespace orbel::platform {
 
 // Folder listings of an image, kept so that names that differ from their
@@ -52,5 +54,16 @@ std::optional<std::filesystem::path> MapWindowsPath(std::string_view windowsPath
 // Whether a Windows file name holds a %NAME% reference that MapWindowsPath
 // does not know, so that it cannot name a file of the image.
 bool NamesUnknownVariable(std::string_view windowsPath);
+
+// The file name `path`, from a registry that is not this computer's, with
+// its %NAME% references expanded from `environment` (unknown ones kept as
+// they stand), when the shell may open it here: a drive path (C:\..., also
+// as \\?\C:\...) or a relative or bare name. Nothing for a network path
+// (\\server\share, //server/share, \\?\UNC\...), a device path (\\.\...,
+// \??\...), a path from the root of the current drive or a name with any
+// other colon: opening those would reach a computer the registry's writer
+// chose, with the user's network credentials.
+std::optional<std::string> LocalFileForShell(std::string_view path,
+                                             const EnvironmentLookup& environment);
 
 }  // namespace orbel::platform

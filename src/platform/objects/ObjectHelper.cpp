@@ -1,11 +1,13 @@
 #include "platform/objects/ObjectHelper.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <iterator>
+#include <string_view>
 #include <system_error>
-#include <thread>
 
 #ifdef _WIN32
 #include "platform/base/WindowsApi.h"
@@ -14,6 +16,7 @@
 #else
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,27 +30,60 @@ namespace orbel::platform {
 namespace {
 
 constexpr std::chrono::milliseconds kStep{50};
-// The helper's answer is one short line; more is not read.
-constexpr std::size_t kMaxAnswer = 4096;
 
-// Whether a line of the helper's output begins with `word`.
-bool SaysLine(const std::string& answer, std::string_view word) {
-  for (std::size_t start = 0; start < answer.size();) {
-    if (answer.compare(start, word.size(), word) == 0) return true;
-    const std::size_t end = answer.find('\n', start);
-    if (end == std::string::npos) break;
-    start = end + 1;
+// Reads the helper's output as it comes, keeping of each line only its
+// beginning, so that a helper that says much does not fill memory or block on
+// a full pipe, and its answer is found wherever it stands.
+class AnswerReader {
+ public:
+  void Feed(std::string_view text) {
+    for (char c : text) {
+      if (c == '\n') {
+        EndLine();
+      } else if (line_.size() < kLongestWord) {
+        line_ += c;
+      }
+    }
   }
-  return false;
-}
+  // The last line, when it has no line end.
+  void Finish() { EndLine(); }
+  bool Said(std::string_view word) const { return word == "created" ? created_ : notCreated_; }
+
+ private:
+  static constexpr std::size_t kLongestWord = sizeof "not created" - 1;
+  void EndLine() {
+    created_ = created_ || line_.starts_with("created");
+    notCreated_ = notCreated_ || line_.starts_with("not created");
+    line_.clear();
+  }
+  std::string line_;
+  bool created_ = false;
+  bool notCreated_ = false;
+};
 
 // A helper that crashed may have printed anything; only its answer together
 // with the matching status counts.
-HelperOutcome Judge(int status, const std::string& answer) {
-  if (status == 0 && SaysLine(answer, "created")) return HelperOutcome::Created;
-  if (status == 1 && SaysLine(answer, "not created")) return HelperOutcome::NotCreated;
+HelperOutcome Judge(int status, const AnswerReader& answer) {
+  if (status == 0 && answer.Said("created")) return HelperOutcome::Created;
+  if (status == 1 && answer.Said("not created")) return HelperOutcome::NotCreated;
   return HelperOutcome::Crashed;
 }
+
+// Calls `whileWaiting` when a step has passed since it was last called.
+class Pump {
+ public:
+  explicit Pump(const std::function<void()>& whileWaiting) : whileWaiting_(whileWaiting) {}
+  void operator()() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_ < kStep) return;
+    last_ = now;
+    if (whileWaiting_) whileWaiting_();
+  }
+
+ private:
+  const std::function<void()>& whileWaiting_;
+  std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
+};
 
 std::optional<fs::path> ExistingFile(const fs::path& path) {
   std::error_code ec;
@@ -110,6 +146,63 @@ std::optional<fs::path> OnPath(const EnvironmentLookup& environment, const char*
     rest.remove_prefix(colon + 1);
   }
 }
+
+// The process group of the helper running now (0: none), for the handler of
+// the stop signals: the helper runs in a group of its own, which Ctrl-C, a
+// closed terminal or `timeout` do not reach, so a companion stopped while it
+// waits stops the helper's group first and then dies by the same signal.
+volatile sig_atomic_t helperGroup = 0;
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction previousActions[std::size(kStopSignals)];
+int watchers = 0;  // runs under way, the outermost of which set the handler
+
+void StopHelperAndDie(int signal) {
+  const pid_t group = helperGroup;
+  if (group > 0) ::kill(-group, SIGKILL);
+  for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
+    if (kStopSignals[i] == signal) ::sigaction(signal, &previousActions[i], nullptr);
+  }
+  ::raise(signal);
+}
+
+// Handles the stop signals a run's helper must not outlive, each not
+// ignored already, while the run lasts. One thread at a time.
+class StopSignals {
+ public:
+  StopSignals() : outerGroup_(helperGroup) {
+    if (watchers++ > 0) return;
+    for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
+      ::sigaction(kStopSignals[i], nullptr, &previousActions[i]);
+      if (previousActions[i].sa_handler == SIG_IGN) continue;
+      struct sigaction stop {};
+      stop.sa_handler = StopHelperAndDie;
+      ::sigemptyset(&stop.sa_mask);
+      stop.sa_flags = SA_RESTART;
+      ::sigaction(kStopSignals[i], &stop, nullptr);
+    }
+  }
+  ~StopSignals() {
+    helperGroup = outerGroup_;
+    if (--watchers > 0) return;
+    for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
+      ::sigaction(kStopSignals[i], &previousActions[i], nullptr);
+    }
+  }
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+
+  void Watch(pid_t group) { helperGroup = group; }
+  // In the forked child before exec: the default action for each signal
+  // not ignored, so that none stops the group this handler knows.
+  static void DefaultInChild() {
+    for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
+      if (previousActions[i].sa_handler != SIG_IGN) ::signal(kStopSignals[i], SIG_DFL);
+    }
+  }
+
+ private:
+  sig_atomic_t outerGroup_;
+};
 #endif
 
 }  // namespace
@@ -126,7 +219,7 @@ HelperOutcome RunObjectHelper(const ObjectHelperCommand& command, const std::str
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   HANDLE readEnd = nullptr;
   HANDLE writeEnd = nullptr;
-  if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return HelperOutcome::NotStarted;
+  if (!CreatePipe(&readEnd, &writeEnd, &inherit, 65536)) return HelperOutcome::NotStarted;
   SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
   // This process's environment with the command's variables replaced.
   std::wstring environment;
@@ -163,15 +256,35 @@ HelperOutcome RunObjectHelper(const ObjectHelperCommand& command, const std::str
     return HelperOutcome::NotStarted;
   }
   CloseHandle(process.hThread);
+  // ReadFile on an anonymous pipe blocks: only what the pipe holds is read,
+  // and the wait is short while the helper is still writing.
+  AnswerReader answer;
+  auto drain = [&] {
+    bool got = false;
+    DWORD available = 0;
+    while (PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+      char buffer[4096];
+      DWORD read = 0;
+      if (!ReadFile(readEnd, buffer, sizeof buffer < available ? sizeof buffer : available, &read,
+                    nullptr) ||
+          read == 0) {
+        break;
+      }
+      answer.Feed(std::string_view(buffer, read));
+      got = true;
+    }
+    return got;
+  };
+  Pump pump(whileWaiting);
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   bool finished = false;
-  while (true) {
-    if (WaitForSingleObject(process.hProcess, static_cast<DWORD>(kStep.count())) == WAIT_OBJECT_0) {
+  for (DWORD wait = 0;; pump()) {
+    if (WaitForSingleObject(process.hProcess, wait) == WAIT_OBJECT_0) {
       finished = true;
       break;
     }
     if (std::chrono::steady_clock::now() >= deadline) break;
-    if (whileWaiting) whileWaiting();
+    wait = drain() ? 0 : static_cast<DWORD>(kStep.count());
   }
   HelperOutcome outcome = HelperOutcome::TimedOut;
   if (!finished) {
@@ -180,15 +293,8 @@ HelperOutcome RunObjectHelper(const ObjectHelperCommand& command, const std::str
   } else {
     DWORD status = 0;
     GetExitCodeProcess(process.hProcess, &status);
-    std::string answer;
-    DWORD available = 0;
-    while (answer.size() < kMaxAnswer && PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) &&
-           available > 0) {
-      char buffer[512];
-      DWORD got = 0;
-      if (!ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) || got == 0) break;
-      answer.append(buffer, got);
-    }
+    drain();
+    answer.Finish();
     outcome = Judge(status <= 1 ? static_cast<int>(status) : -1, answer);
   }
   CloseHandle(process.hProcess);
@@ -223,10 +329,18 @@ HelperOutcome RunObjectHelper(const ObjectHelperCommand& command, const std::str
   for (std::string& variable : variables) envp.push_back(variable.data());
   envp.push_back(nullptr);
 
+  StopSignals stopSignals;
   int pipeEnds[2];
   if (::pipe2(pipeEnds, O_CLOEXEC) != 0) return HelperOutcome::NotStarted;
+  // No stop signal is handled between the fork and the moment the helper's
+  // group is known, so that none leaves the helper behind.
+  sigset_t stops, mask;
+  ::sigemptyset(&stops);
+  for (int signal : kStopSignals) ::sigaddset(&stops, signal);
+  ::pthread_sigmask(SIG_BLOCK, &stops, &mask);
   const pid_t child = ::fork();
   if (child < 0) {
+    ::pthread_sigmask(SIG_SETMASK, &mask, nullptr);
     ::close(pipeEnds[0]);
     ::close(pipeEnds[1]);
     return HelperOutcome::NotStarted;
@@ -234,6 +348,8 @@ HelperOutcome RunObjectHelper(const ObjectHelperCommand& command, const std::str
   if (child == 0) {
     // Its own process group, so that whatever Wine starts for it is stopped with it.
     ::setpgid(0, 0);
+    StopSignals::DefaultInChild();
+    ::sigprocmask(SIG_SETMASK, &mask, nullptr);
     const int nothing = ::open("/dev/null", O_RDWR);
     if (nothing >= 0) {
       ::dup2(nothing, STDIN_FILENO);
@@ -244,17 +360,33 @@ HelperOutcome RunObjectHelper(const ObjectHelperCommand& command, const std::str
     ::_exit(127);
   }
   ::setpgid(child, child);
+  stopSignals.Watch(child);
+  ::pthread_sigmask(SIG_SETMASK, &mask, nullptr);
   ::close(pipeEnds[1]);
-  ::fcntl(pipeEnds[0], F_SETFL, O_NONBLOCK);
+  int output = pipeEnds[0];  // -1 once the helper's output has ended
+  ::fcntl(output, F_SETFL, O_NONBLOCK);
 
-  std::string answer;
+  AnswerReader answer;
+  // Reads what the pipe holds, at most a pipe's worth at a time, and closes
+  // it at its end.
   auto drain = [&] {
-    char buffer[512];
-    ssize_t got = 0;
-    while (answer.size() < kMaxAnswer && (got = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0) {
-      answer.append(buffer, static_cast<std::size_t>(got));
+    char buffer[4096];
+    for (std::size_t total = 0; output >= 0 && total < 65536;) {
+      const ssize_t got = ::read(output, buffer, sizeof buffer);
+      if (got > 0) {
+        answer.Feed(std::string_view(buffer, static_cast<std::size_t>(got)));
+        total += static_cast<std::size_t>(got);
+      } else if (got < 0 && errno == EINTR) {
+        continue;
+      } else if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        return;
+      } else {
+        ::close(output);
+        output = -1;
+      }
     }
   };
+  Pump pump(whileWaiting);
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   int status = 0;
   bool finished = false;
@@ -265,14 +397,17 @@ HelperOutcome RunObjectHelper(const ObjectHelperCommand& command, const std::str
       break;
     }
     if (done < 0 && errno != EINTR) break;
-    if (std::chrono::steady_clock::now() >= deadline) break;
-    pollfd readable{pipeEnds[0], POLLIN, 0};
-    ::poll(&readable, 1, static_cast<int>(kStep.count()));
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) break;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+    // Once the output has ended, poll ignores the descriptor and only waits.
+    pollfd readable{output, POLLIN, 0};
+    ::poll(&readable, 1, static_cast<int>(std::min(kStep, left).count()));
     drain();
-    if (whileWaiting) whileWaiting();
+    pump();
   }
   drain();
-  ::close(pipeEnds[0]);
+  if (output >= 0) ::close(output);
   if (!finished) {
     ::kill(-child, SIGKILL);
     ::kill(child, SIGKILL);
@@ -280,6 +415,7 @@ HelperOutcome RunObjectHelper(const ObjectHelperCommand& command, const std::str
     }
     return HelperOutcome::TimedOut;
   }
+  answer.Finish();
   if (WIFEXITED(status) && WEXITSTATUS(status) == 127) return HelperOutcome::NotStarted;
   const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return Judge(code, answer);

@@ -39,7 +39,10 @@ enum class HelperOutcome {
 };
 
 // Runs the helper for `progId` and waits at most `timeout`, calling
-// `whileWaiting` (when given) about every 50 ms meanwhile.
+// `whileWaiting` (when given) about every 50 ms meanwhile. The helper's
+// output is read as it comes, however much it writes. Off Windows, SIGINT,
+// SIGTERM or SIGHUP arriving meanwhile stop the helper's process group, then
+// act on this process as they would have. One thread at a time.
 HelperOutcome RunObjectHelper(const ObjectHelperCommand& command, const std::string& progId,
                               std::chrono::milliseconds timeout,
                               const std::function<void()>& whileWaiting);

@@ -52,15 +52,23 @@ TEST(WindowsIcons, ClassesWithShell32IconsGetThemFromTheShell) {
     const std::size_t comma = location.rfind(',');
     const std::string file = location.substr(0, comma);
     const int index = comma == std::string::npos ? 0 : std::stoi(location.substr(comma + 1));
-    const ExtractedIcon icon = ExtractIconWithShell(file, index);
+    const ExtractedIcon icon = ExtractIconWithShell(file, index, true);
     ASSERT_EQ(icon.outcome, IconOutcome::Found) << location << ": " << icon.error;
     const ExtractedIcon again = ExtractIconFromBytes(icon.ico, 0);
     ASSERT_EQ(again.outcome, IconOutcome::Found) << location << ": " << again.error;
     EXPECT_EQ(icon.ico[6], std::byte{32}) << location << ": 32 pixels wide";
   }
-  EXPECT_EQ(ExtractIconWithShell("%SystemRoot%\\system32\\shell32.dll", 100000).outcome,
+  EXPECT_EQ(ExtractIconWithShell("%SystemRoot%\\system32\\shell32.dll", 100000, true).outcome,
             IconOutcome::NoIcon);
-  EXPECT_EQ(ExtractIconWithShell("C:\\no\\such\\file.dll", 0).outcome, IconOutcome::NoIcon);
+  EXPECT_EQ(ExtractIconWithShell("C:\\no\\such\\file.dll", 0, true).outcome, IconOutcome::NoIcon);
+  // From another computer's registry a drive path is opened, a network path not.
+  EXPECT_EQ(ExtractIconWithShell("%SystemRoot%\\system32\\shell32.dll", 0, false).outcome,
+            IconOutcome::Found);
+  const ExtractedIcon share =
+      ExtractIconWithShell("\\\\127.0.0.1\\c$\\Windows\\system32\\shell32.dll", 0, false);
+  EXPECT_EQ(share.outcome, IconOutcome::NoIcon);
+  EXPECT_NE(share.error.find("not a file of this computer's drives"), std::string::npos)
+      << share.error;
 }
 
 }  // namespace

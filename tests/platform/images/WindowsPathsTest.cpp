@@ -2,7 +2,9 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/images/WindowsPaths.h"
 
@@ -194,6 +196,48 @@ TEST_F(WindowsPathsTest, WinePrefixDrivesStayInsideThePrefix) {
   const ImageFiles none = ImageFilesOfWinePrefix(root_ / "no-such-prefix");
   EXPECT_TRUE(none.driveC.empty());
   EXPECT_TRUE(none.otherDrives.empty());
+}
+
+// Icon files from a registry that is not this computer's: only names of this
+// computer's drives reach the shell, after expansion as well as before.
+TEST(LocalFileForShellTest, NetworkAndDevicePathsAreRefused) {
+  const EnvironmentLookup environment = [](const char* name) -> std::optional<std::string> {
+    if (std::string_view(name) == "SystemRoot") return "C:\\Windows";
+    if (std::string_view(name) == "LOGONSERVER") return "\\\\DC01";
+    return std::nullopt;
+  };
+  const struct {
+    const char* path;
+    const char* shown;  // nullptr: refused
+  } cases[] = {
+      {"C:\\Windows\\x.dll", "C:\\Windows\\x.dll"},
+      {"c:/Windows/x.dll", "c:/Windows/x.dll"},
+      {"\\\\?\\C:\\x.dll", "\\\\?\\C:\\x.dll"},
+      {"%SystemRoot%\\x.dll", "C:\\Windows\\x.dll"},
+      {"%NoSuchName%\\x.dll", "%NoSuchName%\\x.dll"},
+      {"shell32.dll", "shell32.dll"},
+      {"..\\x.dll", "..\\x.dll"},
+      {"\\\\server\\share\\x.ico", nullptr},
+      {"//server/share/x.ico", nullptr},
+      {"\\/server/share/x.ico", nullptr},
+      {" \"\\\\server\\share\\x.ico", nullptr},
+      {"\\\\?\\UNC\\server\\share\\x.ico", nullptr},
+      {"\\\\.\\pipe\\x", nullptr},
+      {"\\??\\C:\\x.dll", nullptr},
+      {"\\Windows\\x.dll", nullptr},
+      {"%LOGONSERVER%\\share\\x.ico", nullptr},
+      {"C:\\x.dll:stream", nullptr},
+      {"file://server/share/x.ico", nullptr},
+      {"", nullptr},
+  };
+  for (const auto& c : cases) {
+    const std::optional<std::string> file = LocalFileForShell(c.path, environment);
+    if (c.shown == nullptr) {
+      EXPECT_FALSE(file) << c.path << " gave " << *file;
+    } else {
+      EXPECT_EQ(file, std::optional<std::string>(c.shown)) << c.path;
+    }
+  }
 }
 
 // A real prefix named by ORBEL_TEST_WINEPREFIX: its folders are lower-case.

@@ -13,6 +13,13 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
+
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include "platform/objects/ObjectHelper.h"
 #include "support/ScopedVariable.h"
@@ -53,6 +60,10 @@ TEST(ObjectHelper, OutcomesAreJudgedAndAHangingHelperIsStopped) {
       {{"/bin/sh", "-c", "echo created; kill -SEGV $$"}, HelperOutcome::Crashed},
       {{"/bin/sh", "-c", "exit 0"}, HelperOutcome::Crashed},
       {{"/bin/sh", "-c", "exec sleep 600"}, HelperOutcome::TimedOut},
+      // A helper that said much filled the pipe and was stopped; one that
+      // closed its output was waited for in a busy loop.
+      {{"/bin/sh", "-c", "head -c 1048576 /dev/zero; echo; echo created"}, HelperOutcome::Created},
+      {{"/bin/sh", "-c", "exec >&-; exec sleep 600"}, HelperOutcome::TimedOut},
       {{"/no/such/helper"}, HelperOutcome::NotStarted},
   };
   for (const auto& c : cases) {
@@ -63,8 +74,47 @@ TEST(ObjectHelper, OutcomesAreJudgedAndAHangingHelperIsStopped) {
     EXPECT_EQ(outcome, c.expected) << c.program.back();
     if (hangs) {
       EXPECT_GT(waits, 0) << "the caller keeps running while it waits";
+      EXPECT_LE(waits, 300 / 50 + 1) << c.program.back() << ": called about every 50 ms, no more";
     }
   }
+}
+
+// The helper runs in a process group of its own, which Ctrl-C or `timeout`
+// do not reach: it kept running when its caller was stopped by a signal.
+TEST(ObjectHelper, ACallerStoppedByASignalStopsItsHelperFirst) {
+  TempFolder folder;
+  const fs::path record = folder.path() / "helper.pid";
+  const pid_t caller = ::fork();
+  ASSERT_GE(caller, 0);
+  if (caller == 0) {
+    RunObjectHelper({{"/bin/sh", "-c", "echo $$ >'" + record.string() + "'; exec sleep 600"}, {}},
+                    "Some.Object", 60s, {});
+    ::_exit(0);
+  }
+  // The helper's process id, which is its group's; waited for at most 10 s.
+  auto helperState = [](pid_t helper) {
+    std::ifstream stat("/proc/" + std::to_string(helper) + "/stat");
+    std::string pid, name, state;
+    stat >> pid >> name >> state;
+    return state;
+  };
+  pid_t helper = 0;
+  for (int tries = 0; tries < 1000 && helper == 0; ++tries) {
+    std::ifstream(record) >> helper;
+    if (helper == 0) std::this_thread::sleep_for(10ms);
+  }
+  ::kill(caller, SIGTERM);
+  int status = 0;
+  ASSERT_EQ(::waitpid(caller, &status, 0), caller);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  ASSERT_GT(helper, 0) << "the helper did not start";
+  std::string state = helperState(helper);
+  for (int tries = 0; tries < 1000 && state != "" && state != "Z"; ++tries) {
+    std::this_thread::sleep_for(10ms);
+    state = helperState(helper);
+  }
+  EXPECT_TRUE(state == "" || state == "Z") << "the helper still runs: " << state;
+  if (state != "" && state != "Z") ::kill(-helper, SIGKILL);
 }
 
 // Wine stood in for by a script that records the prefix, helper and object
