@@ -245,7 +245,8 @@ std::string GeneratedGuid(std::uint64_t counter, std::uint64_t salt) {
   return text;
 }
 
-std::unique_ptr<MemoryStore> BuildSoftwareTree(const HiveSource& source, std::size_t classes) {
+std::unique_ptr<MemoryStore> BuildSoftwareTree(const HiveSource& source, std::size_t classes,
+                                               std::size_t nameLength) {
   if (source.classes.empty()) throw std::invalid_argument("no class keys to copy");
   const MemoryStore& from = *source.store;
   const std::size_t templates = source.classes.size();
@@ -259,7 +260,13 @@ std::unique_ptr<MemoryStore> BuildSoftwareTree(const HiveSource& source, std::si
   // Created in key order, so that every new key goes at the end of its list.
   std::vector<std::pair<std::string, std::size_t>> order;
   order.reserve(classes);
-  for (std::size_t n = 0; n < classes; ++n) order.emplace_back(GeneratedGuid(n, kClassIdSalt), n);
+  for (std::size_t n = 0; n < classes; ++n) {
+    std::string name = GeneratedGuid(n, kClassIdSalt);
+    for (std::uint64_t bits = Mix(n + kClassIdSalt); name.size() < nameLength; bits = Mix(bits)) {
+      name.push_back(static_cast<char>('a' + bits % 26));
+    }
+    order.emplace_back(std::move(name), n);
+  }
   std::sort(order.begin(), order.end());
 
   // Type library copies: (copy number, source library) -> its new LIBID.
@@ -315,10 +322,10 @@ std::unique_ptr<MemoryStore> BuildSoftwareTree(const HiveSource& source, std::si
 }
 
 bool GenerateHive(const HiveSource& source, std::size_t classes, const fs::path& out,
-                  std::string& error) {
+                  std::string& error, std::size_t nameLength) {
   std::unique_ptr<MemoryStore> tree;
   try {
-    tree = BuildSoftwareTree(source, classes);
+    tree = BuildSoftwareTree(source, classes, nameLength);
   } catch (const std::exception& e) {
     error = out.string() + ": " + e.what();
     return false;

@@ -51,14 +51,17 @@ std::string GeneratedGuid(std::uint64_t counter, std::uint64_t salt);
 // and Classes\TypeLib with a copy of each type library a copied class names,
 // under a fresh LIBID per copy number. TypeLib values point at those copies,
 // AutoConvertTo and TreatAs values at other generated classes. Every key gets
-// a plausible last-write time. Throws std::invalid_argument for a source
-// without classes.
+// a plausible last-write time. With `nameLength` above 38, each class key's
+// name is its GUID followed by lower-case letters up to that length (a shape
+// that stresses the decoding of long lists). Throws std::invalid_argument for
+// a source without classes.
 std::unique_ptr<platform::MemoryStore> BuildSoftwareTree(const HiveSource& source,
-                                                         std::size_t classes);
+                                                         std::size_t classes,
+                                                         std::size_t nameLength = 0);
 
 // Builds the tree and writes it as a regf hive. The bytes depend only on the
 // source and the number of classes. false and `error` set on failure.
 bool GenerateHive(const HiveSource& source, std::size_t classes, const std::filesystem::path& out,
-                  std::string& error);
+                  std::string& error, std::size_t nameLength = 0);
 
 }  // namespace orbel

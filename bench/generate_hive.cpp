@@ -12,6 +12,7 @@ int main(int argc, char** argv) {
   std::size_t classes = 0;
   std::string out;
   std::string source;
+  std::size_t nameLength = 0;
   app.add_option("--classes", classes, "number of class keys (N)")
       ->required()
       ->check(CLI::Range(std::size_t{1}, std::size_t{1'000'000}));
@@ -20,6 +21,9 @@ int main(int argc, char** argv) {
                  "the registry to copy from: a Wine prefix, a .reg file, a hive or a Windows "
                  "folder (default: $WINEPREFIX, else /tmp/orbel-wineprefix, else the sample "
                  "registry)");
+  app.add_option("--name-length", nameLength,
+                 "pad each class key's name with letters to this many characters (at most 255)")
+      ->check(CLI::Range(std::size_t{0}, std::size_t{255}));
   CLI11_PARSE(app, argc, argv);
 
   if (source.empty()) {
@@ -34,7 +38,7 @@ int main(int argc, char** argv) {
     std::cerr << "orbel-generate-hive: " << error << "\n";
     return 1;
   }
-  if (!orbel::GenerateHive(*loaded, classes, out, error)) {
+  if (!orbel::GenerateHive(*loaded, classes, out, error, nameLength)) {
     std::cerr << "orbel-generate-hive: " << error << "\n";
     return 1;
   }

@@ -16,6 +16,24 @@ namespace {
 
 const char* const kClassList = "Software\\Classes\\CLSID";
 
+// A key name as an error shows it: control characters (a NUL above all) as
+// \xNN, so that the name reads whole.
+std::string ShownKeyName(std::string_view name) {
+  std::string shown;
+  for (const char c : name) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F) {
+      const char digits[] = "0123456789abcdef";
+      shown += "\\x";
+      shown += digits[u >> 4];
+      shown += digits[u & 15];
+    } else {
+      shown += c;
+    }
+  }
+  return shown;
+}
+
 std::uint32_t SteadyTicks() {
   using namespace std::chrono;
   return static_cast<std::uint32_t>(
@@ -242,8 +260,11 @@ void TCOLESettings::ReadClasses() {
   bool listDamaged = false;
   if (proceed && Reader->OpenPath(kClassList)) {
     std::uint32_t missing = 0;
+    // Class keys whose names hold a NUL: a path cannot name them, so they
+    // are not read, and each is named in an error.
+    std::vector<std::string> withNul;
     try {
-      missing = Reader->ListSubkeys(names);
+      missing = Reader->ListSubkeys(names, &withNul);
     } catch (const ERegistryException& e) {
       names.clear();
       listDamaged = true;
@@ -253,6 +274,11 @@ void TCOLESettings::ReadClasses() {
       ReadErrors.push_back(
           {kClassList, std::to_string(missing) + " class keys could not be listed"});
     }
+    for (const std::string& name : withNul) {
+      ReadErrors.push_back(
+          {ShownKeyName(name), "the key could not be opened: its name holds a NUL"});
+    }
+    missing += static_cast<std::uint32_t>(withNul.size());
     windows_.progress->SetMaximum(static_cast<int>(names.size()));
     classKeys = static_cast<int>(
         std::min<std::size_t>(names.size() + missing, std::numeric_limits<std::int32_t>::max()));

@@ -161,8 +161,10 @@ std::string TPatchRegistry::ReadTextOf(HKey key, std::string_view name) {
   return platform::Utf16LeToUtf8(data);
 }
 
-std::uint32_t TPatchRegistry::ListSubkeys(std::vector<std::string>& list) {
+std::uint32_t TPatchRegistry::ListSubkeys(std::vector<std::string>& list,
+                                          std::vector<std::string>* withNul) {
   list.clear();
+  if (withNul) withNul->clear();
   KeyInfo info;
   if (!QueryKeyInfo(info)) return 0;
   if (info.SubkeyCount > kMaxSubkeys) {
@@ -183,7 +185,13 @@ std::uint32_t TPatchRegistry::ListSubkeys(std::vector<std::string>& list) {
       ++missing;
       continue;
     }
-    if (const std::size_t nul = name.find('\0'); nul != std::string::npos) name.resize(nul);
+    if (const std::size_t nul = name.find('\0'); nul != std::string::npos) {
+      if (withNul) {
+        withNul->push_back(name);
+        continue;
+      }
+      name.resize(nul);
+    }
     list.push_back(name);
   }
   return missing;

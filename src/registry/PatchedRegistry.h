@@ -69,8 +69,11 @@ class TPatchRegistry {
   // Replaces `list` by the names of the current key's subkeys and answers
   // how many of the subkeys the key counts could not be enumerated (0 when
   // all were). A key that counts more subkeys than a key can hold raises
-  // ERegistryException.
-  std::uint32_t ListSubkeys(std::vector<std::string>& list);
+  // ERegistryException. A name holding a NUL is listed cut at it, as a
+  // reader of NUL-ended names sees it; with `withNul`, such names go there
+  // whole instead.
+  std::uint32_t ListSubkeys(std::vector<std::string>& list,
+                            std::vector<std::string>* withNul = nullptr);
   bool QueryKeyInfo(KeyInfo& info);
 
   HKey Current() const { return current_; }

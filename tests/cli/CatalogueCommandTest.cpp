@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -11,8 +12,8 @@
 #include "platform/store/MemoryStore.h"
 #include "support/CompanionRun.h"
 #include "support/Hivex.h"
-#include "support/ScopedVariable.h"
 #include "support/RegfWriter.h"
+#include "support/ScopedVariable.h"
 #include "support/TempFolder.h"
 #include "tools/Vell_Tools.h"
 
@@ -305,6 +306,133 @@ TEST(CatalogueCommand, ADamagedClassListIsReportedAsNotRead) {
       text.out.rfind("Status: The computer has denid the access to 3 objects.\n\n0 Objects", 0), 0u)
       << text.out;
   EXPECT_NE(text.out.find("\n" + notice + "\n"), std::string::npos) << text.out;
+}
+
+}  // namespace
+}  // namespace orbel
+
+namespace orbel {
+namespace {
+
+// The offset of the cell whose name `name` is stored at `nameAt` within it,
+// of the kind `kind` ("nk" or "vk"); npos when there is none.
+std::size_t CellNamed(const std::vector<std::byte>& hive, std::string_view name,
+                      std::string_view kind, std::size_t nameAt) {
+  const std::string_view bytes(reinterpret_cast<const char*>(hive.data()), hive.size());
+  for (std::size_t at = bytes.find(name); at != std::string_view::npos;
+       at = bytes.find(name, at + 1)) {
+    if (at >= nameAt && bytes.substr(at - nameAt + 4, 2) == kind) return at - nameAt;
+  }
+  return std::string_view::npos;
+}
+
+void Put32(std::vector<std::byte>& hive, std::size_t at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) hive[at + i] = static_cast<std::byte>(value >> (8 * i));
+}
+
+// Damage a hive reader used to read as complete, or to read at any cost.
+TEST(CatalogueCommand, HiveDamageIsCountedAndNamed) {
+  ORBEL_SKIP_WITHOUT_HIVEX();
+  struct Case {
+    const char* what;
+    std::vector<std::string> classes;  // class keys under CLSID
+    std::function<void(std::vector<std::byte>&)> damage;
+    int status;  // of the command
+    const char* readingStatus;
+    int classKeys, notRead;
+    const char* errors;  // the summary's errors, as JSON
+    const char* notice;  // the summary's notice, or the error when the status is 1
+  };
+  const auto unkeyed = [](std::string_view name, std::string_view kind, std::size_t nameAt) {
+    return [=](std::vector<std::byte>& hive) {
+      const std::size_t cell = CellNamed(hive, name, kind, nameAt);
+      ASSERT_NE(cell, std::string_view::npos) << name;
+      hive[cell + 4] = std::byte{'x'};
+    };
+  };
+  const Case cases[] = {
+      {"a class key that is no key cell",
+       {"{1}", "{2}", "{3}"},
+       unkeyed("{2}", "nk", 0x50),
+       0,
+       "denied",
+       3,
+       1,
+       R"([{"key":"Software\\Classes\\CLSID","message":"1 class keys could not be listed"}])",
+       ""},
+      {"a value that is no value cell",
+       {"{1}", "{2}"},
+       unkeyed("ThreadingModel", "vk", 24),
+       0,
+       "denied",
+       2,
+       1,
+       R"([{"key":"{1}","message":"Failed to get data for 'ThreadingModel'"}])",
+       ""},
+      {"a class key name holding a NUL",
+       {"{1}", std::string("ab\0cd", 5)},
+       nullptr,
+       0,
+       "denied",
+       2,
+       1,
+       R"([{"key":"ab\\x00cd","message":"the key could not be opened: its name holds a NUL"}])",
+       ""},
+      {"a file shorter than its header says",
+       {"{1}"},
+       [](std::vector<std::byte>& hive) {
+         Put32(hive, 40, static_cast<std::uint32_t>(hive.size() - 4096 + 8192));
+         platform::SetSequenceNumbers(hive, 1, 1);
+       },
+       0,
+       "complete",
+       1,
+       0,
+       "[]",
+       "UsrClass.dat: the file holds 8192 bytes less than its header says; the hive is read as "
+       "far as it goes"},
+      {"a header giving no plausible size",
+       {"{1}"},
+       [](std::vector<std::byte>& hive) {
+         Put32(hive, 40, 4095);
+         platform::SetSequenceNumbers(hive, 1, 1);
+       },
+       1,
+       "",
+       0,
+       0,
+       "",
+       "not a registry hive (its header gives a hive size of 4095 bytes, not a whole number of "
+       "pages)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    platform::MemoryStore tree;
+    for (const std::string& guid : c.classes) {
+      const auto key = tree.EnsurePath("CLSID\\" + guid);
+      tree.PutString(key, "", "class");
+      const auto server = tree.EnsureChild(key, "InprocServer32");
+      tree.PutString(server, "", "server.dll");
+      tree.PutString(server, "ThreadingModel", "Both");
+    }
+    std::vector<std::byte> hive = platform::WriteRegfHive(tree, tree.RootNode());
+    if (c.damage) c.damage(hive);
+    testing::TempFolder folder;
+    const fs::path file = folder.path() / "UsrClass.dat";
+    Save(file, hive);
+    const Outcome run = Command({"--json", file.string()});
+    ASSERT_EQ(run.status, c.status) << run.err;
+    if (c.status != 0) {
+      EXPECT_NE(run.err.find(file.string() + ": " + c.notice), std::string::npos) << run.err;
+      continue;
+    }
+    const json summary = Lines(run.out).back()["summary"];
+    EXPECT_EQ(summary["status"], std::string(c.readingStatus));
+    EXPECT_EQ(summary["classKeys"], c.classKeys);
+    EXPECT_EQ(summary["notRead"], c.notRead);
+    EXPECT_EQ(summary["errors"], json::parse(c.errors));
+    EXPECT_EQ(summary["notice"], std::string(c.notice));
+  }
 }
 
 }  // namespace

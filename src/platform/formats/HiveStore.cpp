@@ -28,6 +28,11 @@ namespace {
 constexpr std::size_t kIndexThreshold = 16;
 // What each pool may hold before its least recently used keys are forgotten.
 constexpr std::size_t kSmallPoolBudget = std::size_t{64} << 10;
+// The large pool may also take as much as the hive's used length, so that
+// the lists a walk keeps coming back to (a class list and the keys read for
+// each class) are not decoded again and again when together they are larger
+// than the fixed budget; the cache stays bounded by the file's size plus a
+// constant.
 constexpr std::size_t kLargePoolBudget = std::size_t{16} << 20;
 // A single key whose names need more than this is refused: only a hostile
 // hive (one list naming the same long-named cell over and over) gets there.
@@ -110,14 +115,14 @@ void AppendFolded(std::string& out, std::string_view name) {
   }
 }
 
-// Appends Latin-1 text up to its first NUL as UTF-8.
-void AppendLatin1(std::string& out, std::span<const std::byte> bytes) {
+// Appends Latin-1 text as UTF-8, up to its first NUL unless `keepNul`.
+void AppendLatin1(std::string& out, std::span<const std::byte> bytes, bool keepNul) {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   const auto* const end = p + bytes.size();
   while (p != end) {
     // A run of plain ASCII goes in one piece.
     const auto* run = p;
-    while (run != end && *run != 0 && *run < 0x80) ++run;
+    while (run != end && (*run != 0 || keepNul) && *run < 0x80) ++run;
     out.append(reinterpret_cast<const char*>(p), static_cast<std::size_t>(run - p));
     p = run;
     if (p == end || *p == 0) break;
@@ -129,6 +134,20 @@ void AppendLatin1(std::string& out, std::span<const std::byte> bytes) {
 
 unsigned Le16(const unsigned char* p) { return p[0] | (p[1] << 8); }
 
+// Appends UTF-16LE text as UTF-8 with its NULs kept, piece by piece between
+// them.
+void AppendUtf16KeepingNul(std::string& out, std::span<const std::byte> bytes) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const std::size_t units = bytes.size() / 2;
+  std::size_t from = 0;
+  for (std::size_t i = 0; i <= units; ++i) {
+    if (i < units && Le16(p + 2 * i) != 0) continue;
+    AppendUtf16LeAsUtf8(out, bytes.subspan(2 * from, 2 * (i - from)));
+    if (i < units) out.push_back('\0');
+    from = i + 1;
+  }
+}
+
 std::int64_t Le32Signed(const unsigned char* p) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) | (std::uint32_t{p[1]} << 8) |
                                    (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[3]} << 24));
@@ -137,9 +156,6 @@ std::int64_t Le32Signed(const unsigned char* p) {
 // The smallest room one subkey takes in a hive: its key cell and its place in
 // a list. A key that counts more subkeys than its file could hold is damaged.
 constexpr std::uint64_t kMinKeyBytes = 0x58;
-// The format counts a hive's size in 32 bits; a larger file is no hive, and
-// is not copied into memory.
-constexpr std::uint64_t kMaxHiveBytes = std::uint64_t{0xFFFFFFFF} + 4096;
 
 std::uint32_t Le32(const unsigned char* p) {
   return static_cast<std::uint32_t>(p[0]) | (std::uint32_t{p[1]} << 8) |
@@ -234,6 +250,25 @@ int SnapshotOf(int fd, std::uint64_t size) {
   return copy;
 }
 
+// The length of the file's hive by its base block: 4 KB and the size of its
+// bins, checked to be a whole number of pages. 0 with `why` set when the
+// file has no such base block.
+std::uint64_t UsedLength(int fd, std::uint64_t fileSize, std::string& why) {
+  unsigned char head[48];
+  if (fileSize < 4096 || ::pread(fd, head, sizeof head, 0) != static_cast<ssize_t>(sizeof head) ||
+      std::memcmp(head, "regf", 4) != 0) {
+    why = "not a registry hive";
+    return 0;
+  }
+  const std::uint32_t bins = Le32(head + 40);
+  if (bins == 0 || bins % 4096 != 0) {
+    why = "not a registry hive (its header gives a hive size of " + std::to_string(bins) +
+          " bytes, not a whole number of pages)";
+    return 0;
+  }
+  return std::uint64_t{bins} + 4096;
+}
+
 bool IsFormatError(int err) {
   return err == 0 || err == ENOTSUP || err == EINVAL || err == EFAULT || err == ERANGE ||
          err == EILSEQ;
@@ -250,16 +285,27 @@ std::unique_ptr<HiveStore> HiveStore::Open(const std::filesystem::path& file, st
     error = shown + ": " + why;
     return nullptr;
   }
-  if (sourceSize > kMaxHiveBytes) {
+  // The base block says how much of the file the hive uses (4 KB and its
+  // bins); only that much is read, so that a file far larger than its hive
+  // (a sparse one, or one with garbage after it) costs no more than the hive.
+  const std::uint64_t used = UsedLength(source, sourceSize, why);
+  if (used == 0) {
     ::close(source);
-    error = shown + ": not a registry hive (too large for one)";
+    error = shown + ": " + why;
     return nullptr;
   }
   std::string notice = LogNotice(file, source);
+  if (used > sourceSize) {
+    const std::string shortfall = "the file holds " + std::to_string(used - sourceSize) +
+                                  " bytes less than its header says; the hive is read as far "
+                                  "as it goes";
+    notice =
+        notice.empty() ? file.filename().string() + ": " + shortfall : notice + "; " + shortfall;
+  }
   // libhivex maps the file it opens: it is given the private copy, from
   // which the names are decoded here too. Without memory files (an old
   // kernel) the file itself is used.
-  int fd = SnapshotOf(source, sourceSize);
+  int fd = SnapshotOf(source, std::min(used, sourceSize));
   if (fd < 0 && errno != ENOSYS) {
     error = shown + ": " + std::strerror(errno);
     ::close(source);
@@ -307,16 +353,19 @@ HiveStore::HiveStore(std::filesystem::path file, hive_h* hive, int fd, std::uint
                      Node root)
     : file_(std::move(file)), hive_(hive), fd_(fd), fileSize_(fileSize), root_(root) {
   // The names are read from a mapping of the file where one can be made (as
-  // libhivex reads the rest), else through the windows. libhivex has read
-  // every page on opening, so the mapping is filled in at once rather than
-  // page by page.
+  // libhivex reads the rest), else through the windows. The mapping is not
+  // filled in up front: its pages are those libhivex maps too, and each
+  // counts once more only when a name on it is read. (Reading the names
+  // through the windows instead counts none twice, but made loading a
+  // catalogue a fifth slower.)
   if (fd_ >= 0 && fileSize_ > 0 && fileSize_ <= std::numeric_limits<std::size_t>::max()) {
-    void* map = ::mmap(nullptr, static_cast<std::size_t>(fileSize_), PROT_READ,
-                       MAP_PRIVATE | MAP_POPULATE, fd_, 0);
+    void* map =
+        ::mmap(nullptr, static_cast<std::size_t>(fileSize_), PROT_READ, MAP_PRIVATE, fd_, 0);
     if (map != MAP_FAILED) map_ = static_cast<const unsigned char*>(map);
   }
   pools_[0].budget = kSmallPoolBudget;
-  pools_[1].budget = kLargePoolBudget;
+  pools_[1].budget = static_cast<std::size_t>(
+      std::max<std::uint64_t>(kLargePoolBudget, std::min<std::uint64_t>(fileSize_, SIZE_MAX)));
   table_.resize(64);
 }
 
@@ -437,7 +486,7 @@ void HiveStore::Forget(std::uint32_t at) {
       list->items.clear();
       list->loaded = false;
       list->status = kSuccess;
-      list->longestName = list->largestData = 0;
+      list->longestName = list->largestData = list->lost = 0;
       list->sized = false;
     }
   }
@@ -474,8 +523,12 @@ bool HiveStore::Add(List& list, std::string_view name, std::size_t handle, bool 
   return true;
 }
 
+std::uint32_t HiveStore::Plausible(std::size_t counted) const {
+  return counted > fileSize_ / kMinKeyBytes ? 0xFFFFFFFFu : Clamp32(counted);
+}
+
 Status HiveStore::FillList(List& list, const std::size_t* cells, bool keys,
-                           std::size_t bytesPerName) {
+                           std::size_t bytesPerName, std::size_t counted) {
   std::size_t count = 0;
   while (cells[count] != 0) ++count;
   list.items.reserve(count);
@@ -493,6 +546,9 @@ Status HiveStore::FillList(List& list, const std::size_t* cells, bool keys,
       return list.status = kNotEnoughMemory;
     }
   }
+  // Entries that are no cells of their kind, or that libhivex left out, are
+  // lost: the key's count says how many.
+  if (counted > list.items.size()) list.lost = Plausible(counted);
   return kSuccess;
 }
 
@@ -502,12 +558,13 @@ Status HiveStore::ReadChildren(Entry& entry) {
   // The count is read straight from the key; most keys have no subkeys, and
   // the list call would cost an allocation to say so.
   errno = 0;
-  if (hivex_node_nr_children(hive_, entry.node) == 0 && errno == 0) return kSuccess;
+  const std::size_t counted = hivex_node_nr_children(hive_, entry.node);
+  if (counted == 0 && errno == 0) return kSuccess;
   errno = 0;
   const Owned<hive_node_h> children(hivex_node_children(hive_, entry.node));
   if (!children) return list.status = FromErrno(errno);
   // Room for the common names (a class id is 38 bytes) without regrowing.
-  if (const Status status = FillList(list, children.get(), true, 40); status != kSuccess) {
+  if (const Status status = FillList(list, children.get(), true, 40, counted); status != kSuccess) {
     return status;
   }
   const auto at = static_cast<std::uint32_t>(&entry - entries_.data());
@@ -523,11 +580,12 @@ Status HiveStore::ReadValues(Entry& entry) {
   List& list = entry.values;
   list.loaded = true;
   errno = 0;
-  if (hivex_node_nr_values(hive_, entry.node) == 0 && errno == 0) return kSuccess;
+  const std::size_t counted = hivex_node_nr_values(hive_, entry.node);
+  if (counted == 0 && errno == 0) return kSuccess;
   errno = 0;
   const Owned<hive_value_h> values(hivex_node_values(hive_, entry.node));
   if (!values) return list.status = FromErrno(errno);
-  if (const Status status = FillList(list, values.get(), false, 16); status != kSuccess) {
+  if (const Status status = FillList(list, values.get(), false, 16, counted); status != kSuccess) {
     return status;
   }
   Account(static_cast<std::uint32_t>(&entry - entries_.data()),
@@ -606,10 +664,14 @@ bool HiveStore::CellName(std::uint64_t offset, bool key, std::string& out) {
                                          name ? length : 0);
   out.clear();
   if (latin1) {
-    AppendLatin1(out, bytes);
+    AppendLatin1(out, bytes, key);
+  } else if (key) {
+    AppendUtf16KeepingNul(out, bytes);
   } else {
     AppendUtf16LeAsUtf8(out, bytes);
   }
+  // NULs at a key name's end are its terminator or the cell's padding.
+  while (key && !out.empty() && out.back() == '\0') out.pop_back();
   return true;
 }
 
@@ -660,10 +722,10 @@ Status HiveStore::FindChild(Node parent, std::string_view name, Node& out) {
         return kSuccess;
       }
     }
-    return kFileNotFound;
+    return list.lost ? kBadDb : kFileNotFound;
   }
   const Item* item = FindByScan(list, name);
-  if (!item) return kFileNotFound;
+  if (!item) return list.lost ? kBadDb : kFileNotFound;
   out = item->handle;
   return kSuccess;
 }
@@ -687,11 +749,14 @@ Status HiveStore::Figures(Node node, KeyFigures& out) {
     const std::size_t n =
         keys ? hivex_node_nr_children(hive_, node) : hivex_node_nr_values(hive_, node);
     if (n == 0 && errno != 0) return false;
-    count = n > fileSize_ / kMinKeyBytes ? 0xFFFFFFFFu : Clamp32(n);
+    count = Plausible(n);
     return true;
   };
   if (children != kSuccess && !counted(true, out.subkeyCount)) return children;
   if (values != kSuccess && !counted(false, out.valueCount)) return values;
+  // So is a list that yields fewer entries than the key counts.
+  if (children == kSuccess && entry->children.lost) out.subkeyCount = entry->children.lost;
+  if (values == kSuccess && entry->values.lost) out.valueCount = entry->values.lost;
   // The largest data is looked up here only: most keys are read for one
   // value and never asked for their figures.
   List& list = entry->values;
@@ -756,7 +821,7 @@ Status HiveStore::ReadNamedValue(Node node, std::string_view name) {
   if (const Status status = Touch(node, entry); status != kSuccess) return status;
   if (const Status status = LoadValues(*entry); status != kSuccess) return status;
   const Item* item = FindByScan(entry->values, name);
-  if (!item) return kFileNotFound;
+  if (!item) return entry->values.lost ? kBadDb : kFileNotFound;
   return ReadValue(node, *item);
 }
 

@@ -24,7 +24,9 @@ namespace orbel::platform {
 class HiveStore : public Store {
  public:
   // Opens a regf hive read-only, tolerating damage so that a damaged hive is
-  // read as far as it goes. nullptr with `error` set ("<file>: not a registry
+  // read as far as it goes. Only the part of the file its base block says the
+  // hive uses is read; a file shorter than that is read as far as it goes
+  // and Notice says so. nullptr with `error` set ("<file>: not a registry
   // hive", "<file>: <reason>") when it cannot be opened.
   static std::unique_ptr<HiveStore> Open(const std::filesystem::path& file, std::string& error);
   ~HiveStore() override;
@@ -34,13 +36,17 @@ class HiveStore : public Store {
 
   // Node ids are the hive's own key offsets. A key whose subkey or value list
   // cannot be read answers kBadDb (or kCantRead, kNotEnoughMemory) for what
-  // needs that list; a list entry that is not a key or value is left out.
+  // needs that list; a list entry that is not a key or value is left out,
+  // and a name not found in a list that holds fewer entries than its key
+  // counts answers kBadDb, since it may be one of those lost. Key names are
+  // given whole, with any NUL they hold.
   Node RootNode() const override { return root_; }
   Status FindChild(Node parent, std::string_view name, Node& out) override;
-  // A subkey or value list that cannot be read is counted as the key
-  // record counts it (0xFFFFFFFF when that is more than the file can hold),
-  // so that its entries are missed, not taken for absent; an error status
-  // only when the key itself cannot be read.
+  // A subkey or value list that cannot be read, or that yields fewer
+  // entries than the key record counts, is counted as the record counts it
+  // (0xFFFFFFFF when that is more than the file can hold), so that its lost
+  // entries are missed, not taken for absent; an error status only when the
+  // key itself cannot be read.
   Status Figures(Node node, KeyFigures& out) override;
   Status SubkeyName(Node node, std::uint32_t index, std::string& out) override;
   // The data as stored: strings stay UTF-16LE, with whatever terminator the
@@ -74,6 +80,9 @@ class HiveStore : public Store {
     std::string text;         // all names and folded names, packed
     std::vector<Item> items;  // in hive order
     std::uint32_t longestName = 0;
+    // The key record's count when the list holds fewer entries (0xFFFFFFFF
+    // beyond what the file can hold); 0 otherwise.
+    std::uint32_t lost = 0;
     std::uint32_t largestData = 0;  // values only, once `sized`
     bool sized = false;
     std::string_view Name(const Item& item) const {
@@ -130,8 +139,11 @@ class HiveStore : public Store {
   Status ReadChildren(Entry& entry);
   // Decodes the names of the cells of a zero-ended list of subkeys (`keys`)
   // or values into `list`, with room for `bytesPerName` each; a cell of the
-  // wrong kind is left out.
-  Status FillList(List& list, const std::size_t* cells, bool keys, std::size_t bytesPerName);
+  // wrong kind is left out. `counted` is the key record's count.
+  Status FillList(List& list, const std::size_t* cells, bool keys, std::size_t bytesPerName,
+                  std::size_t counted);
+  // A key record's count, or 0xFFFFFFFF when the file cannot hold that many.
+  std::uint32_t Plausible(std::size_t counted) const;
   Status ReadValues(Entry& entry);
   // Appends a name to `list`, and its folded form when `fold` (for the lists
   // that get an index); false when the list has grown past what one key may
@@ -145,8 +157,10 @@ class HiveStore : public Store {
   std::size_t SlotOf(Node node) const;  // its slot, or the empty slot where it would go
   void Rehash(std::size_t size);
   // Decodes a key (nk) or value (vk) name straight from the file into `out`,
-  // as libhivex does for a well-formed name and beyond: cut at the first NUL
-  // and at the cell's end, unpaired surrogates replaced. false when the cell
+  // as libhivex does for a well-formed name and beyond: cut at the cell's
+  // end, unpaired surrogates replaced; a value name is cut at its first NUL,
+  // a key name keeps the NULs within it (not those at its end) so that
+  // readers can tell it apart. false when the cell
   // is not of that kind or cannot be read.
   bool CellName(std::uint64_t offset, bool key, std::string& out);
   // Starts fetching the cells cells[from, from + n) of a list of `count`
