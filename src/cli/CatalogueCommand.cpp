@@ -10,6 +10,7 @@
 #include "cli/DiffView.h"
 #include "cli/FileCheck.h"
 #include "cli/JsonOutput.h"
+#include "cli/RecoveredHive.h"
 #include "cli/TestCommand.h"
 #include "cli/TextListing.h"
 #include "cli/UserView.h"
@@ -36,6 +37,7 @@ class QuietScreen : public Screen {
 int Run(const CatalogueOptions& options, platform::RegistryApi& registry, std::ostream& out,
         std::ostream& err) {
   QuietScreen screen;
+  if (options.recoveredHive) return RunRecoveredHive(options, out, err);
   if (options.listUsers) return ListUsers(options, out, err);
   if (options.other) return RunDiff(options, registry, out, err);
   std::unique_ptr<UserView> view;

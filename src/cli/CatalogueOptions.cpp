@@ -17,7 +17,9 @@ const char* const kHelpFooter =
     "($WINEPREFIX or ~/.wine), else the sample registry. OTHER is read as SOURCE is.\n"
     "The output fields are described in the manual page orbel-catalogue(1).\n\n"
     "Exit status: 0 done (an empty catalogue included), 1 the source, OTHER or PATH cannot\n"
-    "be read, 2 a usage error. With --test: 0 the object was created, 1 it was not.";
+    "be read, 2 a usage error. With --test: 0 the object was created, 1 it was not.\n"
+    "--recovered-hive: OUT must not exist; exit 1 when SOURCE is no hive or OUT cannot be\n"
+    "written.";
 
 }  // namespace
 
@@ -70,6 +72,12 @@ std::optional<CatalogueOptions> ParseCatalogueOptions(int argc, const char* cons
                               "test-create the object of class GUID; exit 0 created, 1 not")
                    ->type_name("GUID");
 
+  // A hive as its transaction logs bring it, written for other tools.
+  auto* recovered =
+      app.add_option("--recovered-hive", r.recoveredHive,
+                     "write the hive SOURCE as its transaction logs bring it to OUT, a new file")
+          ->type_name("OUT");
+
   json->excludes(summary)->excludes(find)->excludes(csv);
   test->excludes(json)
       ->excludes(csv)
@@ -93,6 +101,9 @@ std::optional<CatalogueOptions> ParseCatalogueOptions(int argc, const char* cons
       ->excludes(find)
       ->excludes(checkFiles)
       ->excludes(diff);
+  for (auto* other : {csv, summary, find, userClasses, user, users, checkFiles, diff, test}) {
+    recovered->excludes(other);
+  }
   diff->excludes(csv)->excludes(find)->excludes(userClasses)->excludes(user)->excludes(checkFiles);
   try {
     app.parse(argc, argv);

@@ -10,7 +10,8 @@ namespace orbel {
 
 // What the options ask for.
 struct CatalogueOptions {
-  std::optional<std::string> source, findText, userClasses, userName, other, testGuid;
+  std::optional<std::string> source, findText, userClasses, userName, other, testGuid,
+      recoveredHive;
   bool asJson = false, summaryOnly = false, matchCase = false, wholeValue = false, asCsv = false,
        listUsers = false, checkFiles = false, missingOnly = false;
 };
