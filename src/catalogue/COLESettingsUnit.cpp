@@ -14,8 +14,6 @@
 namespace orbel {
 namespace {
 
-const char* const kClassList = "Software\\Classes\\CLSID";
-
 std::uint32_t SteadyTicks() {
   using namespace std::chrono;
   return static_cast<std::uint32_t>(
@@ -236,18 +234,18 @@ void TCOLESettings::ReadClasses() {
   }
 
   bool listDamaged = false;
-  if (proceed && Reader->OpenPath(kClassList)) {
+  if (proceed && Reader->OpenPath(ClassList)) {
     std::uint32_t missing = 0;
     try {
       missing = Reader->ListSubkeys(names);
     } catch (const ERegistryException& e) {
       names.clear();
       listDamaged = true;
-      ReadErrors.push_back({kClassList, e.what()});
+      ReadErrors.push_back({ClassList, e.what()});
     }
     if (missing > 0) {
       ReadErrors.push_back(
-          {kClassList, std::to_string(missing) + " class keys could not be listed"});
+          {ClassList, std::to_string(missing) + " class keys could not be listed"});
     }
     windows_.progress->SetMaximum(static_cast<int>(names.size()));
     classKeys = static_cast<int>(
@@ -283,7 +281,7 @@ void TCOLESettings::ReadClasses() {
           ReadErrors.push_back({name, e.what()});
         }
         Reader->ClosePath();
-        Reader->OpenPath(kClassList);
+        Reader->OpenPath(ClassList);
       }
       StepProgress();
       PumpMessages();
@@ -299,17 +297,17 @@ void TCOLESettings::ReadClasses() {
     platform::HKey key{};
     const platform::Status status =
         ReadProblem.empty()
-            ? windows_.registry->OpenKey(Reader->Root(), kClassList, platform::KEY_READ, key)
+            ? windows_.registry->OpenKey(Reader->Root(), ClassList, platform::KEY_READ, key)
             : platform::kFileNotFound;
     if (status == platform::kSuccess) {
       windows_.registry->CloseKey(key);
     } else if (status != platform::kFileNotFound) {
       listDamaged = true;
       ReadErrors.push_back(
-          {kClassList, status == platform::kAccessDenied ? "access is denied"
-                       : status == platform::kCantRead
-                           ? "the key cannot be read: a read failed"
-                           : "the key cannot be read: the registry is damaged there"});
+          {ClassList, status == platform::kAccessDenied ? "access is denied"
+                      : status == platform::kCantRead
+                          ? "the key cannot be read: a read failed"
+                          : "the key cannot be read: the registry is damaged there"});
     }
   }
   if (proceed) Notice = windows_.registry->NoticeOf(Reader->Root());
