@@ -14,8 +14,6 @@
 namespace orbel {
 namespace {
 
-const char* const kClassList = "Software\\Classes\\CLSID";
-
 // A key name as an error shows it: control characters (a NUL above all) as
 // \xNN, so that the name reads whole.
 std::string ShownKeyName(std::string_view name) {
@@ -258,7 +256,7 @@ void TCOLESettings::ReadClasses() {
   }
 
   bool listDamaged = false;
-  if (proceed && Reader->OpenPath(kClassList)) {
+  if (proceed && Reader->OpenPath(ClassList)) {
     std::uint32_t missing = 0;
     // Class keys whose names hold a NUL: a path cannot name them, so they
     // are not read, and each is named in an error.
@@ -268,11 +266,11 @@ void TCOLESettings::ReadClasses() {
     } catch (const ERegistryException& e) {
       names.clear();
       listDamaged = true;
-      ReadErrors.push_back({kClassList, e.what()});
+      ReadErrors.push_back({ClassList, e.what()});
     }
     if (missing > 0) {
       ReadErrors.push_back(
-          {kClassList, std::to_string(missing) + " class keys could not be listed"});
+          {ClassList, std::to_string(missing) + " class keys could not be listed"});
     }
     for (const std::string& name : withNul) {
       ReadErrors.push_back(
@@ -313,7 +311,7 @@ void TCOLESettings::ReadClasses() {
           ReadErrors.push_back({name, e.what()});
         }
         Reader->ClosePath();
-        Reader->OpenPath(kClassList);
+        Reader->OpenPath(ClassList);
       }
       StepProgress();
       PumpMessages();
@@ -329,17 +327,17 @@ void TCOLESettings::ReadClasses() {
     platform::HKey key{};
     const platform::Status status =
         ReadProblem.empty()
-            ? windows_.registry->OpenKey(Reader->Root(), kClassList, platform::KEY_READ, key)
+            ? windows_.registry->OpenKey(Reader->Root(), ClassList, platform::KEY_READ, key)
             : platform::kFileNotFound;
     if (status == platform::kSuccess) {
       windows_.registry->CloseKey(key);
     } else if (status != platform::kFileNotFound) {
       listDamaged = true;
       ReadErrors.push_back(
-          {kClassList, status == platform::kAccessDenied ? "access is denied"
-                       : status == platform::kCantRead
-                           ? "the key cannot be read: a read failed"
-                           : "the key cannot be read: the registry is damaged there"});
+          {ClassList, status == platform::kAccessDenied ? "access is denied"
+                      : status == platform::kCantRead
+                          ? "the key cannot be read: a read failed"
+                          : "the key cannot be read: the registry is damaged there"});
     }
   }
   if (proceed) {

@@ -94,6 +94,10 @@ class TCOLESettings {
   std::int32_t BaseImageCount = 0;
   std::string ViewedComputer;
   std::string RequestedComputer;
+  // The key below HKEY_LOCAL_MACHINE whose subkeys are the classes read; the
+  // companion reads the 32-bit list (Software\Classes\Wow6432Node\CLSID)
+  // through it.
+  std::string ClassList = "Software\\Classes\\CLSID";
 
   // Class keys of the last reading: how many, and those that raised a
   // registry error (with the error's text).

@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/CatalogueOptions.h"
 #include "cli/CatalogueReading.h"
@@ -40,6 +41,13 @@ int Run(const CatalogueOptions& options, platform::RegistryApi& registry, std::o
   if (options.recoveredHive) return RunRecoveredHive(options, out, err);
   if (options.listUsers) return ListUsers(options, out, err);
   if (options.other) return RunDiff(options, registry, out, err);
+  if (options.testGuid && (options.userName || options.userClasses)) {
+    // The object is created by this computer's own registrations, never by
+    // those of a user's file.
+    return ReportUsage(err,
+                       "--test creates objects from this computer's own registry; it cannot "
+                       "test a class of --user-classes or --user");
+  }
   std::unique_ptr<UserView> view;
   if (options.userName || options.userClasses) {
     int status = 0;
@@ -47,32 +55,51 @@ int Run(const CatalogueOptions& options, platform::RegistryApi& registry, std::o
     if (!view) return status;
   }
 
-  // With a user view the machine is read alone too, to tell what the user overrides.
+  // Each view's class list is read on its own; with a user view the machine
+  // is read alone too, to tell what the user overrides.
   const std::string computer = options.source.value_or("");
-  std::unique_ptr<CatalogueReading> machine;
-  if (view) {
-    machine = std::make_unique<CatalogueReading>(registry, computer, ProgressStream(options, err));
+  std::vector<std::string> viewNames;
+  if (options.view != "32") viewNames.push_back("64");
+  if (options.view != "64") viewNames.push_back("32");
+  std::vector<std::unique_ptr<CatalogueReading>> kept;
+  std::vector<ViewedReading> readings;
+  for (const std::string& name : viewNames) {
+    const char* classList = ClassListOf(name);
+    std::unique_ptr<CatalogueReading> machine;
+    if (view) {
+      machine = std::make_unique<CatalogueReading>(registry, computer, ProgressStream(options, err),
+                                                   classList);
+      if (const std::string why = machine->Problem(); !why.empty()) return ReportFailure(err, why);
+    }
+    auto reading = std::make_unique<CatalogueReading>(view ? view->Registry() : registry, computer,
+                                                      ProgressStream(options, err), classList);
+    if (const std::string why = reading->Problem(); !why.empty()) return ReportFailure(err, why);
+    if (options.testGuid) return RunTestCommand(reading->Catalogue(), *options.testGuid, out, err);
+    if (view) view->SetMachineReading(name, std::move(machine));
+    readings.push_back({name, reading.get()});
+    kept.push_back(std::move(reading));
   }
-  CatalogueReading reading(view ? view->Registry() : registry, computer,
-                           ProgressStream(options, err));
-  if (const std::string why = machine ? machine->Problem() : reading.Problem(); !why.empty()) {
-    return ReportFailure(err, why);
-  }
-  if (const std::string why = reading.Problem(); !why.empty()) return ReportFailure(err, why);
-  if (options.testGuid) return RunTestCommand(reading.Catalogue(), *options.testGuid, out, err);
-  if (view) view->SetMachineReading(std::move(machine));
 
   std::optional<FileCheck> files;
   if (options.checkFiles) files.emplace(registry, options.source);
   const ReadingViews views{view.get(), files ? &*files : nullptr};
   if (options.asCsv) {
-    PrintCsv(reading, out);
+    PrintCsv(readings, views, out);
   } else if (options.asJson) {
-    PrintJson(reading, options, views, out);
-  } else if (options.findText) {
-    PrintFound(reading, options, out);
+    PrintJson(readings, options, views, out);
   } else {
-    PrintText(reading, options, views, out);
+    // The text forms list each view on its own, the 32-bit one under a heading
+    // when both are read.
+    for (const auto& [name, reading] : readings) {
+      if (readings.size() > 1 && name == "32") out << "\n32-bit view (Wow6432Node)\n";
+      ReadingViews viewed = views;
+      viewed.view = name;
+      if (options.findText) {
+        PrintFound(*reading, options, out);
+      } else {
+        PrintText(*reading, options, viewed, out);
+      }
+    }
   }
   return 0;
 }

@@ -78,6 +78,13 @@ std::optional<CatalogueOptions> ParseCatalogueOptions(int argc, const char* cons
                      "write the hive SOURCE as its transaction logs bring it to OUT, a new file")
           ->type_name("OUT");
 
+  // The 32-bit view.
+  auto* view = app.add_option("--view", r.view,
+                              "the classes a 64-bit process sees (64, the default), those a "
+                              "32-bit process sees (32) or both")
+                   ->type_name("64|32|both")
+                   ->check(CLI::IsMember({"64", "32", "both"}));
+
   json->excludes(summary)->excludes(find)->excludes(csv);
   test->excludes(json)
       ->excludes(csv)
@@ -105,6 +112,7 @@ std::optional<CatalogueOptions> ParseCatalogueOptions(int argc, const char* cons
     recovered->excludes(other);
   }
   diff->excludes(csv)->excludes(find)->excludes(userClasses)->excludes(user)->excludes(checkFiles);
+  test->excludes(view);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {

@@ -14,6 +14,9 @@ struct CatalogueOptions {
       recoveredHive;
   bool asJson = false, summaryOnly = false, matchCase = false, wholeValue = false, asCsv = false,
        listUsers = false, checkFiles = false, missingOnly = false;
+  // --view: the class list of 64-bit processes ("64"), of 32-bit ones
+  // ("32", Wow6432Node) or both, the 64-bit list first.
+  std::string view = "64";
 };
 
 // The options of `argv` (argv[0] the program), or nothing when the command

@@ -1,6 +1,5 @@
 #include "cli/CatalogueReading.h"
 
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -21,7 +20,7 @@ class NoIcons : public IconExtractor {
 }  // namespace
 
 CatalogueReading::CatalogueReading(platform::RegistryApi& registry, const std::string& computer,
-                                   std::ostream* progressOut)
+                                   std::ostream* progressOut, const char* classList)
     : small_(kFixedImages), large_(kFixedImages) {
   int lastPercent = -1;
   progress_.onStep = [&](int position, int maximum) {
@@ -42,6 +41,7 @@ CatalogueReading::CatalogueReading(platform::RegistryApi& registry, const std::s
                              return std::make_shared<NoIcons>(); }};
   catalogue_ = std::make_unique<TCOLESettings>(windows);
   catalogue_->RequestedComputer = computer;
+  catalogue_->ClassList = classList;
   catalogue_->LoadCatalogue();
   progress_.onStep = nullptr;
   if (progressOut && lastPercent >= 0) *progressOut << "\r\033[K" << std::flush;
@@ -114,9 +114,18 @@ std::vector<const COLEObject*> ByGuid(const TCOLESettings& catalogue) {
   return entries;
 }
 
+// The rows compared: the window's, then the TreatAs class when there is one.
+Rows ComparedRows(const COLEObject& entry) {
+  Rows rows = RowsOf(entry);
+  if (!entry.RegistrySettings->TreatAs.empty()) {
+    rows.emplace_back("TreatAs", entry.RegistrySettings->TreatAs);
+  }
+  return rows;
+}
+
 ClassChange WholeClass(const COLEObject& entry, ClassChange::Kind kind) {
   ClassChange change{kind, entry.RegistrySettings->Guid, entry.DisplayName, {}};
-  for (auto& [name, value] : RowsOf(entry)) {
+  for (auto& [name, value] : ComparedRows(entry)) {
     // A row the class lacks is on neither side.
     if (value == kUnknown) continue;
     if (kind == ClassChange::Added) {
@@ -131,7 +140,7 @@ ClassChange WholeClass(const COLEObject& entry, ClassChange::Kind kind) {
 // The rows that differ; the fixed rows stand at the same places on both
 // sides, the others are matched by name.
 std::optional<ClassChange> Differences(const COLEObject& before, const COLEObject& after) {
-  const Rows a = RowsOf(before), b = RowsOf(after);
+  const Rows a = ComparedRows(before), b = ComparedRows(after);
   ClassChange change{ClassChange::Changed, after.RegistrySettings->Guid, after.DisplayName, {}};
   const std::size_t fixed = kFixedRowCount;
   for (std::size_t i = 0; i < fixed; ++i) {

@@ -18,12 +18,22 @@
 
 namespace orbel {
 
+// The class lists of the two views: what a 64-bit process and what a 32-bit
+// process sees as HKEY_CLASSES_ROOT\CLSID.
+inline constexpr const char* kClassList64 = "Software\\Classes\\CLSID";
+inline constexpr const char* kClassList32 = "Software\\Classes\\Wow6432Node\\CLSID";
+// The class list of the view named "64" or "32".
+inline const char* ClassListOf(std::string_view view) {
+  return view == "32" ? kClassList32 : kClassList64;
+}
+
 class CatalogueReading {
  public:
-  // Reads the classes of `computer` of `registry` (empty: this computer),
-  // showing its progress on `progressOut` when not null.
+  // Reads the classes of `computer` of `registry` (empty: this computer)
+  // from the class list `classList`, showing its progress on `progressOut`
+  // when not null.
   CatalogueReading(platform::RegistryApi& registry, const std::string& computer,
-                   std::ostream* progressOut);
+                   std::ostream* progressOut, const char* classList = kClassList64);
   ~CatalogueReading();
   CatalogueReading(const CatalogueReading&) = delete;
   CatalogueReading& operator=(const CatalogueReading&) = delete;
@@ -64,7 +74,8 @@ struct ClassChange {
 };
 
 // The classes added, removed and changed from `before` to `after`, matched
-// by GUID and compared row by row (rows by name), in GUID order. Added and
+// by GUID and compared row by row (rows by name, then the TreatAs class,
+// named "TreatAs"), in GUID order. Added and
 // removed classes carry the rows they have; changed ones the rows that differ.
 // `unchanged` counts the classes found alike.
 std::vector<ClassChange> CompareCatalogues(const TCOLESettings& before, const TCOLESettings& after,

@@ -2,6 +2,9 @@
 
 #include <string>
 
+#include "cli/UserView.h"
+#include "platform/base/Text.h"
+
 namespace orbel {
 namespace {
 
@@ -16,24 +19,42 @@ std::string CsvField(const std::string& text) {
   return quoted + '"';
 }
 
+// The fixed rows "Name" and "GUID" repeat the leading columns name and GUID
+// (the display name and the class's GUID): a header names each column once.
+bool RepeatsALeadingColumn(int row) {
+  const std::string name = AttributeName(AttributeIndexAtRow(row));
+  return platform::EqualsNoCase(name, "Name") || platform::EqualsNoCase(name, "GUID");
+}
+
 }  // namespace
 
-void PrintCsv(CatalogueReading& reading, std::ostream& out) {
+void PrintCsv(const std::vector<ViewedReading>& readings, const ReadingViews& views,
+              std::ostream& out) {
   out << "kind,GUID,name,lastWrite";
   for (int row = 1; row <= kFixedRowCount; ++row) {
+    if (RepeatsALeadingColumn(row)) continue;
     out << ',' << CsvField(AttributeName(AttributeIndexAtRow(row)));
   }
-  out << "\r\n";
-  TCOLESettings& catalogue = reading.Catalogue();
-  for (int i = 0; i < catalogue.EntryCount(); ++i) {
-    const COLEObject& entry = *catalogue.EntryAt(i);
-    out << entry.Kind << ',' << CsvField(entry.RegistrySettings->Guid) << ','
-        << CsvField(entry.DisplayName) << ','
-        << IsoTime(entry.RegistrySettings->LastWriteTime).value_or("");
-    for (int row = 1; row <= kFixedRowCount; ++row) {
-      out << ',' << CsvField(entry.GetValue(AttributeIndexAtRow(row)));
+  out << ",view,treatAs" << (views.user ? ",scope" : "") << "\r\n";
+  for (const auto& [view, reading] : readings) {
+    TCOLESettings& catalogue = reading->Catalogue();
+    for (int i = 0; i < catalogue.EntryCount(); ++i) {
+      const COLEObject& entry = *catalogue.EntryAt(i);
+      out << entry.Kind << ',' << CsvField(entry.RegistrySettings->Guid) << ','
+          << CsvField(entry.DisplayName) << ','
+          << IsoTime(entry.RegistrySettings->LastWriteTime).value_or("");
+      for (int row = 1; row <= kFixedRowCount; ++row) {
+        if (RepeatsALeadingColumn(row)) continue;
+        out << ',' << CsvField(entry.GetValue(AttributeIndexAtRow(row)));
+      }
+      out << ',' << view << ',' << CsvField(entry.RegistrySettings->TreatAs);
+      if (views.user) {
+        json fields;
+        views.user->AddFields(entry, RowsOf(entry), view, fields);
+        out << ',' << fields["scope"].get<std::string>();
+      }
+      out << "\r\n";
     }
-    out << "\r\n";
   }
 }
 

@@ -1,13 +1,17 @@
 // --csv: the catalogue as CSV (RFC 4180), a header row, then one row per
-// entry in catalogue order.
+// entry in catalogue order (the 64-bit view's, then the 32-bit view's).
 #pragma once
 
 #include <ostream>
+#include <vector>
 
 #include "cli/CatalogueReading.h"
+#include "cli/EntryExtras.h"
 
 namespace orbel {
 
-void PrintCsv(CatalogueReading& reading, std::ostream& out);
+// With a user view, each row ends with the entry's scope.
+void PrintCsv(const std::vector<ViewedReading>& readings, const ReadingViews& views,
+              std::ostream& out);
 
 }  // namespace orbel

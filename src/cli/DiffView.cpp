@@ -17,10 +17,14 @@ json OptionalText(const std::optional<std::string>& text) {
 
 int RunDiff(const CatalogueOptions& options, platform::RegistryApi& registry, std::ostream& out,
             std::ostream& err) {
+  if (options.view == "both") {
+    return ReportUsage(err, "--diff compares one class list: give --view 64 or --view 32");
+  }
+  const char* classList = ClassListOf(options.view);
   const std::string before = options.source.value_or("");
-  CatalogueReading earlier(registry, before, ProgressStream(options, err));
+  CatalogueReading earlier(registry, before, ProgressStream(options, err), classList);
   if (const std::string why = earlier.Problem(); !why.empty()) return ReportFailure(err, why);
-  CatalogueReading later(registry, *options.other, ProgressStream(options, err));
+  CatalogueReading later(registry, *options.other, ProgressStream(options, err), classList);
   if (const std::string why = later.Problem(); !why.empty()) {
     return ReportFailure(err, "OTHER " + *options.other + " cannot be read: " + why);
   }

@@ -9,10 +9,13 @@ EntryExtras ExtrasOf(const COLEObject& entry, const Rows& rows, const ReadingVie
   EntryExtras extras;
   const auto text = IsoTime(entry.RegistrySettings->LastWriteTime);
   extras.fields["lastWrite"] = text ? json(*text) : json(nullptr);
-  if (views.user) views.user->AddFields(entry, rows, extras.fields);
+  extras.fields["view"] = views.view;
+  const std::string& treatAs = entry.RegistrySettings->TreatAs;
+  extras.fields["treatAs"] = treatAs.empty() ? json(nullptr) : json(treatAs);
+  if (views.user) views.user->AddFields(entry, rows, views.view, extras.fields);
   if (views.files) {
     json files;
-    extras.missingFiles = views.files->Check(rows, files);
+    extras.missingFiles = views.files->Check(rows, views.view == "32", files);
     extras.fields["files"] = std::move(files);
   }
   return extras;

@@ -13,10 +13,18 @@ using json = nlohmann::ordered_json;
 class UserView;
 class FileCheck;
 
-// The views the options lay over a reading; either may be absent.
+// The views the options lay over a reading; either may be absent. `view`
+// names the class list read: "64" or "32".
 struct ReadingViews {
   UserView* user = nullptr;
   FileCheck* files = nullptr;
+  std::string view = "64";
+};
+
+// One class list read, named by its view ("64" or "32").
+struct ViewedReading {
+  std::string view;
+  CatalogueReading* reading = nullptr;
 };
 
 struct EntryExtras {
@@ -24,8 +32,8 @@ struct EntryExtras {
   int missingFiles = 0;
 };
 
-// The extras of `entry`, whose rows are `rows`, counted by the views for
-// their summaries.
+// The extras of `entry`, whose rows are `rows`: its last write, view and
+// TreatAs class, and what the views add, counted for their summaries.
 EntryExtras ExtrasOf(const COLEObject& entry, const Rows& rows, const ReadingViews& views);
 
 // The errors of a reading, each with `side` when it is given.

@@ -15,18 +15,20 @@ FileCheck::FileCheck(platform::RegistryApi& registry, const std::optional<std::s
   if (!source || connected) {
     if (const auto drive = registry.DriveFolderOf(root); drive && !drive->empty()) {
       files_ = platform::ImageFilesOfDriveFolder(*drive);
+      files32_ = files_;
+      files32_->wow64 = true;
     }
   }
   if (connected) registry.CloseKey(root);
 }
 
-int FileCheck::Check(const Rows& rows, json& files) {
+int FileCheck::Check(const Rows& rows, bool wow64, json& files) {
   files = json::array();
   int missing = 0;
   for (const char* row : kFileRows) {
     const std::string& value = RowValue(rows, row);
     if (value == kUnknown || value.empty()) continue;
-    const auto state = platform::CheckRegisteredFile(value, files_);
+    const auto state = platform::CheckRegisteredFile(value, wow64 ? files32_ : files_);
     const char* name = state == platform::FileState::Present   ? "present"
                        : state == platform::FileState::Missing ? "missing"
                                                                : "unresolved";

@@ -29,8 +29,9 @@ class FileCheck {
   FileCheck(platform::RegistryApi& registry, const std::optional<std::string>& source);
 
   // The entry's file rows with their paths and states, counted for the
-  // summary; answers how many of them are missing.
-  int Check(const Rows& rows, json& files);
+  // summary; answers how many of them are missing. `wow64`: the names as a
+  // 32-bit process sees them, through the file system redirector.
+  int Check(const Rows& rows, bool wow64, json& files);
   // The summary's line of missing files.
   void PrintSummary(std::ostream& out) const;
   void AddSummary(json& summary) const;
@@ -38,7 +39,7 @@ class FileCheck {
   static void ListMissing(const json& files, std::string& listing);
 
  private:
-  std::optional<platform::ImageFiles> files_;
+  std::optional<platform::ImageFiles> files_, files32_;
   int missingFiles_ = 0;
   int entriesWithMissingFiles_ = 0;
 };

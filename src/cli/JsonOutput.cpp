@@ -17,46 +17,89 @@ const char* StatusName(TReadStatus status) {
   }
 }
 
-json Summary(const TCOLESettings& catalogue, const ReadingViews& views) {
-  json summary = {{"computer", catalogue.ViewedComputer},
-                  {"status", StatusName(catalogue.ReadStatus)},
-                  {"classKeys", catalogue.ClassKeyCount},
-                  {"entries", catalogue.EntriesRead},
-                  {"notRead", catalogue.NotReadCount},
-                  {"counts",
-                   {{"1", catalogue.ControlCount},
-                    {"2", catalogue.EmbeddableCount},
-                    {"4", catalogue.AutomationCount},
-                    {"8", catalogue.ShellExtensionCount},
-                    {"16", catalogue.DocumentCount},
-                    {"2048", catalogue.OtherCount}}}};
+// The classes of one reading by kind, the figures the summary adds up.
+json CountsOf(const TCOLESettings& catalogue) {
+  return {{"classKeys", catalogue.ClassKeyCount},
+          {"entries", catalogue.EntriesRead},
+          {"notRead", catalogue.NotReadCount},
+          {"counts",
+           {{"1", catalogue.ControlCount},
+            {"2", catalogue.EmbeddableCount},
+            {"4", catalogue.AutomationCount},
+            {"8", catalogue.ShellExtensionCount},
+            {"16", catalogue.DocumentCount},
+            {"2048", catalogue.OtherCount}}}};
+}
+
+// The summary of the views read: their figures added up, then each view's
+// own under "views"; the status is the worst of theirs.
+json Summary(const std::vector<ViewedReading>& readings, const CatalogueOptions& options,
+             const ReadingViews& views) {
+  const TCOLESettings& first = readings.front().reading->Catalogue();
+  json summary = {{"computer", first.ViewedComputer}, {"status", "complete"}};
+  json total = CountsOf(first);
+  TReadStatus status = ReadComplete;
+  json perView = json::object();
+  json errors = json::array();
+  for (const auto& [view, reading] : readings) {
+    const TCOLESettings& catalogue = reading->Catalogue();
+    // Interrupted outweighs denied, which outweighs complete.
+    const auto weight = [](TReadStatus s) {
+      return s == ReadInterrupted ? 2 : s == ReadDenied ? 1 : 0;
+    };
+    if (weight(catalogue.ReadStatus) > weight(status)) status = catalogue.ReadStatus;
+    json counts = CountsOf(catalogue);
+    if (&catalogue != &first) {
+      for (const char* figure : {"classKeys", "entries", "notRead"}) {
+        total[figure] = total[figure].get<int>() + counts[figure].get<int>();
+      }
+      for (auto& [kind, count] : total["counts"].items()) {
+        count = count.get<int>() + counts["counts"][kind].get<int>();
+      }
+    }
+    if (views.user) views.user->AddViewSummary(view, counts);
+    perView[view] = std::move(counts);
+    for (auto& error : ReadErrors(catalogue, nullptr)) {
+      // With the 32-bit list read, each error says which list it is of.
+      if (options.view != "64") error["view"] = view;
+      errors.push_back(std::move(error));
+    }
+  }
+  summary["status"] = StatusName(status);
+  summary.update(total);
+  summary["views"] = std::move(perView);
   if (views.user) views.user->AddSummary(summary);
   if (views.files) views.files->AddSummary(summary);
-  summary["errors"] = ReadErrors(catalogue, views);
-  summary["notice"] = catalogue.Notice;
+  if (views.user) views.user->AddErrors(errors);
+  summary["errors"] = std::move(errors);
+  summary["notice"] = first.Notice;
   return summary;
 }
 
 }  // namespace
 
-void PrintJson(CatalogueReading& reading, const CatalogueOptions& options,
+void PrintJson(const std::vector<ViewedReading>& readings, const CatalogueOptions& options,
                const ReadingViews& views, std::ostream& out) {
-  TCOLESettings& catalogue = reading.Catalogue();
-  for (int i = 0; i < catalogue.EntryCount(); ++i) {
-    const COLEObject& entry = *catalogue.EntryAt(i);
-    const Rows rows = RowsOf(entry);
-    EntryExtras extras = ExtrasOf(entry, rows, views);
-    if (options.summaryOnly || (options.missingOnly && extras.missingFiles == 0)) continue;
-    json rowList = json::array();
-    for (const auto& [name, value] : rows) rowList.push_back({name, value});
-    json line = {{"guid", entry.RegistrySettings->Guid},
-                 {"name", entry.DisplayName},
-                 {"kind", entry.Kind},
-                 {"rows", std::move(rowList)}};
-    line.update(extras.fields);
-    out << Dump(line) << "\n";
+  for (const auto& [view, reading] : readings) {
+    ReadingViews viewed = views;
+    viewed.view = view;
+    TCOLESettings& catalogue = reading->Catalogue();
+    for (int i = 0; i < catalogue.EntryCount(); ++i) {
+      const COLEObject& entry = *catalogue.EntryAt(i);
+      const Rows rows = RowsOf(entry);
+      EntryExtras extras = ExtrasOf(entry, rows, viewed);
+      if (options.summaryOnly || (options.missingOnly && extras.missingFiles == 0)) continue;
+      json rowList = json::array();
+      for (const auto& [name, value] : rows) rowList.push_back({name, value});
+      json line = {{"guid", entry.RegistrySettings->Guid},
+                   {"name", entry.DisplayName},
+                   {"kind", entry.Kind},
+                   {"rows", std::move(rowList)}};
+      line.update(extras.fields);
+      out << Dump(line) << "\n";
+    }
   }
-  out << Dump({{"summary", Summary(catalogue, views)}}) << "\n";
+  out << Dump({{"summary", Summary(readings, options, views)}}) << "\n";
 }
 
 }  // namespace orbel

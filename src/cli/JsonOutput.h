@@ -1,8 +1,9 @@
 // --json: the catalogue as JSON Lines, one object per entry in catalogue
-// order, then the summary.
+// order (the 64-bit view's, then the 32-bit view's), then the summary.
 #pragma once
 
 #include <ostream>
+#include <vector>
 
 #include "cli/CatalogueOptions.h"
 #include "cli/CatalogueReading.h"
@@ -10,7 +11,7 @@
 
 namespace orbel {
 
-void PrintJson(CatalogueReading& reading, const CatalogueOptions& options,
+void PrintJson(const std::vector<ViewedReading>& readings, const CatalogueOptions& options,
                const ReadingViews& views, std::ostream& out);
 
 }  // namespace orbel

@@ -53,6 +53,37 @@ std::optional<UserClasses> OpenText(const fs::path& file, const platform::RegTex
   return classes;
 }
 
+#ifdef ORBEL_HAVE_HIVEX
+// Whether the Software key `software` of a user hive holds classes of its
+// own: Windows makes Software\Classes of NTUSER.DAT a link to the profile's
+// UsrClass.dat (a key whose value SymbolicLinkValue is a REG_LINK), which a
+// file read alone cannot follow.
+bool HoldsClasses(Store& hive, Store::Node software) {
+  // Damage is not taken for a link: the reading reports it.
+  Store::Node classes = 0;
+  if (const auto status = hive.FindChild(software, "Classes", classes);
+      status != platform::kSuccess) {
+    return status != platform::kFileNotFound;
+  }
+  std::uint32_t type = 0, size = 0;
+  if (hive.GetValueInfo(classes, "SymbolicLinkValue", type, size) == platform::kSuccess &&
+      type == platform::REG_LINK) {
+    return false;
+  }
+  std::string first;
+  return hive.SubkeyName(classes, 0, first) != platform::kNoMoreItems;
+}
+
+// The classes hive of the profile a user hive lies in: the file when it is
+// there (its name matched without regard to case), else where it belongs.
+fs::path ClassesHiveBeside(const fs::path& userHive) {
+  const fs::path relative = "AppData/Local/Microsoft/Windows/UsrClass.dat";
+  const fs::path profile = userHive.parent_path().empty() ? "." : userHive.parent_path();
+  if (auto found = platform::FindNoCase(profile, relative)) return *found;
+  return profile / relative;
+}
+#endif
+
 std::optional<UserClasses> OpenHive(const fs::path& file, std::string& error) {
 #ifdef ORBEL_HAVE_HIVEX
   std::string openError;
@@ -68,6 +99,14 @@ std::optional<UserClasses> OpenHive(const fs::path& file, std::string& error) {
   const bool classesAtRoot = hive->FindChild(hive->RootNode(), "CLSID", node) == platform::kSuccess;
   UserClasses classes;
   if (!classesAtRoot && hive->FindChild(hive->RootNode(), "Software", node) == platform::kSuccess) {
+    if (!HoldsClasses(*hive, node)) {
+      error = file.string() +
+              ": a user hive (NTUSER.DAT) without classes of its own: Windows keeps a user's "
+              "classes in the profile's classes hive, to which Software\\Classes here only "
+              "links; give that hive instead: " +
+              ClassesHiveBeside(file).string();
+      return std::nullopt;
+    }
     classes.store = std::move(hive);
   } else {
     classes.store = std::make_shared<platform::PrefixStore>(

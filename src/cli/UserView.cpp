@@ -15,8 +15,6 @@
 namespace orbel {
 namespace {
 
-const char* const kClassList = "Software\\Classes\\CLSID\\";
-
 using Users = std::vector<std::pair<std::string, std::filesystem::path>>;
 
 // The users of the Windows image SOURCE that have classes; nothing, with the
@@ -127,30 +125,42 @@ std::unique_ptr<UserView> UserView::Open(const CatalogueOptions& options,
   return view;
 }
 
-void UserView::SetMachineReading(std::unique_ptr<CatalogueReading> machine) {
-  machine_ = std::move(machine);
-  for (int i = 0; i < machine_->Catalogue().EntryCount(); ++i) {
-    const COLEObject* entry = machine_->Catalogue().EntryAt(i);
-    machineEntries_.emplace(entry->RegistrySettings->Guid, entry);
+void UserView::SetMachineReading(const std::string& view,
+                                 std::unique_ptr<CatalogueReading> machine) {
+  PerView& state = views_[view];
+  state.machine = std::move(machine);
+  for (int i = 0; i < state.machine->Catalogue().EntryCount(); ++i) {
+    const COLEObject* entry = state.machine->Catalogue().EntryAt(i);
+    state.entries.emplace(entry->RegistrySettings->Guid, entry);
   }
 }
 
-void UserView::AddFields(const COLEObject& entry, const Rows& rows, json& fields) {
-  const auto sides = overlay_->SidesOf(kClassList + entry.RegistrySettings->Guid);
+void UserView::AddFields(const COLEObject& entry, const Rows& rows, const std::string& view,
+                         json& fields) {
+  PerView& state = views_[view];
+  lastView_ = view;
+  const auto sides =
+      overlay_->SidesOf(std::string(ClassListOf(view)) + "\\" + entry.RegistrySettings->Guid);
   const char* scope = sides.upper && sides.lower ? "both" : sides.upper ? "user" : "machine";
-  ++scopes_[scope];
+  ++state.scopes[scope];
   fields["scope"] = scope;
   if (sides.upper && sides.lower) {
     // The machine's own rows, from the reading of the machine alone.
     json overrides = json::array();
-    if (const auto own = machineEntries_.find(entry.RegistrySettings->Guid);
-        own != machineEntries_.end()) {
+    if (const auto own = state.entries.find(entry.RegistrySettings->Guid);
+        own != state.entries.end()) {
       const Rows machineRows = RowsOf(*own->second);
       for (const auto& [name, value] : rows) {
         // The key's stamp is no registered value; lastWrite carries it.
         if (name == "Last change") continue;
         const std::string& before = RowValue(machineRows, name);
         if (before != value) overrides.push_back({name, before, value});
+      }
+      const std::string& before = own->second->RegistrySettings->TreatAs;
+      const std::string& after = entry.RegistrySettings->TreatAs;
+      if (before != after) {
+        overrides.push_back({"TreatAs", before.empty() ? json(nullptr) : json(before),
+                             after.empty() ? json(nullptr) : json(after)});
       }
     }
     fields["overrides"] = std::move(overrides);
@@ -186,16 +196,30 @@ void UserView::AddErrors(json& errors) const {
 }
 
 void UserView::PrintSummary(std::ostream& out) const {
+  static const PerView none;
+  const auto found = views_.find(lastView_);
+  const Scopes& scopes = found == views_.end() ? none.scopes : found->second.scopes;
   out << "\nUser classes: " << TerminalText(user_) << "\n"
-      << scopes_.at("machine") << " machine only, " << scopes_.at("user") << " user only, "
-      << scopes_.at("both") << " on both sides\n";
+      << scopes.at("machine") << " machine only, " << scopes.at("user") << " user only, "
+      << scopes.at("both") << " on both sides\n";
 }
 
 void UserView::AddSummary(json& summary) const {
   summary["user"] = user_;
-  summary["scopes"] = {{"machine", scopes_.at("machine")},
-                       {"user", scopes_.at("user")},
-                       {"both", scopes_.at("both")}};
+  Scopes total{{"machine", 0}, {"user", 0}, {"both", 0}};
+  for (const auto& [view, state] : views_) {
+    for (const auto& [scope, count] : state.scopes) total[scope] += count;
+  }
+  summary["scopes"] = {
+      {"machine", total["machine"]}, {"user", total["user"]}, {"both", total["both"]}};
+}
+
+void UserView::AddViewSummary(const std::string& view, json& summary) const {
+  const auto found = views_.find(view);
+  if (found == views_.end()) return;
+  const Scopes& scopes = found->second.scopes;
+  summary["scopes"] = {
+      {"machine", scopes.at("machine")}, {"user", scopes.at("user")}, {"both", scopes.at("both")}};
 }
 
 }  // namespace orbel

@@ -34,17 +34,23 @@ class UserView {
 
   // The merged registry, read as the machine's.
   platform::RegistryApi& Registry() { return registry_; }
-  // Keeps the reading of the machine alone, which tells what the user overrides.
-  void SetMachineReading(std::unique_ptr<CatalogueReading> machine);
+  // Keeps the reading of the machine alone of the view `view` ("64" or
+  // "32"), which tells what the user overrides.
+  void SetMachineReading(const std::string& view, std::unique_ptr<CatalogueReading> machine);
 
-  // Adds the entry's scope, the machine's rows the user's side overrides and
-  // the user's servers in folders a user may write; counts the scopes.
-  void AddFields(const COLEObject& entry, const Rows& rows, json& fields);
+  // Adds the entry's scope, the machine's rows (and TreatAs class) the
+  // user's side overrides and the user's servers in folders a user may
+  // write; counts the scopes of the view.
+  void AddFields(const COLEObject& entry, const Rows& rows, const std::string& view, json& fields);
   // Gives `errors` the side whose damage stopped each class key, then adds
   // the damage and the warnings of the sides.
   void AddErrors(json& errors) const;
+  // The scopes of the view last given to AddFields.
   void PrintSummary(std::ostream& out) const;
+  // The scopes of all views together.
   void AddSummary(json& summary) const;
+  // The scopes of one view.
+  void AddViewSummary(const std::string& view, json& summary) const;
 
  private:
   // The machine's root connected to SOURCE, closed after the stores on it.
@@ -59,15 +65,22 @@ class UserView {
   UserView(platform::RegistryApi& registry, platform::HKey machineRoot)
       : root_{registry, machineRoot} {}
 
-  std::unique_ptr<CatalogueReading> machine_;                // the machine alone
-  std::map<std::string, const COLEObject*> machineEntries_;  // its entries by GUID
+  using Scopes = std::map<std::string, int>;
+  // One view's reading of the machine alone, its entries by GUID, and the
+  // scopes counted.
+  struct PerView {
+    std::unique_ptr<CatalogueReading> machine;
+    std::map<std::string, const COLEObject*> entries;
+    Scopes scopes{{"machine", 0}, {"user", 0}, {"both", 0}};
+  };
+  std::map<std::string, PerView> views_;
+  std::string lastView_ = "64";
   ConnectedRoot root_;
   std::string user_;  // the path or user name, for the summary
   std::vector<std::string> warnings_;
   std::unique_ptr<platform::ApiStore> machineStore_;  // kept for the overlay
   std::shared_ptr<platform::OverlayStore> overlay_;
   platform::PortableRegistry registry_;
-  std::map<std::string, int> scopes_{{"machine", 0}, {"user", 0}, {"both", 0}};
 };
 
 }  // namespace orbel

@@ -260,7 +260,9 @@ COLEObjectRegistrySettings::COLEObjectRegistrySettings(TPatchRegistry& reader) {
   }
   read.Consume("AutoConvertTo");
 
-  // 14. Treat-As is not shown.
+  // 14. Treat-As is not shown in the window; the record keeps it for the
+  // companion.
+  TreatAs = read.SubkeyDefault("TreatAs");
   read.Consume("TreatAs");
 
   // 15. Categories.

@@ -41,6 +41,9 @@ class COLEObjectRegistrySettings {
   std::string MiscStatus;
   std::string TypeLibName;
   std::string ConvertToName;
+  // The default value of the TreatAs subkey as it stands (a class GUID);
+  // empty when there is none. Not one of the window's rows.
+  std::string TreatAs;
 
   bool IsInsertable = false;
   bool IsProgrammable = false;

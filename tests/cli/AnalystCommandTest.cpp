@@ -115,6 +115,65 @@ TEST(AnalystCommand, UserClassesLieOverTheMachinesAsTheUserSeesThem) {
             json::parse(R"(["Control", "C:\\windows\\system32\\over.dll"])"));
 }
 
+// Used to read a class key the user also has from the user's side alone: a
+// user key holding only a server lost the class's name, threading model and
+// last write, with false overrides.
+TEST(AnalystCommand, AUsersServerKeyOverridesTheServerInEachView) {
+  const testing::TempFolder folder;
+  const std::string header = "WINE REGISTRY Version 2\n#arch=win64\n";
+  folder.Write(
+      "prefix/system.reg",
+      header + WineKey(kOverridden, "@=\"Shortcut\"") +
+          WineKey(kOverridden + "\\InprocServer32",
+                  "@=\"C:\\\\windows\\\\system32\\\\over.dll\"\n\"ThreadingModel\"=\"Both\""));
+  folder.Write(
+      "prefix/user.reg",
+      header +
+          WineKey(kOverridden + "\\InprocServer32", "@=\"C:\\\\users\\\\Public\\\\over.dll\"") +
+          WineKey(kOverridden + "\\TreatAs", "@=\"" + kUserOnly + "\"") +
+          "\n[Software\\\\Classes\\\\Wow6432Node\\\\CLSID\\\\" + kOverridden +
+          "\\\\InprocServer32] 1700000000\n@=\"C:\\\\windows\\\\system32\\\\over.dll\"\n");
+  folder.Write("prefix/drive_c/windows/syswow64/over.dll", "MZ");
+  const std::string prefix = (folder.path() / "prefix").string();
+  const Outcome run =
+      Command({"--json", "--view", "both", "--check-files", "--user-classes", prefix, prefix});
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::vector<json> lines;
+  std::istringstream in(run.out);
+  for (std::string line; std::getline(in, line);) lines.push_back(json::parse(line));
+  ASSERT_EQ(lines.size(), 3u) << run.out;
+  const auto row = [](const json& entry, const std::string& name) {
+    for (const auto& item : entry["rows"]) {
+      if (item[0] == name) return item[1].get<std::string>();
+    }
+    return std::string();
+  };
+
+  const json& wide = lines[0];
+  EXPECT_EQ(wide["view"], "64");
+  EXPECT_EQ(wide["name"], "Shortcut");
+  EXPECT_EQ(row(wide, "Threading"), "Both");
+  EXPECT_EQ(wide["lastWrite"], "2023-11-14T22:13:20Z");
+  EXPECT_EQ(wide["treatAs"], kUserOnly);
+  EXPECT_EQ(wide["overrides"], json::parse(R"([
+      ["Control", "C:\\windows\\system32\\over.dll", "C:\\users\\Public\\over.dll"],
+      ["TreatAs", null, ")" + kUserOnly + R"("]])"));
+  EXPECT_EQ(wide["files"][0]["state"], "missing");
+
+  // The 32-bit list: System32 is SysWOW64 for its files.
+  const json& narrow = lines[1];
+  EXPECT_EQ(narrow["view"], "32");
+  EXPECT_EQ(narrow["guid"], kOverridden);
+  EXPECT_EQ(narrow["scope"], "user");
+  EXPECT_EQ(narrow["treatAs"], nullptr);
+  EXPECT_EQ(narrow["files"][0]["state"], "present");
+  const json& summary = lines[2]["summary"];
+  EXPECT_EQ(summary["entries"], 2);
+  EXPECT_EQ(summary["views"]["32"]["scopes"],
+            json::parse(R"({"machine": 0, "user": 1, "both": 0})"));
+  EXPECT_EQ(summary["missingFiles"], 1);
+}
+
 TEST(AnalystCommand, ServerFilesAreLookedUpInTheImage) {
   const testing::TempFolder folder;
   const fs::path prefix = WritePrefix(folder);
@@ -136,11 +195,12 @@ TEST(AnalystCommand, ServerFilesAreLookedUpInTheImage) {
   // CSV: the fixed columns, quoted where the text needs it, CRLF line ends.
   const Outcome csv = Command({"--csv", prefix.string()});
   ASSERT_EQ(csv.status, 0) << csv.err;
-  EXPECT_EQ(csv.out.rfind("kind,GUID,name,lastWrite,Name,Type,GUID,RegPath,", 0), 0u) << csv.out;
+  // Each column is named once: the Name and GUID rows are the leading columns.
+  EXPECT_EQ(csv.out.rfind("kind,GUID,name,lastWrite,Type,RegPath,", 0), 0u) << csv.out;
+  EXPECT_NE(csv.out.find(",Version,Misc. Settings,view,treatAs\r\n"), std::string::npos);
   EXPECT_NE(
-      csv.out.find(
-          "\r\n2048," + kMachineOnly +
-          ",\"Machine \"\"only\"\", kept\",2023-11-14T22:13:20Z,\"Machine \"\"only\"\", kept\","),
+      csv.out.find("\r\n2048," + kMachineOnly +
+                   ",\"Machine \"\"only\"\", kept\",2023-11-14T22:13:20Z,Other/Unknown Object,"),
       std::string::npos)
       << csv.out;
 }
@@ -167,8 +227,10 @@ TEST(AnalystCommand, DiffReportsTheClassesAddedRemovedAndChanged) {
   const std::string after =
       folder
           .Write("after.reg",
-                 RegExport(RegClass(kOverridden, "Changed", "b.dll") +
-                           RegClass(kUserOnly, "Added", "n.dll") + RegClass(kept, "Kept", "k.dll")))
+                 RegExport(RegClass(kOverridden, "Changed", "b.dll") + "\r\n[HKEY_LOCAL_MACHINE" +
+                           "\\Software\\Classes\\CLSID\\" + kOverridden + "\\TreatAs]\r\n@=\"" +
+                           kept + "\"\r\n" + RegClass(kUserOnly, "Added", "n.dll") +
+                           RegClass(kept, "Kept", "k.dll")))
           .string();
   const Outcome run = Command({before, "--diff", after});
   ASSERT_EQ(run.status, 0) << run.err;
@@ -178,7 +240,9 @@ TEST(AnalystCommand, DiffReportsTheClassesAddedRemovedAndChanged) {
   ASSERT_EQ(lines.size(), 4u) << run.out;
   EXPECT_EQ(lines[0]["change"], "changed");
   EXPECT_EQ(lines[0]["guid"], kOverridden);
-  EXPECT_EQ(lines[0]["rows"], json::parse(R"([["Control", "a.dll", "b.dll"]])"));
+  // A retargeted TreatAs is a change.
+  EXPECT_EQ(lines[0]["rows"], json::array({json::array({"Control", "a.dll", "b.dll"}),
+                                           json::array({"TreatAs", nullptr, kept})}));
   EXPECT_EQ(lines[1]["change"], "removed");
   EXPECT_EQ(lines[1]["rows"][0], json::parse(R"(["Name", "Removed", null])"));
   EXPECT_EQ(lines[2]["change"], "added");
@@ -245,8 +309,22 @@ TEST(AnalystCommand, UsersOfAWindowsVolumeAndADamagedUserHive) {
   EXPECT_NE(users.out.find("\neve\t"), std::string::npos);
 
   auto lines = ByGuid(Command({"--json", "--user", "bob", volume}).out);
-  EXPECT_EQ(lines[kOverridden]["overrides"], json::parse(R"([["Name", "Machine's", "<Unknown>"],
-                            ["Control", "C:\\Windows\\over.dll", "C:\\Users\\eve\\AppData\\Roaming\\over.dll"]])"));
+  EXPECT_EQ(lines[kOverridden]["overrides"], json::parse(R"([
+      ["Control", "C:\\Windows\\over.dll", "C:\\Users\\eve\\AppData\\Roaming\\over.dll"]])"));
+
+  // A user hive's Software\Classes only links to the classes hive beside it.
+  platform::MemoryStore ntuser;
+  const auto link = ntuser.EnsurePath("ROOT\\Software\\Classes");
+  const std::string target = "\\REGISTRY\\USER\\S-1-5-21-1_Classes";
+  std::vector<std::byte> linkData;
+  for (char c : target) linkData.insert(linkData.end(), {std::byte(c), std::byte(0)});
+  ntuser.Put(link, "SymbolicLinkValue", platform::REG_LINK, linkData);
+  WriteHive(folder.path() / "Users/eve/NTUSER.DAT", ntuser, "ROOT");
+  const Outcome refused = Command(
+      {"--json", "--user-classes", (folder.path() / "Users/eve/NTUSER.DAT").string(), volume});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find((folder.path() / "Users/eve" / local).string()), std::string::npos)
+      << refused.err;
 
   // Eve's override cannot be read: the class counts as not read, the damaged
   // value is named on her side, and the rest is still read.
@@ -290,6 +368,11 @@ TEST(AnalystCommand, BadCombinationsAndUnreadableInputs) {
       {{"--user-classes", machineExport, prefix},
        1,
        "no HKEY_CURRENT_USER\\Software\\Classes keys"},
+      {{"--test", kOverridden, "--user-classes", prefix, prefix},
+       2,
+       "this computer's own registry"},
+      {{"--diff", prefix, "--view", "both", prefix}, 2, "one class list"},
+      {{"--view", "16", prefix}, 2, "--view"},
   };
   for (const auto& c : cases) {
     const Outcome run = Command(c.args);

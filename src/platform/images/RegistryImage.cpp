@@ -57,6 +57,11 @@ Status PrefixStore::GetValueInfo(Node node, std::string_view name, std::uint32_t
   return inner_->GetValueInfo(node, name, type, size);
 }
 
+Status PrefixStore::ValueName(Node node, std::uint32_t index, std::string& out) {
+  if (IsVirtual(node)) return kNoMoreItems;
+  return inner_->ValueName(node, index, out);
+}
+
 std::optional<fs::path> FindNoCase(const fs::path& folder, const fs::path& relative) {
   fs::path current = folder;
   for (const auto& part : relative) {

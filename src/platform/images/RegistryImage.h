@@ -25,6 +25,7 @@ class PrefixStore : public Store {
   Status GetValue(Node node, std::string_view name, Value& out) override;
   Status GetValueInfo(Node node, std::string_view name, std::uint32_t& type,
                       std::uint32_t& size) override;
+  Status ValueName(Node node, std::uint32_t index, std::string& out) override;
   std::string Notice() const override { return inner_->Notice(); }
   std::string Damage() const override { return inner_->Damage(); }
 

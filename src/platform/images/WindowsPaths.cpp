@@ -20,7 +20,12 @@ bool SameNoCase(std::string_view a, std::string_view b) {
 
 // The value of an environment reference as a registration on the viewed
 // machine would see it, or nullptr when the name is not one we know.
-const char* KnownVariable(std::string_view name) {
+const char* KnownVariable(std::string_view name, bool wow64) {
+  // A 32-bit process is given the 32-bit program folders.
+  if (wow64 && SameNoCase(name, "ProgramFiles")) return "C:\\Program Files (x86)";
+  if (wow64 && SameNoCase(name, "CommonProgramFiles")) {
+    return "C:\\Program Files (x86)\\Common Files";
+  }
   struct Variable {
     std::string_view name;
     const char* value;
@@ -69,9 +74,9 @@ std::string ExpandVariables(std::string_view text, const ValueOf& valueOf) {
   return out;
 }
 
-std::string ExpandVariables(std::string_view text) {
-  return ExpandVariables(text, [](std::string_view name) -> std::optional<std::string_view> {
-    const char* value = KnownVariable(name);
+std::string ExpandVariables(std::string_view text, bool wow64) {
+  return ExpandVariables(text, [wow64](std::string_view name) -> std::optional<std::string_view> {
+    const char* value = KnownVariable(name, wow64);
     if (value == nullptr) return std::nullopt;
     return value;
   });
@@ -173,6 +178,19 @@ std::optional<fs::path> Resolve(const fs::path& drive, const std::vector<std::st
     kept.push_back(component);
   }
   if (kept.empty()) return std::nullopt;
+  // The file system redirector: a 32-bit process opening C:\Windows\System32
+  // gets SysWOW64, except for the folders shared by both.
+  if (files.wow64 && drive == files.driveC && kept.size() >= 3 && SameNoCase(kept[0], "Windows") &&
+      SameNoCase(kept[1], "System32")) {
+    static constexpr std::string_view kShared[] = {"catroot", "catroot2", "DriverStore", "LogFiles",
+                                                   "spool"};
+    const bool etc =
+        kept.size() >= 4 && SameNoCase(kept[2], "drivers") && SameNoCase(kept[3], "etc");
+    if (!etc && std::none_of(std::begin(kShared), std::end(kShared),
+                             [&](std::string_view name) { return SameNoCase(kept[2], name); })) {
+      kept[1] = "SysWOW64";
+    }
+  }
 
   std::error_code ec;
   fs::path current = drive;
@@ -241,7 +259,7 @@ ImageFiles ImageFilesOfWinePrefix(const fs::path& prefix) {
 
 std::optional<fs::path> MapWindowsPath(std::string_view windowsPath, const ImageFiles& files) {
   if (CodePoints(windowsPath) > kMaxPathUnits) return std::nullopt;
-  std::string path = ExpandVariables(windowsPath);
+  std::string path = ExpandVariables(windowsPath, files.wow64);
   std::replace(path.begin(), path.end(), '/', '\\');
   // Names after the "\\?\" prefix are taken as they are.
   if (!path.starts_with("\\\\?\\")) {
@@ -265,8 +283,9 @@ std::optional<fs::path> MapWindowsPath(std::string_view windowsPath, const Image
   if (path.front() == '\\') return Resolve(*driveC, SplitComponents(path), files);
 
   if (path.find('\\') == std::string::npos) {
-    // A bare file name: the system folders, as the loader searches them.
-    for (const char* folder : {"Windows\\System32", "Windows\\SysWOW64", "Windows"}) {
+    // A bare file name: the system folder of the process's bitness, then the
+    // Windows folder, as the loader searches them.
+    for (const char* folder : {"Windows\\System32", "Windows"}) {
       std::vector<std::string> components = SplitComponents(folder);
       components.push_back(path);
       if (auto found = Resolve(*driveC, components, files)) return found;
@@ -299,7 +318,7 @@ std::optional<std::string> LocalFileForShell(std::string_view path,
 }
 
 bool NamesUnknownVariable(std::string_view windowsPath) {
-  const std::string expanded = ExpandVariables(windowsPath);
+  const std::string expanded = ExpandVariables(windowsPath, false);
   const std::size_t open = expanded.find('%');
   return open != std::string::npos && expanded.find('%', open + 1) != std::string::npos;
 }

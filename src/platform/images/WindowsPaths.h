@@ -34,6 +34,10 @@ struct ImageFiles {
   std::filesystem::path realRoot;
   // Shared by the copies of these files.
   std::shared_ptr<FolderListings> listings = std::make_shared<FolderListings>();
+  // The files as a 32-bit process sees them: C:\Windows\System32 is
+  // SysWOW64 (but for the folders both share) and %ProgramFiles% is
+  // "Program Files (x86)".
+  bool wow64 = false;
 };
 
 // A Wine prefix: drive_c as C:, and the dosdevices/<x>: links that lead to a
@@ -45,9 +49,10 @@ ImageFiles ImageFilesOfWinePrefix(const std::filesystem::path& prefix);
 // Maps a Windows file name from a registration to an existing regular file in
 // the image, or nullopt. Expands %SystemRoot% and the like, matches each
 // component without regard to case, looks bare file names up in the system
-// folders and keeps ".." inside the drive folder. Quotes and ",index" must
-// already be cut. Blanks and dots that end the last component are dropped, as
-// Windows drops them; other blanks are kept as they are.
+// folder (System32, redirected for a 32-bit process, then Windows) and keeps
+// ".." inside the drive folder. Quotes and ",index" must already be cut.
+// Blanks and dots that end the last component are dropped, as Windows drops
+// them; other blanks are kept as they are.
 std::optional<std::filesystem::path> MapWindowsPath(std::string_view windowsPath,
                                                     const ImageFiles& files);
 

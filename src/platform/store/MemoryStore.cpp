@@ -143,6 +143,14 @@ Status MemoryStore::GetValue(Node node, std::string_view name, Value& out) {
   return kSuccess;
 }
 
+Status MemoryStore::ValueName(Node node, std::uint32_t index, std::string& out) {
+  if (!Valid(node)) return kInvalidHandle;
+  const auto& values = Values(node);
+  if (index >= values.size()) return kNoMoreItems;
+  out = values[index].name;
+  return kSuccess;
+}
+
 Status MemoryStore::CreateChild(Node parent, std::string_view name, Node& out) {
   if (!writable_) return kAccessDenied;
   if (!Valid(parent)) return kInvalidHandle;

@@ -22,6 +22,7 @@ class MemoryStore : public Store {
   Status Figures(Node node, KeyFigures& out) override;
   Status SubkeyName(Node node, std::uint32_t index, std::string& out) override;
   Status GetValue(Node node, std::string_view name, Value& out) override;
+  Status ValueName(Node node, std::uint32_t index, std::string& out) override;
   bool Writable() const override { return writable_; }
   Status CreateChild(Node parent, std::string_view name, Node& out) override;
   Status SetValue(Node node, std::string_view name, std::uint32_t type,

@@ -14,7 +14,7 @@ OverlayStore::OverlayStore(std::shared_ptr<Store> upper, std::string upperName,
       lower_(std::move(lower)),
       upperName_(std::move(upperName)),
       lowerName_(std::move(lowerName)) {
-  keys_.push_back({upper_->RootNode(), lower_->RootNode(), "", std::nullopt});
+  keys_.push_back({upper_->RootNode(), lower_->RootNode(), "", std::nullopt, std::nullopt});
 }
 
 // Absent and present pass; any other status is damage, recorded once per
@@ -53,7 +53,7 @@ Status OverlayStore::FindChild(Node parent, std::string_view name, Node& out) {
     const std::string& base = keys_[parent].path;
     keys_.push_back({upper, lower,
                      base.empty() ? std::string(name) : base + "\\" + std::string(name),
-                     std::nullopt});
+                     std::nullopt, std::nullopt});
   }
   out = at->second;
   return kSuccess;
@@ -78,6 +78,66 @@ const std::vector<std::string>& OverlayStore::SubkeysOf(Key& key) {
   return *key.subkeys;
 }
 
+std::optional<std::vector<std::string>> OverlayStore::ValueNamesOn(bool upperSide, const Key& key) {
+  Store& store = upperSide ? *upper_ : *lower_;
+  const Node node = upperSide ? *key.upper : *key.lower;
+  std::vector<std::string> names;
+  std::string name;
+  for (std::uint32_t i = 0;; ++i) {
+    const Status status = store.ValueName(node, i, name);
+    if (status == kNoMoreItems) return names;
+    if (status == kInvalidFunction) return std::nullopt;
+    if (Check(upperSide, key, status, "listing values") != kSuccess) return std::nullopt;
+    names.push_back(name);
+  }
+}
+
+const std::optional<std::vector<std::string>>& OverlayStore::ValuesOf(Key& key) {
+  if (key.values) return *key.values;
+  std::vector<std::string> names;
+  std::set<std::string> seen;
+  key.values.emplace(std::nullopt);
+  for (const bool upperSide : {true, false}) {
+    if (!(upperSide ? key.upper : key.lower)) continue;
+    auto side = ValueNamesOn(upperSide, key);
+    if (!side) return *key.values;
+    for (std::string& name : *side) {
+      if (seen.insert(FoldCase(name)).second) names.push_back(std::move(name));
+    }
+  }
+  *key.values = std::move(names);
+  return *key.values;
+}
+
+// Counts are exact whenever the upper side lists its values: the lower count
+// plus the upper names the lower side lacks. The longest name is the longer
+// side's; the largest data is exact when both sides list their values, else
+// the larger side's (too large only when the lower side's largest is hidden).
+void OverlayStore::MergeValueFigures(Node node, const KeyFigures& upper, const KeyFigures& lower,
+                                     KeyFigures& out) {
+  out.maxValueNameLength = std::max(upper.maxValueNameLength, lower.maxValueNameLength);
+  out.maxValueDataLength = std::max(upper.maxValueDataLength, lower.maxValueDataLength);
+  out.valueCount = upper.valueCount + lower.valueCount;
+  Key& key = keys_[node];
+  std::uint32_t type = 0, size = 0;
+  if (const auto& merged = ValuesOf(key)) {
+    out.valueCount = static_cast<std::uint32_t>(merged->size());
+    std::uint32_t largest = 0;
+    for (const std::string& name : *merged) {
+      if (GetValueInfo(node, name, type, size) == kSuccess) largest = std::max(largest, size);
+    }
+    out.maxValueDataLength = largest;
+    return;
+  }
+  const auto upperNames = ValueNamesOn(true, key);
+  if (!upperNames) return;
+  std::uint32_t count = lower.valueCount;
+  for (const std::string& name : *upperNames) {
+    if (lower_->GetValueInfo(*key.lower, name, type, size) == kFileNotFound) ++count;
+  }
+  out.valueCount = count;
+}
+
 Status OverlayStore::Figures(Node node, KeyFigures& out) {
   if (node >= keys_.size()) return kInvalidHandle;
   KeyFigures lower;
@@ -90,6 +150,12 @@ Status OverlayStore::Figures(Node node, KeyFigures& out) {
                                  "reading figures") == kSuccess;
   if (!hasUpper && !hasLower) return kBadDb;
   out = hasUpper ? upper : lower;
+  if (hasUpper && hasLower) {
+    MergeValueFigures(node, upper, lower, out);
+    // An upper key without a stamp of its own (made by a text file that
+    // names only its subkeys) shows the lower key's.
+    if (out.lastWriteTime == 0) out.lastWriteTime = lower.lastWriteTime;
+  }
   const auto& names = SubkeysOf(keys_[node]);
   out.subkeyCount = static_cast<std::uint32_t>(names.size());
   out.maxSubkeyNameLength = 0;
@@ -108,11 +174,25 @@ Status OverlayStore::SubkeyName(Node node, std::uint32_t index, std::string& out
   return kSuccess;
 }
 
+Status OverlayStore::ValueName(Node node, std::uint32_t index, std::string& out) {
+  if (node >= keys_.size()) return kInvalidHandle;
+  const auto& names = ValuesOf(keys_[node]);
+  if (!names) return kInvalidFunction;
+  if (index >= names->size()) return kNoMoreItems;
+  out = (*names)[index];
+  return kSuccess;
+}
+
+// A value the upper key lacks is the lower key's; one the upper key has, or
+// cannot read, is the upper key's.
 Status OverlayStore::GetValue(Node node, std::string_view name, Value& out) {
   if (node >= keys_.size()) return kInvalidHandle;
   const Key& key = keys_[node];
-  if (key.upper)
-    return Check(true, key, upper_->GetValue(*key.upper, name, out), "reading a value");
+  if (key.upper) {
+    const Status status =
+        Check(true, key, upper_->GetValue(*key.upper, name, out), "reading a value");
+    if (status != kFileNotFound || !key.lower) return status;
+  }
   return Check(false, key, lower_->GetValue(*key.lower, name, out), "reading a value");
 }
 
@@ -121,7 +201,9 @@ Status OverlayStore::GetValueInfo(Node node, std::string_view name, std::uint32_
   if (node >= keys_.size()) return kInvalidHandle;
   const Key& key = keys_[node];
   if (key.upper) {
-    return Check(true, key, upper_->GetValueInfo(*key.upper, name, type, size), "reading a value");
+    const Status status =
+        Check(true, key, upper_->GetValueInfo(*key.upper, name, type, size), "reading a value");
+    if (status != kFileNotFound || !key.lower) return status;
   }
   return Check(false, key, lower_->GetValueInfo(*key.lower, name, type, size), "reading a value");
 }

@@ -11,6 +11,7 @@ namespace orbel::platform {
 // Status codes, with the numbers Windows gives them.
 using Status = std::int32_t;
 inline constexpr Status kSuccess = 0;
+inline constexpr Status kInvalidFunction = 1;  // the store cannot do this
 inline constexpr Status kFileNotFound = 2;    // key or value absent
 inline constexpr Status kAccessDenied = 5;    // read-only store, or access refused
 inline constexpr Status kInvalidHandle = 6;

@@ -46,6 +46,12 @@ class Store {
   // regard to case. kFileNotFound when absent.
   virtual Status GetValue(Node node, std::string_view name, Value& out) = 0;
 
+  // The name of the value at `index`, in the store's order; kNoMoreItems past
+  // the end. Stores that cannot list values answer kInvalidFunction.
+  virtual Status ValueName(Node /*node*/, std::uint32_t /*index*/, std::string& /*out*/) {
+    return kInvalidFunction;
+  }
+
   // The type and data size of a value without its data. Stores that can
   // tell them apart override it, so that a value whose data cannot be read is
   // reported as such and not as absent.

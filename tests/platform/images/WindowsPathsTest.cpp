@@ -82,9 +82,10 @@ TEST_F(WindowsPathsTest, MapsRegistrationPaths) {
       {"F:\\top.dll", {}},
       {"\\Windows\\notepad.exe", c_ / "Windows/notepad.exe"},
       {"\\\\?\\C:\\Windows\\System32\\shell32.dll", shell32},
-      // Bare names: System32, then SysWOW64, then Windows.
+      // Bare names: System32, then Windows; a 64-bit process never loads
+      // from SysWOW64.
       {"shell32.dll", shell32},
-      {"only64.dll", c_ / "Windows/SysWOW64/only64.dll"},
+      {"only64.dll", {}},
       {"NOTEPAD.EXE", c_ / "Windows/notepad.exe"},
       {"dup.dll", c_ / "Windows/System32/dup.dll"},
       {"top.dll", {}},
@@ -123,6 +124,41 @@ TEST_F(WindowsPathsTest, MapsRegistrationPaths) {
       {"\\\\?\\UNC\\server\\share\\top.dll", {}},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.windowsPath);
+    const auto mapped = MapWindowsPath(c.windowsPath, files_);
+    if (c.expected.empty()) {
+      EXPECT_FALSE(mapped) << *mapped;
+    } else {
+      ASSERT_TRUE(mapped);
+      EXPECT_EQ(*mapped, c.expected);
+    }
+  }
+}
+
+// A 32-bit process sees C:\Windows\System32 as SysWOW64 (but for the folders
+// both share) and %ProgramFiles% as Program Files (x86).
+TEST_F(WindowsPathsTest, MapsPathsAsA32BitProcessSeesThem) {
+  Touch(c_ / "Windows/System32/drivers/etc/hosts");
+  files_.wow64 = true;
+  const fs::path wow = c_ / "Windows/SysWOW64";
+  const struct {
+    const char* windowsPath;
+    fs::path expected;  // empty: nullopt
+  } cases[] = {
+      {"only64.dll", wow / "only64.dll"},
+      {"DUP.dll", wow / "dup.dll"},
+      {"notepad.exe", c_ / "Windows/notepad.exe"},
+      {"shell32.dll", {}},
+      {"%SystemRoot%\\System32\\dup.dll", wow / "dup.dll"},
+      {"C:\\WINDOWS\\system32\\only64.dll", wow / "only64.dll"},
+      {"C:\\Windows\\System32\\Shell32.dll", {}},
+      {"C:\\Windows\\System32\\drivers\\etc\\hosts", c_ / "Windows/System32/drivers/etc/hosts"},
+      {"%ProgramFiles%\\Bar\\bar.ocx", c_ / "Program Files (x86)/Bar/bar.ocx"},
+      {"%CommonProgramFiles%\\y.dll", c_ / "Program Files (x86)/Common Files/y.dll"},
+      {"%ProgramW6432%\\Foo\\Foo.exe", c_ / "Program Files/Foo/Foo.exe"},
+      {"C:\\Program Files\\Foo\\Foo.exe", c_ / "Program Files/Foo/Foo.exe"},
+  };
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.windowsPath);
     const auto mapped = MapWindowsPath(c.windowsPath, files_);
     if (c.expected.empty()) {
