@@ -12,7 +12,7 @@ namespace orbel {
 struct CatalogueOptions {
   std::optional<std::string> source, findText, userClasses, userName, other, testGuid;
   bool asJson = false, summaryOnly = false, matchCase = false, wholeValue = false, asCsv = false,
-       listUsers = false, checkFiles = false, missingOnly = false;
+       listUsers = false, checkFiles = false, missingOnly = false, deleted = false;
 };
 
 // The options of `argv` (argv[0] the program), or nothing when the command

@@ -1,5 +1,6 @@
 #include "cli/EntryExtras.h"
 
+#include "cli/DeletedView.h"
 #include "cli/FileCheck.h"
 #include "cli/UserView.h"
 
@@ -10,6 +11,7 @@ EntryExtras ExtrasOf(const COLEObject& entry, const Rows& rows, const ReadingVie
   const auto text = IsoTime(entry.RegistrySettings->LastWriteTime);
   extras.fields["lastWrite"] = text ? json(*text) : json(nullptr);
   if (views.user) views.user->AddFields(entry, rows, extras.fields);
+  if (views.deleted) views.deleted->AddFields(entry, extras.fields);
   if (views.files) {
     json files;
     extras.missingFiles = views.files->Check(rows, files);

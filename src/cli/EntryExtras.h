@@ -12,11 +12,13 @@ using json = nlohmann::ordered_json;
 
 class UserView;
 class FileCheck;
+class DeletedView;
 
-// The views the options lay over a reading; either may be absent.
+// The views the options lay over a reading; any may be absent.
 struct ReadingViews {
   UserView* user = nullptr;
   FileCheck* files = nullptr;
+  const DeletedView* deleted = nullptr;
 };
 
 struct EntryExtras {

@@ -1,5 +1,6 @@
 #include "cli/JsonOutput.h"
 
+#include "cli/DeletedView.h"
 #include "cli/FileCheck.h"
 #include "cli/UserView.h"
 
@@ -32,6 +33,7 @@ json Summary(const TCOLESettings& catalogue, const ReadingViews& views) {
                     {"2048", catalogue.OtherCount}}}};
   if (views.user) views.user->AddSummary(summary);
   if (views.files) views.files->AddSummary(summary);
+  if (views.deleted) views.deleted->AddSummary(summary);
   summary["errors"] = ReadErrors(catalogue, views);
   summary["notice"] = catalogue.Notice;
   return summary;

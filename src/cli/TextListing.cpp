@@ -3,6 +3,7 @@
 #include <string>
 #include <utility>
 
+#include "cli/DeletedView.h"
 #include "cli/FileCheck.h"
 #include "cli/UserView.h"
 
@@ -39,7 +40,11 @@ std::string Listing(CatalogueReading& reading, const CatalogueOptions& options,
     if (options.missingOnly && extras.missingFiles == 0) return;
     listing += entry.KindName + '\t' + entry.RegistrySettings->Guid + '\t' + entry.DisplayName;
     if (views.user) listing += '\t' + extras.fields["scope"].get<std::string>();
-    listing += '\n';
+    if (views.deleted) {
+      views.deleted->AppendMarker(entry, listing);
+    } else {
+      listing += '\n';
+    }
     if (extras.fields.contains("files")) FileCheck::ListMissing(extras.fields["files"], listing);
   });
   return listing;
@@ -56,6 +61,7 @@ void PrintText(CatalogueReading& reading, const CatalogueOptions& options,
   out << catalogue.InformationText();
   if (views.user) views.user->PrintSummary(out);
   if (views.files) views.files->PrintSummary(out);
+  if (views.deleted) views.deleted->PrintSummary(out);
   for (const auto& error : ReadErrors(catalogue, views)) {
     out << "Not read: " << (error.contains("side") ? error["side"].get<std::string>() + ": " : "")
         << error["key"].get<std::string>() << ": " << error["message"].get<std::string>() << "\n";

@@ -255,6 +255,7 @@ class Scanner {
         if (live_.count(child)) continue;
         const auto node = ParseKeyNode(child, AllocatedCell(child), false);
         if (!node) continue;
+        if (key->cell == root) out_.liveRootKeys.push_back(node->name);
         live_[child] = {key->cell, node->name};
         liveChildren_.emplace(std::make_pair(key->cell, FoldCase(node->name)), child);
         pending.push_back(child);

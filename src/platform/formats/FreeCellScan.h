@@ -57,6 +57,9 @@ struct RecoveredKeys {
   // can. `scanned` is false when the file is not a hive at all.
   std::vector<std::string> problems;
   bool scanned = false;
+  // The names of the root key's live subkeys: CLSID among them marks a
+  // classes hive, whose classes lie at CLSID rather than Classes\CLSID.
+  std::vector<std::string> liveRootKeys;
 
   // Indices into `keys` of the keys strictly below `prefix` (compared
   // without regard to case), e.g. {"CLSID"} in a classes hive or

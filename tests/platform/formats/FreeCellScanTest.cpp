@@ -66,81 +66,16 @@ TEST(FreeCellScanTest, RecoversTheCorpusDeletedKeysAndValues) {
   }
 }
 
-// A minimal walk of a hive the writer made: lh lists only.
-struct Hive {
-  std::vector<std::byte> bytes;
-
-  std::uint32_t Get32(std::size_t at) const {
-    std::uint32_t v;
-    std::memcpy(&v, bytes.data() + at, 4);
-    return v;
-  }
-  void Put32(std::size_t at, std::uint32_t v) { std::memcpy(bytes.data() + at, &v, 4); }
-  std::size_t Body(std::uint32_t cell) const { return 4096 + cell + 4; }
-  std::uint32_t Child(std::uint32_t key, std::string_view name) const {
-    const std::uint32_t list = Get32(Body(key) + 28);
-    for (std::uint32_t i = 0; i < (Get32(Body(list)) >> 16); ++i) {
-      const std::uint32_t child = Get32(Body(list) + 4 + 8 * i);
-      const auto length = Get32(Body(child) + 72) & 0xFFFF;
-      if (std::string_view(reinterpret_cast<const char*>(bytes.data()) + Body(child) + 76,
-                           length) == name) {
-        return child;
-      }
-    }
-    ADD_FAILURE() << "no key " << name;
-    return 0;
-  }
-  std::uint32_t Key(std::string_view path) const {
-    std::uint32_t key = Get32(36);
-    for (std::size_t at = 0; at < path.size();) {
-      const std::size_t cut = std::min(path.find('\\', at), path.size());
-      key = Child(key, path.substr(at, cut - at));
-      at = cut + 1;
-    }
-    return key;
-  }
-  void Free(std::uint32_t cell) {
-    Put32(4096 + cell, static_cast<std::uint32_t>(-static_cast<std::int32_t>(Get32(4096 + cell))));
-  }
-  // Unlinks a key from its parent's list and frees its cells and those of
-  // everything below it, as deleting the key leaves them.
-  void Delete(std::string_view path) {
-    const std::uint32_t key = Key(path);
-    const std::uint32_t parent = Get32(Body(key) + 16);
-    const std::uint32_t list = Get32(Body(parent) + 28);
-    const std::uint32_t count = Get32(Body(list)) >> 16;
-    for (std::uint32_t i = 0, kept = 0; i < count; ++i) {
-      const std::uint32_t entry = Get32(Body(list) + 4 + 8 * i);
-      if (entry == key) continue;
-      Put32(Body(list) + 4 + 8 * kept, entry);
-      Put32(Body(list) + 8 + 8 * kept, Get32(Body(list) + 8 + 8 * i));
-      ++kept;
-    }
-    Put32(Body(list), (Get32(Body(list)) & 0xFFFF) | ((count - 1) << 16));
-    Put32(Body(parent) + 20, Get32(Body(parent) + 20) - 1);
-    FreeTree(key);
-  }
-  void FreeTree(std::uint32_t key) {
-    if (Get32(Body(key) + 20) != 0) {
-      const std::uint32_t list = Get32(Body(key) + 28);
-      for (std::uint32_t i = 0; i < (Get32(Body(list)) >> 16); ++i) {
-        FreeTree(Get32(Body(list) + 4 + 8 * i));
-      }
-      Free(list);
-    }
-    const std::uint32_t values = Get32(Body(key) + 36);
-    if (values != 0) {
-      const std::uint32_t list = Get32(Body(key) + 40);
-      for (std::uint32_t i = 0; i < values; ++i) {
-        const std::uint32_t vk = Get32(Body(list) + 4 * i);
-        if (!(Get32(Body(vk) + 4) & 0x80000000u)) Free(Get32(Body(vk) + 8));
-        Free(vk);
-      }
-      Free(list);
-    }
-    Free(key);
-  }
-};
+std::uint32_t Get32(const std::vector<std::byte>& hive, std::size_t at) {
+  std::uint32_t v;
+  std::memcpy(&v, hive.data() + at, 4);
+  return v;
+}
+void Put32(std::vector<std::byte>& hive, std::size_t at, std::uint32_t v) {
+  std::memcpy(hive.data() + at, &v, 4);
+}
+// Where a cell's contents begin in the file.
+std::size_t Body(std::uint32_t cell) { return 4096 + cell + 4; }
 
 TEST(FreeCellScanTest, RecoversAnUnlinkedClassWithItsServerAndNoLiveOne) {
   MemoryStore store;
@@ -150,19 +85,20 @@ TEST(FreeCellScanTest, RecoversAnUnlinkedClassWithItsServerAndNoLiveOne) {
     store.PutString(server, "ThreadingModel", "Both");
   }
   store.EnsurePath("Old\\{A}\\InprocServer32");
-  Hive hive{WriteRegfHive(store, store.RootNode())};
-  hive.Delete("CLSID\\{X}");
+  auto hive = WriteRegfHive(store, store.RootNode());
+  DeleteKey(hive, "CLSID\\{X}");
   // A former {A}: its node freed and still naming CLSID as its parent.
-  const std::uint32_t formerA = hive.Key("Old\\{A}");
-  hive.Delete("Old\\{A}");
-  hive.Put32(hive.Body(formerA) + 16, hive.Key("CLSID"));
+  const std::uint32_t formerA = KeyCell(hive, "Old\\{A}");
+  DeleteKey(hive, "Old\\{A}");
+  Put32(hive, Body(formerA) + 16, KeyCell(hive, "CLSID"));
   // {L}'s server freed, and the data cell of its path in use again.
-  const std::uint32_t lServer = hive.Key("CLSID\\{L}\\InprocServer32");
-  const std::uint32_t lPath = hive.Get32(hive.Body(hive.Get32(hive.Body(lServer) + 40)));
-  hive.FreeTree(lServer);
-  hive.Free(hive.Get32(hive.Body(lPath) + 8));
+  const std::uint32_t lServer = KeyCell(hive, "CLSID\\{L}\\InprocServer32");
+  const std::uint32_t lPath = Get32(hive, Body(Get32(hive, Body(lServer) + 40)));
+  FreeKeyCells(hive, lServer);
+  const std::size_t lData = 4096 + Get32(hive, Body(lPath) + 8);
+  Put32(hive, lData, static_cast<std::uint32_t>(-static_cast<std::int32_t>(Get32(hive, lData))));
 
-  const auto found = ScanFreeCells(hive.bytes);
+  const auto found = ScanFreeCells(hive);
   const std::vector<std::string> clsid{"CLSID"};
   std::vector<std::string> listed;
   for (std::size_t i : found.Under(clsid)) listed.push_back(Line(found.keys[i]));
