@@ -230,6 +230,7 @@ class Scanner {
 
   std::string WhyNotFree(std::uint32_t cell) const {
     if (cell == kNoCell || cell >= bins_.size()) return "lies outside the file";
+    if (cell % 8 != 0) return "is at no cell's place";
     return "was reused";
   }
 
@@ -424,12 +425,12 @@ class Scanner {
       const std::uint32_t cell = Le32(*list, 4 * i);
       const std::string which =
           "value " + std::to_string(i + 1) + " of " + std::to_string(node.values);
-      std::string why;
-      auto value = ReadValue(cell, why);
-      if (value && !valuesClaimed_.insert(cell).second) {
-        value.reset();
-        why = "is another deleted key's";
-      }
+      // A record listed twice is read once, so that lists naming one large
+      // value over and over cost no more than the file holds.
+      std::string why = "is another deleted key's";
+      std::optional<RecoveredValue> value;
+      if (!valuesClaimed_.count(cell)) value = ReadValue(cell, why);
+      if (value) valuesClaimed_.insert(cell);
       if (!value) {
         key.missing.push_back(which + ": its record " + why);
         continue;
