@@ -3,8 +3,11 @@
 // nodes in the free cells, places each by its parent offset (through live or
 // other deleted keys) and keeps the values whose list, value and data cells
 // are still free and whole. A cell that has been reused is never read as
-// recovered data; what could not be rebuilt is named instead. Byte parsing
-// only: the caller reads the file. Work and memory grow with the file's size.
+// recovered data; what could not be rebuilt is named instead. A parent's
+// cell that was freed and taken by a new key cannot be told from the parent
+// itself (a key node records no trace of its parent but the offset): the
+// path then names the key that holds the cell now. Byte parsing only: the
+// caller reads the file. Work and memory grow with the file's size.
 #pragma once
 
 #include <cstddef>
