@@ -554,7 +554,16 @@ void FreeKeyCells(std::vector<std::byte>& hive, std::uint32_t cell) {
     const std::uint32_t list = Get32(hive, Body(cell) + 40);
     for (std::uint32_t i = 0; i < values; ++i) {
       const std::uint32_t vk = Get32(hive, Body(list) + 4 * i);
-      if (!(Get32(hive, Body(vk) + 4) & kDataInline)) FreeCell(hive, Get32(hive, Body(vk) + 8));
+      const std::uint32_t size = Get32(hive, Body(vk) + 4), data = Get32(hive, Body(vk) + 8);
+      if (size > kSegmentSize && !(size & kDataInline)) {
+        // A big-data record: its segment list and segments go too.
+        const std::uint32_t segments = Get32(hive, Body(data) + 4);
+        for (std::uint32_t k = 0; k < (Get32(hive, Body(data)) >> 16); ++k) {
+          FreeCell(hive, Get32(hive, Body(segments) + 4 * k));
+        }
+        FreeCell(hive, segments);
+      }
+      if (!(size & kDataInline)) FreeCell(hive, data);
       FreeCell(hive, vk);
     }
     FreeCell(hive, list);

@@ -85,6 +85,9 @@ TEST(FreeCellScanTest, RecoversAnUnlinkedClassWithItsServerAndNoLiveOne) {
     store.PutString(server, "ThreadingModel", "Both");
   }
   store.EnsurePath("Old\\{A}\\InprocServer32");
+  std::vector<std::byte> big(40000);
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<std::byte>(i * 7);
+  store.Put(*store.Find("CLSID\\{X}"), "Big", REG_BINARY, big);
   auto hive = WriteRegfHive(store, store.RootNode());
   DeleteKey(hive, "CLSID\\{X}");
   // A former {A}: its node freed and still naming CLSID as its parent.
@@ -113,6 +116,9 @@ TEST(FreeCellScanTest, RecoversAnUnlinkedClassWithItsServerAndNoLiveOne) {
   ASSERT_EQ(recovered.GetValue(*recovered.Find("{X}\\InprocServer32"), "", server), kSuccess);
   EXPECT_EQ(server.type, REG_EXPAND_SZ);
   EXPECT_EQ(Utf16LeToUtf8(server.data), "C:\\servers\\{X}.dll");
+  Value bigValue;  // from the segments of a big-data record
+  ASSERT_EQ(recovered.GetValue(*recovered.Find("{X}"), "Big", bigValue), kSuccess);
+  EXPECT_EQ(bigValue.data, big);
 }
 
 TEST(FreeCellScanTest, SurvivesEveryDamagedHive) {
