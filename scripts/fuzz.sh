@@ -2,7 +2,7 @@
 # Builds the libFuzzer targets (clang, address and undefined sanitizers) in
 # build-fuzz/ and runs each for SECONDS (60 unless given) from its seed corpus
 # in fuzz/corpus/<target>/. Usage: scripts/fuzz.sh [SECONDS] [TARGET...]
-# Targets: regtext hivelog hive pe_icon ico icon_location (all when none are named).
+# Targets: regtext hivelog hive free_cells pe_icon ico icon_location (all when none are named).
 # Prints each target's executions per second and coverage; exits non-zero on
 # the first finding, whose input libFuzzer leaves in build-fuzz/findings/.
 set -euo pipefail
@@ -15,7 +15,7 @@ if [ $# -gt 0 ] && [[ $1 =~ ^[0-9]+$ ]]; then
   shift
 fi
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(regtext hivelog hive pe_icon ico icon_location)
+[ ${#targets[@]} -gt 0 ] || targets=(regtext hivelog hive free_cells pe_icon ico icon_location)
 
 dir=build-fuzz
 launcher=()

@@ -8,6 +8,7 @@
 #include "cli/CatalogueOptions.h"
 #include "cli/CatalogueReading.h"
 #include "cli/CsvOutput.h"
+#include "cli/DeletedView.h"
 #include "cli/DiffView.h"
 #include "cli/FileCheck.h"
 #include "cli/JsonOutput.h"
@@ -35,6 +36,24 @@ class QuietScreen : public Screen {
   Screen* previous_;
 };
 
+// --deleted: the recovered classes read as a machine of their own.
+int RunDeleted(const CatalogueOptions& options, std::ostream& out, std::ostream& err) {
+  int status = 0;
+  const auto deleted = DeletedView::Open(options, err, status);
+  if (!deleted) return status;
+  CatalogueReading reading(deleted->Registry(), *options.source, ProgressStream(options, err));
+  if (const std::string why = reading.Problem(); !why.empty()) return ReportFailure(err, why);
+  const ReadingViews views{nullptr, nullptr, deleted.get()};
+  if (options.asJson) {
+    PrintJson(reading, options, views, out);
+  } else if (options.findText) {
+    PrintFound(reading, options, out);
+  } else {
+    PrintText(reading, options, views, out);
+  }
+  return 0;
+}
+
 int Run(const CatalogueOptions& options, platform::RegistryApi& registry, std::ostream& out,
         std::ostream& err) {
   QuietScreen screen;
@@ -48,6 +67,7 @@ int Run(const CatalogueOptions& options, platform::RegistryApi& registry, std::o
                        "--test creates objects from this computer's own registry; it cannot "
                        "test a class of --user-classes or --user");
   }
+  if (options.deleted) return RunDeleted(options, out, err);
   std::unique_ptr<UserView> view;
   if (options.userName || options.userClasses) {
     int status = 0;

@@ -67,6 +67,11 @@ std::optional<CatalogueOptions> ParseCatalogueOptions(int argc, const char* cons
   auto* diff = app.add_option("--diff", r.other, "compare SOURCE (earlier) with OTHER (later)")
                    ->type_name("OTHER");
 
+  // Classes deleted from a hive, from its free cells.
+  auto* deleted = app.add_flag("--deleted", r.deleted,
+                               "list the classes deleted from the hive SOURCE whose cells are "
+                               "still in its free cells");
+
   // The object test of one class.
   auto* test = app.add_option("--test", r.testGuid,
                               "test-create the object of class GUID; exit 0 created, 1 not")
@@ -111,6 +116,13 @@ std::optional<CatalogueOptions> ParseCatalogueOptions(int argc, const char* cons
   for (auto* other : {csv, summary, find, userClasses, user, users, checkFiles, diff, test}) {
     recovered->excludes(other);
   }
+  deleted->excludes(csv)
+      ->excludes(diff)
+      ->excludes(userClasses)
+      ->excludes(user)
+      ->excludes(users)
+      ->excludes(test)
+      ->excludes(checkFiles);
   diff->excludes(csv)->excludes(find)->excludes(userClasses)->excludes(user)->excludes(checkFiles);
   test->excludes(view);
   try {

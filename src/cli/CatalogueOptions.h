@@ -13,7 +13,7 @@ struct CatalogueOptions {
   std::optional<std::string> source, findText, userClasses, userName, other, testGuid,
       recoveredHive;
   bool asJson = false, summaryOnly = false, matchCase = false, wholeValue = false, asCsv = false,
-       listUsers = false, checkFiles = false, missingOnly = false;
+       listUsers = false, checkFiles = false, missingOnly = false, deleted = false;
   // --view: the class list of 64-bit processes ("64"), of 32-bit ones
   // ("32", Wow6432Node) or both, the 64-bit list first.
   std::string view = "64";

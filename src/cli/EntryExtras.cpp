@@ -1,5 +1,6 @@
 #include "cli/EntryExtras.h"
 
+#include "cli/DeletedView.h"
 #include "cli/FileCheck.h"
 #include "cli/UserView.h"
 
@@ -13,6 +14,7 @@ EntryExtras ExtrasOf(const COLEObject& entry, const Rows& rows, const ReadingVie
   const std::string& treatAs = entry.RegistrySettings->TreatAs;
   extras.fields["treatAs"] = treatAs.empty() ? json(nullptr) : json(treatAs);
   if (views.user) views.user->AddFields(entry, rows, views.view, extras.fields);
+  if (views.deleted) views.deleted->AddFields(entry, extras.fields);
   if (views.files) {
     json files;
     extras.missingFiles = views.files->Check(rows, views.view == "32", files);

@@ -12,12 +12,14 @@ using json = nlohmann::ordered_json;
 
 class UserView;
 class FileCheck;
+class DeletedView;
 
-// The views the options lay over a reading; either may be absent. `view`
+// The views the options lay over a reading; any may be absent. `view`
 // names the class list read: "64" or "32".
 struct ReadingViews {
   UserView* user = nullptr;
   FileCheck* files = nullptr;
+  const DeletedView* deleted = nullptr;
   std::string view = "64";
 };
 

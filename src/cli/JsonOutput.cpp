@@ -1,5 +1,6 @@
 #include "cli/JsonOutput.h"
 
+#include "cli/DeletedView.h"
 #include "cli/FileCheck.h"
 #include "cli/UserView.h"
 
@@ -70,6 +71,7 @@ json Summary(const std::vector<ViewedReading>& readings, const CatalogueOptions&
   summary["views"] = std::move(perView);
   if (views.user) views.user->AddSummary(summary);
   if (views.files) views.files->AddSummary(summary);
+  if (views.deleted) views.deleted->AddSummary(summary);
   if (views.user) views.user->AddErrors(errors);
   summary["errors"] = std::move(errors);
   summary["notice"] = first.Notice;

@@ -3,6 +3,7 @@
 #include <string>
 #include <utility>
 
+#include "cli/DeletedView.h"
 #include "cli/FileCheck.h"
 #include "cli/TerminalText.h"
 #include "cli/UserView.h"
@@ -41,7 +42,11 @@ std::string Listing(CatalogueReading& reading, const CatalogueOptions& options,
     listing += entry.KindName + '\t' + TerminalText(entry.RegistrySettings->Guid) + '\t' +
                TerminalText(entry.DisplayName);
     if (views.user) listing += '\t' + extras.fields["scope"].get<std::string>();
-    listing += '\n';
+    if (views.deleted) {
+      views.deleted->AppendMarker(entry, listing);
+    } else {
+      listing += '\n';
+    }
     if (extras.fields.contains("files")) FileCheck::ListMissing(extras.fields["files"], listing);
   });
   return listing;
@@ -65,6 +70,7 @@ void PrintText(CatalogueReading& reading, const CatalogueOptions& options,
   out << information;
   if (views.user) views.user->PrintSummary(out);
   if (views.files) views.files->PrintSummary(out);
+  if (views.deleted) views.deleted->PrintSummary(out);
   for (const auto& error : ReadErrors(catalogue, views)) {
     out << "Not read: " << (error.contains("side") ? error["side"].get<std::string>() + ": " : "")
         << TerminalText(error["key"].get<std::string>()) << ": "

@@ -503,4 +503,89 @@ void SetSequenceNumbers(std::vector<std::byte>& hive, std::uint32_t primary,
   put(508, checksum);
 }
 
+namespace {
+
+std::uint32_t Get32(std::span<const std::byte> hive, std::size_t at) {
+  std::uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = (v << 8) | std::to_integer<std::uint32_t>(hive[at + i]);
+  return v;
+}
+void Set32(std::vector<std::byte>& hive, std::size_t at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) hive[at + i] = static_cast<std::byte>((v >> (8 * i)) & 0xFF);
+}
+// Where a cell's contents begin in the file.
+std::size_t Body(std::uint32_t cell) { return kBaseBlockSize + cell + 4; }
+void FreeCell(std::vector<std::byte>& hive, std::uint32_t cell) {
+  const auto size = static_cast<std::int32_t>(Get32(hive, kBaseBlockSize + cell));
+  Set32(hive, kBaseBlockSize + cell, static_cast<std::uint32_t>(size < 0 ? -size : size));
+}
+
+}  // namespace
+
+std::uint32_t KeyCell(std::span<const std::byte> hive, std::string_view path) {
+  std::uint32_t key = Get32(hive, 36);
+  while (!path.empty()) {
+    const std::string_view name = path.substr(0, path.find('\\'));
+    path.remove_prefix(std::min(path.size(), name.size() + 1));
+    const std::uint32_t list = Get32(hive, Body(key) + 28);
+    const std::uint32_t count = Get32(hive, Body(list)) >> 16;
+    std::uint32_t found = kNoCell;
+    for (std::uint32_t i = 0; i < count && found == kNoCell; ++i) {
+      const std::uint32_t child = Get32(hive, Body(list) + 4 + 8 * i);
+      const std::size_t length = Get32(hive, Body(child) + 72) & 0xFFFF;
+      const auto* chars = reinterpret_cast<const char*>(hive.data()) + Body(child) + kKeyNodeSize;
+      if (std::string_view(chars, length) == name) found = child;
+    }
+    if (found == kNoCell) throw std::invalid_argument("no key " + std::string(name));
+    key = found;
+  }
+  return key;
+}
+
+void FreeKeyCells(std::vector<std::byte>& hive, std::uint32_t cell) {
+  if (Get32(hive, Body(cell) + 20) != 0) {
+    const std::uint32_t list = Get32(hive, Body(cell) + 28);
+    for (std::uint32_t i = 0; i < (Get32(hive, Body(list)) >> 16); ++i) {
+      FreeKeyCells(hive, Get32(hive, Body(list) + 4 + 8 * i));
+    }
+    FreeCell(hive, list);
+  }
+  if (const std::uint32_t values = Get32(hive, Body(cell) + 36); values != 0) {
+    const std::uint32_t list = Get32(hive, Body(cell) + 40);
+    for (std::uint32_t i = 0; i < values; ++i) {
+      const std::uint32_t vk = Get32(hive, Body(list) + 4 * i);
+      const std::uint32_t size = Get32(hive, Body(vk) + 4), data = Get32(hive, Body(vk) + 8);
+      if (size > kSegmentSize && !(size & kDataInline)) {
+        // A big-data record: its segment list and segments go too.
+        const std::uint32_t segments = Get32(hive, Body(data) + 4);
+        for (std::uint32_t k = 0; k < (Get32(hive, Body(data)) >> 16); ++k) {
+          FreeCell(hive, Get32(hive, Body(segments) + 4 * k));
+        }
+        FreeCell(hive, segments);
+      }
+      if (!(size & kDataInline)) FreeCell(hive, data);
+      FreeCell(hive, vk);
+    }
+    FreeCell(hive, list);
+  }
+  FreeCell(hive, cell);
+}
+
+void DeleteKey(std::vector<std::byte>& hive, std::string_view path) {
+  const std::uint32_t key = KeyCell(hive, path);
+  const std::uint32_t parent = Get32(hive, Body(key) + 16);
+  const std::uint32_t list = Get32(hive, Body(parent) + 28);
+  const std::uint32_t count = Get32(hive, Body(list)) >> 16;
+  for (std::uint32_t i = 0, kept = 0; i < count; ++i) {
+    const std::uint32_t entry = Get32(hive, Body(list) + 4 + 8 * i);
+    if (entry == key) continue;
+    Set32(hive, Body(list) + 4 + 8 * kept, entry);
+    Set32(hive, Body(list) + 8 + 8 * kept, Get32(hive, Body(list) + 8 + 8 * i));
+    ++kept;
+  }
+  Set32(hive, Body(list), (Get32(hive, Body(list)) & 0xFFFF) | ((count - 1) << 16));
+  Set32(hive, Body(parent) + 20, Get32(hive, Body(parent) + 20) - 1);
+  FreeKeyCells(hive, key);
+}
+
 }  // namespace orbel::platform

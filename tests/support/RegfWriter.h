@@ -5,7 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/store/MemoryStore.h"
@@ -30,6 +32,16 @@ std::vector<std::byte> WriteRegfHive(const MemoryStore& store, Store::Node node,
 // the base block's checksum made good: unequal numbers mark a write cut short.
 void SetSequenceNumbers(std::vector<std::byte>& hive, std::uint32_t primary,
                         std::uint32_t secondary);
+
+// Deleting keys as Windows leaves them, for the scan of free cells. These
+// read hives this writer made (lh lists, no big data) and trust them.
+// The offset of the key node at `path` ("CLSID\\{X}"), names matched exactly.
+std::uint32_t KeyCell(std::span<const std::byte> hive, std::string_view path);
+// Marks free the cells of the key node `cell`, of its lists, values and data,
+// and of every key below it; the key stays listed by its parent.
+void FreeKeyCells(std::vector<std::byte>& hive, std::uint32_t cell);
+// Unlinks the key at `path` from its parent's subkey list and frees its cells.
+void DeleteKey(std::vector<std::byte>& hive, std::string_view path);
 
 // Writes them to a file; false and `error` set on failure.
 bool WriteRegfHiveFile(const std::filesystem::path& file, const MemoryStore& store,
