@@ -435,5 +435,29 @@ TEST(CatalogueCommand, HiveDamageIsCountedAndNamed) {
   }
 }
 
+// A class list whose key counts more subkeys than the file can hold lost its
+// classes to the refusal of that count; they are kept, the rest reported.
+TEST(CatalogueCommand, AnImplausibleClassCountKeepsTheClassesListed) {
+  ORBEL_SKIP_WITHOUT_HIVEX();
+  platform::MemoryStore tree;
+  for (const char* guid : {"{1}", "{2}"}) tree.PutString(tree.EnsurePath(std::string("CLSID\\") + guid), "", "class");
+  std::vector<std::byte> hive = platform::WriteRegfHive(tree, tree.RootNode());
+  const std::size_t cell = CellNamed(hive, "CLSID", "nk", 0x50);
+  ASSERT_NE(cell, std::string_view::npos);
+  Put32(hive, cell + 0x18, 5000);  // the key's subkey count, beyond what 8 KB can hold
+  testing::TempFolder folder;
+  const fs::path file = folder.path() / "UsrClass.dat";
+  Save(file, hive);
+  const Outcome run = Command({"--json", file.string()});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const json summary = Lines(run.out).back()["summary"];
+  EXPECT_EQ(summary["entries"], 2);
+  EXPECT_EQ(summary["status"], "denied");
+  ASSERT_EQ(summary["errors"].size(), 1u) << summary;
+  EXPECT_NE(summary["errors"][0]["message"].get<std::string>().find("class keys could not be listed"),
+            std::string::npos)
+      << summary;
+}
+
 }  // namespace
 }  // namespace orbel

@@ -547,8 +547,12 @@ Status HiveStore::FillList(List& list, const std::size_t* cells, bool keys,
     }
   }
   // Entries that are no cells of their kind, or that libhivex left out, are
-  // lost: the key's count says how many.
-  if (counted > list.items.size()) list.lost = Plausible(counted);
+  // lost: the key's count says how many. A count beyond what the file can
+  // hold is cut to that, so that the names read are kept, the rest lost.
+  if (counted > list.items.size()) {
+    const std::size_t most = static_cast<std::size_t>(fileSize_ / kMinKeyBytes);
+    list.lost = Clamp32(std::min(counted, std::max(list.items.size() + 1, most)));
+  }
   return kSuccess;
 }
 
