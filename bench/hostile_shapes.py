@@ -81,6 +81,20 @@ def diff_of_many_rows(scratch, n):
     return [paths[0], "--diff", paths[1]]
 
 
+def nested_keys(scratch, n):
+    """Key lines of n bytes in all, each naming a new key 500 levels deep."""
+    path = os.path.join(scratch, "nested-%d.reg" % n)
+    tail = "\\".join(["a"] * 500)
+    lines, size, i = [], 0, 0
+    while size < n:
+        line = "[HKEY_LOCAL_MACHINE\\x%d\\%s]\n" % (i, tail)
+        lines.append(line)
+        size += len(line)
+        i += 1
+    write_lines(path, "REGEDIT4\n\n", lines)
+    return [path]
+
+
 # Each shape with the size its description gives; the scaling benchmark
 # doubles it.
 SHAPES = [
@@ -90,4 +104,5 @@ SHAPES = [
     (files_in_other_case, 5000),
     (blanks_in_a_value, 50000),
     (diff_of_many_rows, 20000),
+    (nested_keys, 8 << 20),
 ]

@@ -203,6 +203,9 @@ TEST(CatalogueCommand, SkippedLinesOfATextRegistryAreDamage) {
       {"bad hex", header + one + "@=hex:4g\n", 1, "(line 4: bad hex byte '4g')"},
       {"open string", header + one + "\"a\"=\"b\n", 1, "(line 4: unterminated string)"},
       {"odd UTF-16", utf16 + "X", 1, "the file ends in half a UTF-16 character"},
+      // Kept only to its first 64 KiB, so that the file costs what its text holds.
+      {"a megabyte of zeros", header + one + "@=\"x\"\n" + std::string(1 << 20, '\0'), 1,
+       "(line 5: unrecognised line '??"},
   };
   testing::TempFolder folder;
   for (const auto& c : cases) {

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <system_error>
 
 #ifdef _WIN32
@@ -35,6 +36,69 @@ namespace fs = std::filesystem;
 constexpr std::uintmax_t kMaxFileSize = std::uintmax_t{1} << 30;
 constexpr std::size_t kWrapColumn = 80;
 constexpr std::size_t kSniffBytes = 4096;
+// Text holds no long runs of zero bytes: past this much, a run is damage
+// (a block of a damaged volume, a sparse file) and the rest of it is not
+// kept, so that such a file costs what its text holds.
+constexpr std::size_t kZeroRunKept = std::size_t{64} << 10;
+
+#ifndef _WIN32
+// Reads the whole of `file` into `out`, dropping each run of zero bytes past
+// its first kZeroRunKept bytes, and skipping a sparse file's holes without
+// reading them. The header is checked first (`headerOk` on its first bytes),
+// so that a file that is no registry is not read whole. false with `error`
+// set when the file cannot be read or what it holds is larger than `maxSize`.
+bool ReadTextFile(const fs::path& file, std::uint64_t maxSize, std::vector<std::byte>& out,
+                  std::string& error) {
+  std::uint64_t size = 0;
+  const int fd = OpenRegularFile(file, size, error);
+  if (fd < 0) return false;
+  std::vector<std::byte> chunk(std::size_t{1} << 20);
+  std::size_t zeros = 0;  // the length of the run of zeros that ends `out`, at most one past kept
+  // Adds `count` zeros read from a hole, as far as the run keeps them.
+  const auto holeOf = [&](std::uint64_t count) {
+    const std::size_t room = zeros < kZeroRunKept ? kZeroRunKept - zeros : 0;
+    out.insert(out.end(), static_cast<std::size_t>(std::min<std::uint64_t>(count, room)),
+               std::byte{0});
+    zeros += static_cast<std::size_t>(std::min<std::uint64_t>(count, kZeroRunKept + 1));
+  };
+  std::uint64_t at = 0;
+  bool ok = true;
+  while (at < size) {
+    // A hole reads as zeros: it is taken as a run of them, unread.
+    const off_t data = ::lseek(fd, static_cast<off_t>(at), SEEK_DATA);
+    if (data < 0 && errno == ENXIO) {
+      holeOf(size - at);  // a hole to the end
+      break;
+    }
+    if (data >= 0 && static_cast<std::uint64_t>(data) > at) {
+      holeOf(static_cast<std::uint64_t>(data) - at);
+      at = static_cast<std::uint64_t>(data);
+      continue;
+    }
+    const ssize_t got = ::pread(fd, chunk.data(), chunk.size(), static_cast<off_t>(at));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      error = std::strerror(errno);
+      ok = false;
+      break;
+    }
+    if (got == 0) break;  // the file shrank
+    for (ssize_t i = 0; i < got; ++i) {
+      const std::byte b = chunk[static_cast<std::size_t>(i)];
+      zeros = b == std::byte{0} ? std::min(zeros + 1, kZeroRunKept + 1) : 0;
+      if (zeros <= kZeroRunKept) out.push_back(b);
+    }
+    if (out.size() > maxSize) {
+      error = "it holds more than " + std::to_string(maxSize) + " bytes of text";
+      ok = false;
+      break;
+    }
+    at += static_cast<std::uint64_t>(got);
+  }
+  ::close(fd);
+  return ok;
+}
+#endif
 
 // ---------------------------------------------------------------------------
 // Writing.
@@ -243,10 +307,28 @@ RegTextResult LoadRegistryTextFile(const std::filesystem::path& file, MemoryStor
                                    const RegTextKeyMap& map) {
   RegTextResult result;
   const std::string name = file.string();
-  // A file that shrank while being read is parsed as far as it went.
+  // A file that shrank while being read is parsed as far as it went. Its
+  // first line is checked before it is read whole.
   std::vector<std::byte> bytes;
   std::string error;
-  if (!ReadRegularFile(file, kMaxFileSize, bytes, error)) {
+  if (!ReadRegularFileHead(file, kSniffBytes, bytes, error)) {
+    result.error = name + ": " + error;
+    return result;
+  }
+  if (bytes.size() == kSniffBytes && !LooksLikeRegistryText(bytes)) {
+    MemoryStore none;
+    result = ParseRegistryText(bytes, none, map);
+    result.ok = false;
+    result.error = name + ": " + result.error;
+    return result;
+  }
+  bytes.clear();
+#ifdef _WIN32
+  const bool read = ReadRegularFile(file, kMaxFileSize, bytes, error);
+#else
+  const bool read = ReadTextFile(file, kMaxFileSize, bytes, error);
+#endif
+  if (!read) {
     result.error = name + ": " + error;
     return result;
   }

@@ -22,6 +22,9 @@ class LineReader {
  public:
   explicit LineReader(std::string_view text) : text_(text) {}
 
+  // The length of the whole text.
+  std::size_t size() const { return text_.size(); }
+
   // The next line without its line end; false past the last line.
   bool Next(std::string_view& line) {
     if (pos_ >= text_.size()) return false;

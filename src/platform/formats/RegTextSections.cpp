@@ -58,6 +58,11 @@ class SectionReader {
         values_(format, issues_) {}
 
   void Run(LineReader& lines) {
+    // A key costs far more memory than the bytes that name it: a file may
+    // make one for every 16 of its bytes (a real one makes one for every
+    // line), so that a file of short nested names cannot take the memory
+    // of a hundred times its size.
+    keyBudget_ = store_.Slots() + std::max<std::size_t>(lines.size() / 16, 4096);
     std::string_view line;
     while (lines.Next(line)) {
       line = Trim(line);
@@ -131,16 +136,44 @@ class SectionReader {
     const auto name = ReadKeyName(line, remove ? 2 : 1, number);
     if (!name) return;
     const std::optional<FileTime> time = KeyTime(name->rest, remove, number);
+    if (const char* why = BeyondLimits(name->path)) {
+      issues_.Add(number, why);
+      return;
+    }
     const std::optional<std::string> mapped = map_ ? map_(name->path) : std::optional(name->path);
     if (!mapped) return;
     if (remove) {
       if (const auto node = store_.Find(*mapped)) store_.RemoveKey(*node);
       return;
     }
+    if (store_.Slots() >= keyBudget_ && !store_.Find(*mapped)) {
+      issues_.Add(number, "more keys than a file of this size can name; the key is skipped");
+      return;
+    }
     const Store::Node node = store_.EnsurePath(*mapped);
     current_ = node;
     ++result_.keys;
     if (time) store_.SetLastWrite(node, *time);
+  }
+
+  // Why a key path is no registry's: deeper than the 512 levels Windows
+  // allows, or a name longer than its 255 characters (counted in code
+  // points, never more than the UTF-16 units). Such keys cost memory by
+  // their depth and are not read; nullptr for a path within the limits.
+  static const char* BeyondLimits(std::string_view path) {
+    constexpr std::size_t kMaxDepth = 512, kMaxName = 255;
+    std::size_t depth = 1, name = 0;
+    for (const char c : path) {
+      if (c == '\\') {
+        ++depth;
+        name = 0;
+      } else if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) {
+        ++name;
+      }
+      if (depth > kMaxDepth) return "key path deeper than the 512 levels a registry holds";
+      if (name > kMaxName) return "key name longer than the 255 characters a registry allows";
+    }
+    return nullptr;
   }
 
   // Wine's "#name=value" lines after a key; only "#time=" matters here.
@@ -179,6 +212,7 @@ class SectionReader {
   IssueLog issues_;
   ValueReader values_;
   std::optional<Store::Node> current_;
+  std::size_t keyBudget_ = 0;
   bool seenKey_ = false;
 };
 

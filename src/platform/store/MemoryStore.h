@@ -58,6 +58,8 @@ class MemoryStore : public Store {
   const std::vector<NamedValue>& ValuesOf(Node node) const;  // in insertion order
   FileTime LastWriteOf(Node node) const;
   std::size_t NodeCount() const;
+  // Keys made so far, removed ones included: what the tree has cost.
+  std::size_t Slots() const { return keys_.size(); }
 
  private:
   // Keys with many subkeys or values get an ordered name index (ordered, so
