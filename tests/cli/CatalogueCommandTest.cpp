@@ -438,6 +438,40 @@ TEST(CatalogueCommand, HiveDamageIsCountedAndNamed) {
   }
 }
 
+// Class keys that all name one large subkey list made the reading decode it
+// once for each of them; what a reading decodes is bounded by the file.
+TEST(CatalogueCommand, ASubkeyListSharedByEveryClassIsDamage) {
+  ORBEL_SKIP_WITHOUT_HIVEX();
+  platform::MemoryStore tree;
+  for (int i = 0; i < 200; ++i) {
+    const auto key = tree.EnsurePath("CLSID\\{c" + std::to_string(1000 + i) + "}");
+    tree.PutString(tree.EnsureChild(key, "sub"), "", "x");
+  }
+  const auto big = tree.EnsurePath("Big");
+  for (int i = 0; i < 5000; ++i) tree.EnsureChild(big, "k" + std::to_string(i));
+  std::vector<std::byte> hive = platform::WriteRegfHive(tree, tree.RootNode());
+  const std::size_t bigCell = CellNamed(hive, "Big", "nk", 0x50);
+  ASSERT_NE(bigCell, std::string_view::npos);
+  std::uint32_t list = 0;
+  for (int i = 3; i >= 0; --i) list = (list << 8) | std::to_integer<std::uint32_t>(hive[bigCell + 0x20 + i]);
+  for (int i = 0; i < 200; ++i) {
+    const std::size_t cell = CellNamed(hive, "{c" + std::to_string(1000 + i) + "}", "nk", 0x50);
+    ASSERT_NE(cell, std::string_view::npos) << i;
+    Put32(hive, cell + 0x18, 5000);  // the subkey count
+    Put32(hive, cell + 0x20, list);   // and the list: Big's
+  }
+  testing::TempFolder folder;
+  const fs::path file = folder.path() / "UsrClass.dat";
+  Save(file, hive);
+  const Outcome run = Command({"--json", file.string()});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const json summary = Lines(run.out).back()["summary"];
+  EXPECT_EQ(summary["status"], "denied");
+  EXPECT_NE(summary["errors"].dump().find("the hive names the same cells over and over"),
+            std::string::npos)
+      << summary["errors"];
+}
+
 // A class list whose key counts more subkeys than the file can hold lost its
 // classes to the refusal of that count; they are kept, the rest reported.
 TEST(CatalogueCommand, AnImplausibleClassCountKeepsTheClassesListed) {

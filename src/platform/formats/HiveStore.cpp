@@ -556,6 +556,22 @@ Status HiveStore::FillList(List& list, const std::size_t* cells, bool keys,
   return kSuccess;
 }
 
+bool HiveStore::Spend(std::uint64_t cost) {
+  // As much as reading every byte of the file sixteen times over, and a
+  // little room for tiny hives.
+  const std::uint64_t budget = 16 * fileSize_ + (std::uint64_t{1} << 20);
+  if (decoded_ + cost <= budget) {
+    decoded_ += cost;
+    return true;
+  }
+  if (damage_.empty()) {
+    damage_ = file_.filename().string() + ": the hive names the same cells over and over; "
+              "reading stopped after " + std::to_string(decoded_ >> 20) +
+              " MB decoded from a file of " + std::to_string(fileSize_ >> 10) + " KB";
+  }
+  return false;
+}
+
 Status HiveStore::ReadChildren(Entry& entry) {
   List& list = entry.children;
   list.loaded = true;
@@ -564,6 +580,8 @@ Status HiveStore::ReadChildren(Entry& entry) {
   errno = 0;
   const std::size_t counted = hivex_node_nr_children(hive_, entry.node);
   if (counted == 0 && errno == 0) return kSuccess;
+  // Each entry of a list is at least a cell reference and a key's name.
+  if (!Spend(std::uint64_t{counted} * 16)) return list.status = kBadDb;
   errno = 0;
   const Owned<hive_node_h> children(hivex_node_children(hive_, entry.node));
   if (!children) return list.status = FromErrno(errno);
@@ -586,6 +604,7 @@ Status HiveStore::ReadValues(Entry& entry) {
   errno = 0;
   const std::size_t counted = hivex_node_nr_values(hive_, entry.node);
   if (counted == 0 && errno == 0) return kSuccess;
+  if (!Spend(std::uint64_t{counted} * 16)) return list.status = kBadDb;
   errno = 0;
   const Owned<hive_value_h> values(hivex_node_values(hive_, entry.node));
   if (!values) return list.status = FromErrno(errno);
@@ -806,6 +825,15 @@ Status HiveStore::ReadValue(Node node, const Item& item) {
   cachedNode_ = 0;
   hive_type type = hive_t_REG_NONE;
   std::size_t length = 0;
+  // A value cannot hold more than the file: more is segments named twice.
+  if (hivex_value_type(hive_, item.handle, &type, &length) == 0 &&
+      (length > fileSize_ || !Spend(length))) {
+    if (length > fileSize_ && damage_.empty()) {
+      damage_ = file_.filename().string() + ": a value says it holds " + std::to_string(length) +
+                " bytes, more than the file; it is not read";
+    }
+    return kBadDb;
+  }
   errno = 0;
   const Owned<char> data(hivex_value_value(hive_, item.handle, &type, &length));
   if (!data && (length != 0 || errno != 0)) return FromErrno(errno);

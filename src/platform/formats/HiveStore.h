@@ -62,6 +62,7 @@ class HiveStore : public Store {
   // One line when the hive was left with writes not carried into it (its
   // transaction logs hold newer data); empty otherwise.
   std::string Notice() const override { return notice_; }
+  std::string Damage() const override { return damage_; }
 
  private:
   // One subkey or value; its names are slices of the owning List's text.
@@ -180,6 +181,14 @@ class HiveStore : public Store {
 
   std::filesystem::path file_;
   std::string notice_;
+  // What the reading has decoded so far, in list entries and value bytes,
+  // and what it may: a hive whose keys and values name the same cells again
+  // and again would otherwise cost far more than the file holds. Past the
+  // budget, lists and values are refused and Damage says why.
+  std::uint64_t decoded_ = 0;
+  std::string damage_;
+  // Takes `cost` from the budget; false (and the damage said) when it is spent.
+  bool Spend(std::uint64_t cost);
   hive_h* hive_;
   int fd_;
   std::uint64_t fileSize_;
