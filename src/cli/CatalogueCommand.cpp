@@ -16,6 +16,8 @@
 #include "cli/TestCommand.h"
 #include "cli/TextListing.h"
 #include "cli/UserView.h"
+#include "platform/computer/LocalImage.h"
+#include "platform/images/RegistryImage.h"
 #include "tools/Vell_Tools.h"
 
 namespace orbel {
@@ -45,7 +47,7 @@ int RunDeleted(const CatalogueOptions& options, std::ostream& out, std::ostream&
   if (const std::string why = reading.Problem(); !why.empty()) return ReportFailure(err, why);
   const ReadingViews views{nullptr, nullptr, deleted.get()};
   if (options.asJson) {
-    PrintJson(reading, options, views, out);
+    PrintJson({{"64", &reading}}, options, views, out);
   } else if (options.findText) {
     PrintFound(reading, options, out);
   } else {
@@ -57,6 +59,8 @@ int RunDeleted(const CatalogueOptions& options, std::ostream& out, std::ostream&
 int Run(const CatalogueOptions& options, platform::RegistryApi& registry, std::ostream& out,
         std::ostream& err) {
   QuietScreen screen;
+  platform::SetSystemImageOptions(
+      {options.noLogs ? platform::HiveLogs::Ignore : platform::HiveLogs::Apply});
   if (options.recoveredHive) return RunRecoveredHive(options, out, err);
   if (options.listUsers) return ListUsers(options, out, err);
   if (options.other) return RunDiff(options, registry, out, err);

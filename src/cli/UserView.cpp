@@ -8,6 +8,7 @@
 #include "cli/TerminalText.h"
 #include "cli/UserClasses.h"
 #include "platform/base/Text.h"
+#include "platform/computer/LocalImage.h"
 #include "platform/images/RegisteredFiles.h"
 #include "platform/images/RegistryImage.h"
 #include "tools/Vell_Tools.h"
@@ -28,7 +29,7 @@ std::optional<Users> UsersOfSource(const std::optional<std::string>& source, std
     return std::nullopt;
   }
   std::string error;
-  const auto image = platform::OpenRegistryImage(*source, error);
+  const auto image = platform::OpenRegistryImage(*source, error, platform::SystemImageOptions());
   if (!image) {
     exitStatus = ReportFailure(err, error);
     return std::nullopt;
@@ -84,7 +85,8 @@ std::unique_ptr<UserView> UserView::Open(const CatalogueOptions& options,
     path = label = *options.userClasses;
   }
   std::string error;
-  auto user = OpenUserClasses(path, error);
+  auto user = OpenUserClasses(
+      path, error, options.noLogs ? platform::HiveLogs::Ignore : platform::HiveLogs::Apply);
   if (!user) {
     exitStatus = ReportFailure(err, "the user's classes cannot be read: " + error);
     return nullptr;
