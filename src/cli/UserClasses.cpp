@@ -115,6 +115,7 @@ std::optional<UserClasses> OpenHive(const fs::path& file, std::string& error,
   }
   return classes;
 #else
+  (void)logs;
   error = file.string() + ": reading hive files needs libhivex, which this build lacks";
   return std::nullopt;
 #endif

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "cli/FileCheck.h"
+#include "cli/JsonOutput.h"
 #include "cli/TerminalText.h"
 #include "cli/UserClasses.h"
 #include "platform/base/Text.h"
@@ -102,6 +103,8 @@ std::unique_ptr<UserView> UserView::Open(const CatalogueOptions& options,
   }
   std::unique_ptr<UserView> view(new UserView(registry, machineRoot));
   view->user_ = label;
+  view->userRecovery_ = user->store->Recovery();
+  view->userNotice_ = user->store->Notice();
   view->warnings_ = std::move(user->warnings);
   view->machineStore_ = std::make_unique<platform::ApiStore>(registry, machineRoot);
   // The overlay holds the machine's store without owning it: the view
@@ -204,10 +207,13 @@ void UserView::PrintSummary(std::ostream& out) const {
   out << "\nUser classes: " << TerminalText(user_) << "\n"
       << scopes.at("machine") << " machine only, " << scopes.at("user") << " user only, "
       << scopes.at("both") << " on both sides\n";
+  if (!userNotice_.empty()) out << TerminalText(userNotice_) << "\n";
 }
 
 void UserView::AddSummary(json& summary) const {
   summary["user"] = user_;
+  summary["userNotice"] = userNotice_;
+  summary["userRecovery"] = userRecovery_ ? RecoveryJson(*userRecovery_) : json(nullptr);
   Scopes total{{"machine", 0}, {"user", 0}, {"both", 0}};
   for (const auto& [view, state] : views_) {
     for (const auto& [scope, count] : state.scopes) total[scope] += count;

@@ -272,10 +272,13 @@ TEST(CatalogueCommand, ReadsACorpusHive) {
           << "another machine's root has no local name";
     }
   }
-  // Not a hive: no recovery.
-  const Outcome sample = Command({"--json", ORBEL_SAMPLE_REGISTRY});
+  // Not a hive: no recovery; a hive as the user's classes is replayed too.
+  const Outcome sample = Command(
+      {"--json", "--user-classes", (real / "regipy_UsrClass.dat").string(), ORBEL_SAMPLE_REGISTRY});
   ASSERT_EQ(sample.status, 0) << sample.err;
-  EXPECT_TRUE(Lines(sample.out).back()["summary"]["recovery"].is_null()) << sample.out;
+  const json summary = Lines(sample.out).back()["summary"];
+  EXPECT_TRUE(summary["recovery"].is_null()) << sample.out;
+  EXPECT_EQ(summary["userRecovery"]["applied"], 14) << sample.out;
 }
 
 TEST(CatalogueCommand, SurvivesEveryDamagedHive) {
