@@ -1173,9 +1173,15 @@ void MainWindowTest::applyLogsMenuItem() {
       });
       window.mnuFileConnectClick();
       QTRY_VERIFY(window.COLESettings().EntryCount() > 0);
-      const std::string text = window.COLESettings().InformationText();
-      QVERIFY2((text.find(recovered) != std::string::npos) == apply, text.c_str());
-      QVERIFY2((text.find(stale) != std::string::npos) == !apply, text.c_str());
+      for (const bool applied : {apply, !apply}) {
+        const std::string text = window.COLESettings().InformationText();
+        QVERIFY2((text.find(recovered) != std::string::npos) == applied, text.c_str());
+        QVERIFY2((text.find(stale) != std::string::npos) == !applied, text.c_str());
+        // Refresh reads the connected hive again, with the choice changed.
+        item->trigger();
+        window.mnuViewRefreshClick();
+        QTRY_VERIFY(window.COLESettings().EntryCount() > 0);
+      }
     }
     QCOMPARE(Stored("View", "Apply Logs"), std::string(apply ? "1" : "0"));
   }
