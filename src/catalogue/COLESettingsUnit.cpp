@@ -179,6 +179,7 @@ void TCOLESettings::ClearCatalogue() {
   ReadErrors.clear();
   ReadProblem.clear();
   Notice.clear();
+  Recovery.reset();
   FileDamage.clear();
   FindNode = 0;
   // The tree refers to the entries: empty it before they go.
@@ -342,6 +343,7 @@ void TCOLESettings::ReadClasses() {
   }
   if (proceed) {
     Notice = windows_.registry->NoticeOf(Reader->Root());
+    Recovery = windows_.registry->RecoveryOf(Reader->Root());
     FileDamage = windows_.registry->DamageOf(Reader->Root());
     if (!FileDamage.empty()) ReadErrors.push_back({"", FileDamage});
   }

@@ -109,6 +109,9 @@ class TCOLESettings {
   // One line about the registry read, to be shown with the summary (a hive
   // read without the newer data of its transaction logs); empty when none.
   std::string Notice;
+  // What the transaction logs gave when the registry read is a hive file;
+  // nothing for any other registry.
+  std::optional<platform::LogRecovery> Recovery;
   // What of the registry's file could not be read (a text registry's
   // skipped lines); empty when it read whole. Also one of ReadErrors.
   std::string FileDamage;

@@ -16,6 +16,8 @@
 #include "cli/TestCommand.h"
 #include "cli/TextListing.h"
 #include "cli/UserView.h"
+#include "platform/computer/LocalImage.h"
+#include "platform/images/RegistryImage.h"
 #include "tools/Vell_Tools.h"
 
 namespace orbel {
@@ -57,6 +59,8 @@ int RunDeleted(const CatalogueOptions& options, std::ostream& out, std::ostream&
 int Run(const CatalogueOptions& options, platform::RegistryApi& registry, std::ostream& out,
         std::ostream& err) {
   QuietScreen screen;
+  platform::SetSystemImageOptions(
+      {options.noLogs ? platform::HiveLogs::Ignore : platform::HiveLogs::Apply});
   if (options.recoveredHive) return RunRecoveredHive(options, out, err);
   if (options.listUsers) return ListUsers(options, out, err);
   if (options.other) return RunDiff(options, registry, out, err);

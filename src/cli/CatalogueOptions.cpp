@@ -72,6 +72,10 @@ std::optional<CatalogueOptions> ParseCatalogueOptions(int argc, const char* cons
                                "list the classes deleted from the hive SOURCE whose cells are "
                                "still in its free cells");
 
+  // A hive as stored, without its transaction logs.
+  app.add_flag("--no-logs", r.noLogs,
+               "read a hive as stored, without replaying its transaction logs");
+
   // The object test of one class.
   auto* test = app.add_option("--test", r.testGuid,
                               "test-create the object of class GUID; exit 0 created, 1 not")

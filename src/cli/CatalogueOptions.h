@@ -14,6 +14,8 @@ struct CatalogueOptions {
       recoveredHive;
   bool asJson = false, summaryOnly = false, matchCase = false, wholeValue = false, asCsv = false,
        listUsers = false, checkFiles = false, missingOnly = false, deleted = false;
+  // --no-logs: a hive is read as stored, its transaction logs not replayed.
+  bool noLogs = false;
   // --view: the class list of 64-bit processes ("64"), of 32-bit ones
   // ("32", Wow6432Node) or both, the 64-bit list first.
   std::string view = "64";

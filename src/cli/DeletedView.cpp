@@ -2,8 +2,10 @@
 
 #include <utility>
 
+#include "cli/JsonOutput.h"
 #include "platform/base/SafeFile.h"
 #include "platform/base/Text.h"
+#include "platform/formats/HiveLogFiles.h"
 #include "platform/store/MemoryStore.h"
 
 namespace orbel {
@@ -33,6 +35,9 @@ std::unique_ptr<DeletedView> DeletedView::Open(const CatalogueOptions& options, 
     return nullptr;
   }
   std::unique_ptr<DeletedView> view(new DeletedView());
+  // The free cells as the transaction logs leave them.
+  view->name_ = std::filesystem::path(*options.source).filename().string();
+  if (!options.noLogs) view->recovery_ = platform::RecoverHive(*options.source, bytes);
   view->found_ = platform::ScanFreeCells(bytes);
   if (!view->found_.scanned) {
     exitStatus = ReportFailure(err, *options.source +
@@ -111,6 +116,7 @@ void DeletedView::PrintSummary(std::ostream& out) const {
       << "; deleted keys not placed: " << found_.unplacedKeys
       << "; deleted values of no recovered key: " << found_.unattachedValues.size() << "\n";
   for (const auto& problem : found_.problems) out << "Damage: " << problem << "\n";
+  if (const std::string text = recovery_.Text(name_); !text.empty()) out << text << "\n";
 }
 
 void DeletedView::AddSummary(json& summary) const {
@@ -121,6 +127,7 @@ void DeletedView::AddSummary(json& summary) const {
                         {"unplacedKeys", found_.unplacedKeys},
                         {"unattachedValues", found_.unattachedValues.size()},
                         {"damage", found_.problems}};
+  summary["recovery"] = RecoveryJson(recovery_.Summary());
 }
 
 }  // namespace orbel

@@ -13,6 +13,7 @@
 #include "cli/EntryExtras.h"
 #include "platform/api/PortableRegistry.h"
 #include "platform/formats/FreeCellScan.h"
+#include "platform/formats/HiveLogReplay.h"
 
 namespace orbel {
 
@@ -48,6 +49,9 @@ class DeletedView {
   const ClassNotes* NotesOf(const COLEObject& entry) const;
 
   platform::RecoveredKeys found_;
+  // What the hive's transaction logs gave before the scan.
+  platform::HiveLogReport recovery_;
+  std::string name_;                           // the hive file's name, for the report
   std::map<std::string, ClassNotes> classes_;  // by folded GUID
   int formerVersions_ = 0, partial_ = 0;
   platform::PortableRegistry registry_;

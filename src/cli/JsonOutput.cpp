@@ -75,10 +75,27 @@ json Summary(const std::vector<ViewedReading>& readings, const CatalogueOptions&
   if (views.user) views.user->AddErrors(errors);
   summary["errors"] = std::move(errors);
   summary["notice"] = first.Notice;
+  // null when the source is no hive file.
+  if (!summary.contains("recovery")) {
+    summary["recovery"] = first.Recovery ? RecoveryJson(*first.Recovery) : json(nullptr);
+  }
   return summary;
 }
 
 }  // namespace
+
+json RecoveryJson(const platform::LogRecovery& recovery) {
+  json rejected = json::array();
+  for (const auto& r : recovery.rejected) {
+    rejected.push_back({{"log", r.log}, {"entry", r.entry}, {"why", r.why}});
+  }
+  json summary = {{"applied", recovery.applied},
+                  {"lastSequence", nullptr},
+                  {"logs", recovery.logs},
+                  {"rejected", std::move(rejected)}};
+  if (recovery.lastSequence) summary["lastSequence"] = *recovery.lastSequence;
+  return summary;
+}
 
 void PrintJson(const std::vector<ViewedReading>& readings, const CatalogueOptions& options,
                const ReadingViews& views, std::ostream& out) {

@@ -11,6 +11,10 @@
 
 namespace orbel {
 
+// {"applied": N, "lastSequence": S or null, "logs": [...], "rejected":
+// [{"log", "entry", "why"}]}: what a hive's transaction logs gave.
+json RecoveryJson(const platform::LogRecovery& recovery);
+
 void PrintJson(const std::vector<ViewedReading>& readings, const CatalogueOptions& options,
                const ReadingViews& views, std::ostream& out);
 

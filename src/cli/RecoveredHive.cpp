@@ -16,6 +16,7 @@
 #include <system_error>
 #include <vector>
 
+#include "cli/JsonOutput.h"
 #include "platform/base/SafeFile.h"
 #include "platform/formats/BaseBlock.h"
 #include "platform/formats/HiveLogFiles.h"
@@ -85,19 +86,6 @@ std::string WriteNew(const fs::path& file, const std::vector<std::byte>& bytes) 
   return {};
 }
 
-nlohmann::json RecoveryJson(const platform::HiveLogReport& report) {
-  nlohmann::json rejected = nlohmann::json::array();
-  for (const auto& r : report.rejected) {
-    rejected.push_back({{"log", r.log}, {"entry", r.entry}, {"why", r.why}});
-  }
-  nlohmann::json recovery = {{"applied", report.applied},
-                             {"lastSequence", nullptr},
-                             {"logs", report.logs},
-                             {"rejected", rejected}};
-  if (report.lastSequence) recovery["lastSequence"] = *report.lastSequence;
-  return recovery;
-}
-
 // Makes the base block of `hive` say a finished write: one sequence number
 // twice, the file type of a hive, a fresh checksum. false when it has none.
 bool MakeConsistent(std::vector<std::byte>& hive) {
@@ -145,7 +133,7 @@ int RunRecoveredHive(const CatalogueOptions& options, std::ostream& out, std::os
     return ReportFailure(err, Utf8(target) + ": " + failed);
   }
   if (options.asJson) {
-    out << nlohmann::json{{"recovery", RecoveryJson(report)}}.dump() << "\n";
+    out << json{{"recovery", RecoveryJson(report.Summary())}}.dump() << "\n";
     return 0;
   }
   std::string text = report.Text(name);

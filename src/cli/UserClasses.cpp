@@ -84,10 +84,11 @@ fs::path ClassesHiveBeside(const fs::path& userHive) {
 }
 #endif
 
-std::optional<UserClasses> OpenHive(const fs::path& file, std::string& error) {
+std::optional<UserClasses> OpenHive(const fs::path& file, std::string& error,
+                                    platform::HiveLogs logs) {
 #ifdef ORBEL_HAVE_HIVEX
   std::string openError;
-  std::shared_ptr<Store> hive = platform::HiveStore::Open(file, openError);
+  std::shared_ptr<Store> hive = platform::HiveStore::Open(file, openError, logs);
   if (!hive) {
     error = openError;
     return std::nullopt;
@@ -114,6 +115,7 @@ std::optional<UserClasses> OpenHive(const fs::path& file, std::string& error) {
   }
   return classes;
 #else
+  (void)logs;
   error = file.string() + ": reading hive files needs libhivex, which this build lacks";
   return std::nullopt;
 #endif
@@ -121,7 +123,8 @@ std::optional<UserClasses> OpenHive(const fs::path& file, std::string& error) {
 
 }  // namespace
 
-std::optional<UserClasses> OpenUserClasses(const fs::path& path, std::string& error) {
+std::optional<UserClasses> OpenUserClasses(const fs::path& path, std::string& error,
+                                           platform::HiveLogs logs) {
   std::error_code ec;
   const auto status = fs::status(path, ec);
   if (ec || !fs::exists(status)) {
@@ -137,7 +140,7 @@ std::optional<UserClasses> OpenUserClasses(const fs::path& path, std::string& er
     return std::nullopt;
   }
   const std::string head = ReadHead(path, 256);
-  if (head.starts_with("regf")) return OpenHive(path, error);
+  if (head.starts_with("regf")) return OpenHive(path, error, logs);
   if (platform::LooksLikeRegistryText(
           std::span(reinterpret_cast<const std::byte*>(head.data()), head.size()))) {
     if (head.find("WINE REGISTRY") != std::string::npos) return OpenText(path, asIs, error);

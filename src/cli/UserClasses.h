@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/formats/HiveStore.h"
 #include "platform/store/Store.h"
 
 namespace orbel {
@@ -25,7 +26,9 @@ struct UserClasses {
 // a classes hive (UsrClass.dat), a user hive (NTUSER.DAT, Software at its root),
 // a Wine user.reg, or a .reg export whose HKEY_CURRENT_USER keys are taken.
 // Nothing, and `error` naming the path, when it is none of these.
-std::optional<UserClasses> OpenUserClasses(const std::filesystem::path& path, std::string& error);
+// A hive is read as its transaction logs bring it unless `logs` says otherwise.
+std::optional<UserClasses> OpenUserClasses(const std::filesystem::path& path, std::string& error,
+                                           platform::HiveLogs logs = platform::HiveLogs::Apply);
 
 // The users of a Windows volume whose drive folder is `driveFolder` that
 // have a classes hive (Users\NAME\AppData\Local\Microsoft\Windows\UsrClass.dat),

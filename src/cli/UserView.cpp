@@ -5,9 +5,11 @@
 #include <utility>
 
 #include "cli/FileCheck.h"
+#include "cli/JsonOutput.h"
 #include "cli/TerminalText.h"
 #include "cli/UserClasses.h"
 #include "platform/base/Text.h"
+#include "platform/computer/LocalImage.h"
 #include "platform/images/RegisteredFiles.h"
 #include "platform/images/RegistryImage.h"
 #include "tools/Vell_Tools.h"
@@ -28,7 +30,7 @@ std::optional<Users> UsersOfSource(const std::optional<std::string>& source, std
     return std::nullopt;
   }
   std::string error;
-  const auto image = platform::OpenRegistryImage(*source, error);
+  const auto image = platform::OpenRegistryImage(*source, error, platform::SystemImageOptions());
   if (!image) {
     exitStatus = ReportFailure(err, error);
     return std::nullopt;
@@ -84,7 +86,8 @@ std::unique_ptr<UserView> UserView::Open(const CatalogueOptions& options,
     path = label = *options.userClasses;
   }
   std::string error;
-  auto user = OpenUserClasses(path, error);
+  auto user = OpenUserClasses(
+      path, error, options.noLogs ? platform::HiveLogs::Ignore : platform::HiveLogs::Apply);
   if (!user) {
     exitStatus = ReportFailure(err, "the user's classes cannot be read: " + error);
     return nullptr;
@@ -100,6 +103,8 @@ std::unique_ptr<UserView> UserView::Open(const CatalogueOptions& options,
   }
   std::unique_ptr<UserView> view(new UserView(registry, machineRoot));
   view->user_ = label;
+  view->userRecovery_ = user->store->Recovery();
+  view->userNotice_ = user->store->Notice();
   view->warnings_ = std::move(user->warnings);
   view->machineStore_ = std::make_unique<platform::ApiStore>(registry, machineRoot);
   // The overlay holds the machine's store without owning it: the view
@@ -202,10 +207,13 @@ void UserView::PrintSummary(std::ostream& out) const {
   out << "\nUser classes: " << TerminalText(user_) << "\n"
       << scopes.at("machine") << " machine only, " << scopes.at("user") << " user only, "
       << scopes.at("both") << " on both sides\n";
+  if (!userNotice_.empty()) out << TerminalText(userNotice_) << "\n";
 }
 
 void UserView::AddSummary(json& summary) const {
   summary["user"] = user_;
+  summary["userNotice"] = userNotice_;
+  summary["userRecovery"] = userRecovery_ ? RecoveryJson(*userRecovery_) : json(nullptr);
   Scopes total{{"machine", 0}, {"user", 0}, {"both", 0}};
   for (const auto& [view, state] : views_) {
     for (const auto& [scope, count] : state.scopes) total[scope] += count;

@@ -4,6 +4,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -77,6 +78,10 @@ class UserView {
   std::string lastView_ = "64";
   ConnectedRoot root_;
   std::string user_;  // the path or user name, for the summary
+  // The user's hive: what its transaction logs gave (none for a file that
+  // is no hive), and the line about it.
+  std::optional<platform::LogRecovery> userRecovery_;
+  std::string userNotice_;
   std::vector<std::string> warnings_;
   std::unique_ptr<platform::ApiStore> machineStore_;  // kept for the overlay
   std::shared_ptr<platform::OverlayStore> overlay_;

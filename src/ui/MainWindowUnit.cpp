@@ -23,6 +23,8 @@
 
 #include "catalogue/COLESettingsUnit.h"
 #include "platform/base/ProgramFolder.h"
+#include "platform/computer/LocalImage.h"
+#include "platform/images/RegistryImage.h"
 #include "registry/PatchedRegistry.h"
 #include "registry/RegIniFile.h"
 #include "tools/Vell_Tools.h"
@@ -170,6 +172,17 @@ void TMainWindow::BuildMenus() {
   Edit1->setObjectName(QStringLiteral("Edit1"));
   mnuViewRefresh = item(Edit1, "mnuViewRefresh", "&Refresh", QKeySequence(Qt::Key_F5),
                         &TMainWindow::mnuViewRefreshClick);
+  // Whether a hive is read as its transaction logs bring it; taken up by the
+  // next reading (Refresh or Connect).
+  mnuViewApplyLogs = new QAction(QStringLiteral("Apply Transaction &Logs"), this);
+  mnuViewApplyLogs->setObjectName(QStringLiteral("mnuViewApplyLogs"));
+  mnuViewApplyLogs->setCheckable(true);
+  mnuViewApplyLogs->setChecked(true);
+  connect(mnuViewApplyLogs, &QAction::toggled, this, [](bool apply) {
+    platform::SetSystemImageOptions(
+        {apply ? platform::HiveLogs::Apply : platform::HiveLogs::Ignore});
+  });
+  Edit1->addAction(mnuViewApplyLogs);
   separator(Edit1, "N4");
   mnuViewLargeIcons =
       item(Edit1, "mnuViewLargeIcons", "Lar&ge Icons", {}, &TMainWindow::mnuViewLargeIconsClick);
@@ -442,6 +455,9 @@ void TMainWindow::LoadViewSettings() {
   LayoutPanes();
   mnuViewDescription->setChecked(settings.ReadFlag("View", "Show Description", true));
   tolShowUnknown->setChecked(settings.ReadFlag("View", "Hide Unknown", false));
+  mnuViewApplyLogs->setChecked(settings.ReadFlag("View", "Apply Logs", true));
+  platform::SetSystemImageOptions(
+      {mnuViewApplyLogs->isChecked() ? platform::HiveLogs::Apply : platform::HiveLogs::Ignore});
   switch (settings.ReadNumber("View", "View Style", 4)) {
     case 1:
       mnuViewLargeIconsClick();
@@ -482,6 +498,7 @@ void TMainWindow::SaveViewSettings() {
       break;
   }
   settings.WriteNumber("View", "View Style", style);
+  settings.WriteFlag("View", "Apply Logs", mnuViewApplyLogs->isChecked());
 }
 
 void TMainWindow::showEvent(QShowEvent* event) {

@@ -181,6 +181,7 @@ class TMainWindow : public QMainWindow {
   QAction* mnuViewList = nullptr;
   QAction* mnuViewDetails = nullptr;
   QAction* mnuViewDescription = nullptr;
+  QAction* mnuViewApplyLogs = nullptr;
   QAction* mnuViewClear = nullptr;
   QAction* mnuHelpContents = nullptr;
   QAction* mnuHelpOnHelp = nullptr;

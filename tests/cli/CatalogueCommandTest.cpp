@@ -224,21 +224,64 @@ TEST(CatalogueCommand, SkippedLinesOfATextRegistryAreDamage) {
   }
 }
 
+// A hive is read as its transaction logs bring it unless --no-logs; the
+// summary says what they gave.
 TEST(CatalogueCommand, ReadsACorpusHive) {
   ORBEL_SKIP_WITHOUT_HIVEX();
-  const fs::path hive = fs::path(ORBEL_CORPUS_DIR) / "real" / "win10_UsrClass.dat";
-  if (!fs::exists(hive)) GTEST_SKIP() << "no corpus at " << hive;
-  const Outcome run = Command({"--json", hive.string()});
-  ASSERT_EQ(run.status, 0) << run.err;
-  const auto lines = Lines(run.out);
-  const json& summary = lines.back()["summary"];
-  EXPECT_EQ(summary["classKeys"], 29);
-  EXPECT_EQ(summary["entries"].get<int>() + summary["notRead"].get<int>(), 29);
-  EXPECT_EQ(summary["computer"], hive.string());
-  for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
-    EXPECT_EQ(lines[i]["rows"][3][1].get<std::string>().rfind("<Unknown>\\Software\\Classes\\CLSID\\", 0), 0u)
-        << "another machine's root has no local name";
+  const fs::path real = fs::path(ORBEL_CORPUS_DIR) / "real";
+  if (!fs::exists(real)) GTEST_SKIP() << "no corpus at " << real;
+  const struct {
+    const char* file;
+    std::vector<std::string> options;
+    int classKeys, applied;
+    std::string notice;
+  } cases[] = {
+      {"win10_UsrClass.dat",
+       {},
+       29,
+       0,
+       "win10_UsrClass.dat: its last write was not completed and no transaction logs with newer "
+       "data are beside it; the hive is read as it stands"},
+      {"regipy_UsrClass.dat",
+       {},
+       20,
+       14,
+       "Recovered from the transaction logs: 14 entries of regipy_UsrClass.dat.LOG1 and "
+       "regipy_UsrClass.dat.LOG2 applied, up to sequence 300"},
+      {"regipy_UsrClass.dat",
+       {"--no-logs"},
+       20,
+       0,
+       "regipy_UsrClass.dat: its transaction logs hold newer data, which is not applied; the hive "
+       "is read as it stands"},
+  };
+  for (const auto& c : cases) {
+    const fs::path hive = real / c.file;
+    std::vector<std::string> args = c.options;
+    args.insert(args.end(), {"--json", hive.string()});
+    const Outcome run = Command(args);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto lines = Lines(run.out);
+    const json& summary = lines.back()["summary"];
+    EXPECT_EQ(summary["classKeys"], c.classKeys) << c.file;
+    EXPECT_EQ(summary["entries"].get<int>() + summary["notRead"].get<int>(), c.classKeys);
+    EXPECT_EQ(summary["computer"], hive.string());
+    EXPECT_EQ(summary["recovery"]["applied"], c.applied) << c.file;
+    EXPECT_EQ(summary["notice"], c.notice) << c.file;
+    for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+      EXPECT_EQ(lines[i]["rows"][3][1].get<std::string>().rfind(
+                    "<Unknown>\\Software\\Classes\\CLSID\\", 0),
+                0u)
+          << "another machine's root has no local name";
+    }
   }
+  // Not a hive: no recovery; a hive as the user's classes is replayed too.
+  const Outcome sample = Command(
+      {"--json", "--user-classes", (real / "regipy_UsrClass.dat").string(), ORBEL_SAMPLE_REGISTRY});
+  ASSERT_EQ(sample.status, 0) << sample.err;
+  const json summary = Lines(sample.out).back()["summary"];
+  EXPECT_TRUE(summary["recovery"].is_null()) << sample.out;
+  EXPECT_EQ(summary["userRecovery"]["applied"], 14) << sample.out;
 }
 
 TEST(CatalogueCommand, SurvivesEveryDamagedHive) {
@@ -289,26 +332,38 @@ TEST(CatalogueCommand, ADamagedClassListIsReportedAsNotRead) {
   const fs::path file = folder.path() / "UsrClass.dat";
   Save(file, hive);
   Save(folder.path() / "UsrClass.dat.LOG1", log);
-  const std::string notice =
-      "UsrClass.dat: its transaction logs hold newer data, which is not applied; the hive is read "
-      "as it stands";
+  // The "log" is a copy of the hive's first sector: replayed, it is
+  // rejected; read as stored, the hive says its logs are newer.
+  for (const bool applied : {true, false}) {
+    const std::string notice =
+        applied
+            ? "UsrClass.dat.LOG1: entry 1 rejected (bad dirty vector); the hive is shown as far "
+              "as the logs are sound"
+            : "UsrClass.dat: its transaction logs hold newer data, which is not applied; the "
+              "hive is read as it stands";
+    const auto with = [applied](std::vector<std::string> args) {
+      if (!applied) args.insert(args.begin(), "--no-logs");
+      return args;
+    };
 
-  const Outcome run = Command({"--json", file.string()});
-  ASSERT_EQ(run.status, 0) << run.err;
-  const json summary = Lines(run.out).back()["summary"];
-  EXPECT_EQ(summary["status"], "denied");
-  EXPECT_EQ(summary["classKeys"], 3);
-  EXPECT_EQ(summary["notRead"], 3);
-  EXPECT_EQ(summary["errors"], json::parse(R"([{"key":"Software\\Classes\\CLSID",)"
-                                           R"("message":"3 class keys could not be listed"}])"));
-  EXPECT_EQ(summary["notice"], notice);
+    const Outcome run = Command(with({"--json", file.string()}));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const json summary = Lines(run.out).back()["summary"];
+    EXPECT_EQ(summary["status"], "denied");
+    EXPECT_EQ(summary["classKeys"], 3);
+    EXPECT_EQ(summary["notRead"], 3);
+    EXPECT_EQ(summary["errors"], json::parse(R"([{"key":"Software\\Classes\\CLSID",)"
+                                             R"("message":"3 class keys could not be listed"}])"));
+    EXPECT_EQ(summary["notice"], notice);
 
-  const Outcome text = Command({"--summary", file.string()});
-  ASSERT_EQ(text.status, 0) << text.err;
-  EXPECT_EQ(
-      text.out.rfind("Status: The computer has denid the access to 3 objects.\n\n0 Objects", 0), 0u)
-      << text.out;
-  EXPECT_NE(text.out.find("\n" + notice + "\n"), std::string::npos) << text.out;
+    const Outcome text = Command(with({"--summary", file.string()}));
+    ASSERT_EQ(text.status, 0) << text.err;
+    EXPECT_EQ(
+        text.out.rfind("Status: The computer has denid the access to 3 objects.\n\n0 Objects", 0),
+        0u)
+        << text.out;
+    EXPECT_NE(text.out.find("\n" + notice + "\n"), std::string::npos) << text.out;
+  }
 }
 
 }  // namespace

@@ -19,7 +19,8 @@ struct Outcome {
 
 inline Outcome Command(std::vector<std::string> args) {
   platform::PortableRegistry registry;
-  platform::SetUpPortableRegistry(registry, {ORBEL_SAMPLE_REGISTRY, "sample registry"});
+  platform::SetUpPortableRegistry(registry, {ORBEL_SAMPLE_REGISTRY, "sample registry"}, nullptr,
+                                  platform::SystemImageOptions);
   args.insert(args.begin(), "orbel-catalogue");
   std::vector<const char*> argv;
   for (const auto& arg : args) argv.push_back(arg.c_str());

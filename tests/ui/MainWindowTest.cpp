@@ -6,6 +6,8 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -139,6 +141,7 @@ class MainWindowTest : public QObject {
   void computerNameNeverOpensAFolder_data();
   void computerNameNeverOpensAFolder();
   void informationAndHelpCommands();
+  void applyLogsMenuItem();
   void aboutShowsProgramAndVersion();
   void preferencesWrittenAtClose();
 
@@ -413,6 +416,7 @@ void MainWindowTest::menusAndShortcuts_data() {
   row("mnuViewList", "&List", QKeySequence(), "Edit1");
   row("mnuViewDetails", "&Details", QKeySequence(), "Edit1");
   row("mnuViewDescription", "D&escription box", QKeySequence(), "Edit1");
+  row("mnuViewApplyLogs", "Apply Transaction &Logs", QKeySequence(), "Edit1");
   row("mnuViewClear", "&Clear", QKeySequence(), "Edit1");
   row("mnuHelpContents", "&Contents", QKeySequence(Qt::Key_F1), "mnuHelp");
   row("mnuHelpOnHelp", "&Help on Help", QKeySequence(), "mnuHelp");
@@ -447,9 +451,9 @@ void MainWindowTest::menusAndShortcuts() {
                         "mnuFileTestObject", "N11", "mnuFileInformation", "N6", "mnuFileExit"}));
   QStringList view;
   for (QAction* entry : Child<QMenu>(*window, "Edit1")->actions()) view << entry->objectName();
-  QCOMPARE(view, QStringList({"mnuViewRefresh", "N4", "mnuViewLargeIcons", "mnuViewSmallIcons",
-                              "mnuViewList", "mnuViewDetails", "N5", "mnuViewDescription", "N10",
-                              "mnuViewClear"}));
+  QCOMPARE(view, QStringList({"mnuViewRefresh", "mnuViewApplyLogs", "N4", "mnuViewLargeIcons",
+                              "mnuViewSmallIcons", "mnuViewList", "mnuViewDetails", "N5",
+                              "mnuViewDescription", "N10", "mnuViewClear"}));
   QStringList help;
   for (QAction* entry : Child<QMenu>(*window, "mnuHelp")->actions()) help << entry->objectName();
   QCOMPARE(help, QStringList({"mnuHelpContents", "N2", "mnuHelpOnHelp", "N8", "mnuHelpWeb", "N3",
@@ -1127,6 +1131,62 @@ void MainWindowTest::computerNameNeverOpensAFolder() {
   QCOMPARE(window.windowTitle(), QStringLiteral("Vell Orbel"));
 }
 
+// View -> Apply Transaction Logs is kept in the preferences and decides
+// whether the next reading of a dirty hive replays its logs.
+void MainWindowTest::applyLogsMenuItem() {
+#ifndef ORBEL_HAVE_HIVEX
+  QSKIP("this build reads no hive files");
+#endif
+  const QString corpus = QStringLiteral(ORBEL_CORPUS_DIR "/real/");
+  if (!QFileInfo::exists(corpus + "regipy_UsrClass.dat")) QSKIP("the hive corpus is missing");
+  QTemporaryDir folder;
+  QVERIFY(folder.isValid());
+  for (const char* suffix : {"", ".LOG1", ".LOG2"}) {
+    const QString name = QStringLiteral("regipy_UsrClass.dat") + suffix;
+    QVERIFY(QFile::copy(corpus + name, folder.filePath(name)));
+  }
+  const QString hive = folder.filePath(QStringLiteral("regipy_UsrClass.dat"));
+  platform::PortableRegistry api;
+  platform::SetUpPortableRegistry(api, {ORBEL_SAMPLE_REGISTRY, "sample registry"}, registry_->user,
+                                  platform::SystemImageOptions);
+  {
+    TRegIniFile settings(api, orbel::kProgramKey);
+    settings.WriteFlag("General", "First Start", false);
+  }
+  const std::string recovered =
+      "Recovered from the transaction logs: 14 entries of "
+      "regipy_UsrClass.dat.LOG1 and regipy_UsrClass.dat.LOG2 applied";
+  const std::string stale = "its transaction logs hold newer data, which is not applied";
+  for (const bool apply : {false, true}) {
+    {
+      TMainWindow window(api);
+      Show(window);
+      auto* item = window.findChild<QAction*>("mnuViewApplyLogs");
+      QVERIFY(item && item->isCheckable());
+      QCOMPARE(item->isChecked(), !apply);  // as the last window left it; on at first
+      item->trigger();
+      QTimer::singleShot(0, &window, [hive] {
+        auto* selector = QApplication::activeModalWidget();
+        QVERIFY(selector);
+        selector->findChild<QComboBox*>("drpComputers")->setEditText(hive);
+        selector->findChild<QPushButton*>("btnOK")->click();
+      });
+      window.mnuFileConnectClick();
+      QTRY_VERIFY(window.COLESettings().EntryCount() > 0);
+      for (const bool applied : {apply, !apply}) {
+        const std::string text = window.COLESettings().InformationText();
+        QVERIFY2((text.find(recovered) != std::string::npos) == applied, text.c_str());
+        QVERIFY2((text.find(stale) != std::string::npos) == !applied, text.c_str());
+        // Refresh reads the connected hive again, with the choice changed.
+        item->trigger();
+        window.mnuViewRefreshClick();
+        QTRY_VERIFY(window.COLESettings().EntryCount() > 0);
+      }
+    }
+    QCOMPARE(Stored("View", "Apply Logs"), std::string(apply ? "1" : "0"));
+  }
+}
+
 void MainWindowTest::informationAndHelpCommands() {
   auto window = MakeWindow();
   screen_->answers.push_back(false);
@@ -1196,7 +1256,7 @@ void MainWindowTest::preferencesWrittenAtClose() {
       {"Name Width", "200"},     {"Value Width", "190"},
       {"Objects Width", "229"},  {"Details Width", std::to_string(rightWidth)},
       {"Show Description", "0"}, {"Hide Unknown", "1"},
-      {"View Style", "3"},
+      {"View Style", "3"},       {"Apply Logs", "1"},
   };
   const auto view = registry_->user->Find(kViewKey);
   QVERIFY(view.has_value());

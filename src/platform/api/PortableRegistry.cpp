@@ -297,6 +297,12 @@ std::string PortableRegistry::NoticeOf(HKey key) {
   return mount ? mount->store->Notice() : std::string();
 }
 
+std::optional<LogRecovery> PortableRegistry::RecoveryOf(HKey key) {
+  Status status = kSuccess;
+  const Mount* mount = Resolve(key, false, status);
+  return mount ? mount->store->Recovery() : std::nullopt;
+}
+
 std::string PortableRegistry::DamageOf(HKey key) {
   Status status = kSuccess;
   const Mount* mount = Resolve(key, false, status);

@@ -56,6 +56,7 @@ class PortableRegistry : public RegistryApi {
   std::string LastConnectError() const override { return lastConnectError_; }
   std::string RootProblem(HKey root) override;
   std::string NoticeOf(HKey key) override;
+  std::optional<LogRecovery> RecoveryOf(HKey key) override;
   std::string DamageOf(HKey key) override;
 
   // Handles open now (keys and connected roots), for tests that look for leaks.

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/store/LogRecovery.h"
 #include "platform/store/RegistryTypes.h"
 
 namespace orbel::platform {
@@ -63,6 +64,9 @@ class RegistryApi {
   // One line to tell whoever reads below `key` about the store behind it
   // (a hive read without the newer data of its logs); empty when none.
   virtual std::string NoticeOf(HKey /*key*/) { return {}; }
+  // What the transaction logs gave when the store behind `key` was read
+  // from a hive file; nothing for any other store.
+  virtual std::optional<LogRecovery> RecoveryOf(HKey /*key*/) { return std::nullopt; }
   // What of the file behind the root of `key` could not be read, in one
   // line (a text registry's skipped lines); empty when it read whole.
   virtual std::string DamageOf(HKey /*key*/) { return {}; }

@@ -1,5 +1,6 @@
 #include "platform/computer/LocalImage.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <memory>
 
@@ -17,6 +18,8 @@ namespace {
 constexpr char kNotAnImagePath[] =
     ": off Windows another computer is read from its image, named by a path (a Wine "
     "prefix, a Windows folder, a hive or a .reg file; ./NAME for one in the current folder)";
+
+std::atomic<HiveLogs> systemHiveLogs{HiveLogs::Apply};
 
 bool HoldsSystemReg(const fs::path& prefix) {
   std::error_code ec;
@@ -79,13 +82,18 @@ fs::path MachineNameToPath(std::string_view machine) {
   return fs::path(std::string(machine));
 }
 
+void SetSystemImageOptions(const ImageOptions& options) { systemHiveLogs = options.hiveLogs; }
+
+ImageOptions SystemImageOptions() { return ImageOptions{systemHiveLogs.load()}; }
+
 void SetUpPortableRegistry(PortableRegistry& registry, const LocalImageChoice& local,
-                           std::shared_ptr<Store> user) {
+                           std::shared_ptr<Store> user, std::function<ImageOptions()> options) {
+  if (!options) options = [] { return ImageOptions{}; };
   auto image = std::make_shared<std::optional<RegistryImage>>();
   auto problem = std::make_shared<std::string>();
-  auto load = [image, problem, path = local.path]() {
+  auto load = [image, problem, path = local.path, options]() {
     if (!image->has_value() && problem->empty()) {
-      *image = OpenRegistryImage(path, *problem);
+      *image = OpenRegistryImage(path, *problem, options());
     }
   };
   for (HKey root : {HKeyLocalMachine, HKeyClassesRoot}) {
@@ -100,24 +108,25 @@ void SetUpPortableRegistry(PortableRegistry& registry, const LocalImageChoice& l
   }
   if (!user) user = std::make_shared<MemoryStore>();
   registry.MountRoot(HKeyCurrentUser, Mount{user, user->RootNode(), std::nullopt});
-  registry.SetConnector([](std::string_view machine, HKey root, Mount& out, std::string& error) {
-    fs::path path = MachineNameToPath(machine);
-    if (path.empty()) {
-      error = "no computer named";
-      return kBadNetPath;
-    }
-    // A computer name is never looked up here, even when a folder of that
-    // name exists: another computer is reached only through its image.
-    if (!NamesImagePath(path.string())) {
-      error = std::string(machine) + kNotAnImagePath;
-      return kBadNetPath;
-    }
-    // A path is opened exactly as given: guessing its case could open
-    // another image whose name differs only in case.
-    auto image = OpenRegistryImage(path, error);
-    if (!image) return kBadNetPath;
-    return MountImageRoot(*image, root, out, error);
-  });
+  registry.SetConnector(
+      [options](std::string_view machine, HKey root, Mount& out, std::string& error) {
+        fs::path path = MachineNameToPath(machine);
+        if (path.empty()) {
+          error = "no computer named";
+          return kBadNetPath;
+        }
+        // A computer name is never looked up here, even when a folder of that
+        // name exists: another computer is reached only through its image.
+        if (!NamesImagePath(path.string())) {
+          error = std::string(machine) + kNotAnImagePath;
+          return kBadNetPath;
+        }
+        // A path is opened exactly as given: guessing its case could open
+        // another image whose name differs only in case.
+        auto image = OpenRegistryImage(path, error, options());
+        if (!image) return kBadNetPath;
+        return MountImageRoot(*image, root, out, error);
+      });
 }
 
 #ifndef _WIN32
@@ -129,7 +138,8 @@ RegistryApi& SystemRegistry() {
       return value ? std::optional<std::string>(value) : std::nullopt;
     };
     SetUpPortableRegistry(*made, ChooseLocalImage(environment, SampleRegistryPath()),
-                          std::make_shared<UserFileStore>(UserFileStore::DefaultFile(environment)));
+                          std::make_shared<UserFileStore>(UserFileStore::DefaultFile(environment)),
+                          SystemImageOptions);
     return made;
   }();
   return *registry;

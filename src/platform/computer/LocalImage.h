@@ -9,6 +9,7 @@
 
 #include "platform/api/PortableRegistry.h"
 #include "platform/base/Environment.h"
+#include "platform/images/RegistryImage.h"
 
 namespace orbel::platform {
 
@@ -36,8 +37,6 @@ bool NamesImagePath(std::string_view name);
 // The name of another computer as a path: leading backslashes removed.
 std::filesystem::path MachineNameToPath(std::string_view machine);
 
-struct RegistryImage;
-
 // Mounts `root` of an image: HKEY_LOCAL_MACHINE is the image's machine key,
 // HKEY_CLASSES_ROOT its Software\Classes; an image has no other root.
 Status MountImageRoot(const RegistryImage& image, HKey root, Mount& out, std::string& error);
@@ -46,8 +45,18 @@ Status MountImageRoot(const RegistryImage& image, HKey root, Mount& out, std::st
 // HKEY_CLASSES_ROOT below it) from the chosen image, read when first used;
 // HKEY_CURRENT_USER from `user` (in memory when none); other computers as
 // images named by a path (NamesImagePath), a computer's name refused.
+// `options` is asked at each opening of an image (default options when
+// empty), so that a change takes effect at the next Connect or Refresh.
 void SetUpPortableRegistry(PortableRegistry& registry, const LocalImageChoice& local,
-                           std::shared_ptr<Store> user = nullptr);
+                           std::shared_ptr<Store> user = nullptr,
+                           std::function<ImageOptions()> options = {});
+
+// How SystemRegistry opens images from now on: this computer's image when
+// it is first read, and other computers' at each Connect. The companion and
+// the window reach images only through ConnectRegistry, which takes no
+// options, so the choice is kept here for the process.
+void SetSystemImageOptions(const ImageOptions& options);
+ImageOptions SystemImageOptions();
 
 // The registry of this computer for the program: the Windows registry on
 // Windows, elsewhere the stand-in set up from the process environment.

@@ -77,7 +77,7 @@ WindowsRegistry::WindowsRegistry()
     : nextImageHandle_(kFirstImageHandle), nameBuffer_(kFirstNameUnits) {
   // The machine name reaches the connector as the path of the image.
   images_.SetConnector([](std::string_view path, HKey root, Mount& out, std::string& error) {
-    auto image = OpenRegistryImage(fs::path(Wide(path)), error);
+    auto image = OpenRegistryImage(fs::path(Wide(path)), error, SystemImageOptions());
     if (!image) return kBadNetPath;
     return MountImageRoot(*image, root, out, error);
   });

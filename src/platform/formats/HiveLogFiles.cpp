@@ -76,6 +76,19 @@ std::uint64_t MaxHiveLogSize(std::uint64_t hiveSize) {
   return std::clamp(hiveSize * 4, kFloor, kCeiling);
 }
 
+bool HiveLogsMayApply(const std::filesystem::path& hiveFile, const std::vector<std::byte>& head) {
+  BaseBlock block;
+  if (!ParseBaseBlock(head, block) || !block.checksumValid || block.Unfinished()) return true;
+  for (const auto& path : FindHiveLogs(hiveFile)) {
+    std::vector<std::byte> logHead;
+    std::string why;
+    if (ReadRegularFileHead(path, kBaseBlockHead, logHead, why) && Newer(logHead, block)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 HiveLogReport RecoverHive(const std::filesystem::path& hiveFile, std::vector<std::byte>& hive) {
   BaseBlock block;
   const bool clean = ParseBaseBlock(hive, block) && block.checksumValid && !block.Unfinished();

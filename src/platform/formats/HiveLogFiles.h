@@ -24,6 +24,12 @@ std::vector<std::filesystem::path> FindHiveLogs(const std::filesystem::path& hiv
 // hive that grew.
 std::uint64_t MaxHiveLogSize(std::uint64_t hiveSize);
 
+// Whether the logs of `hiveFile` may bring anything into it, from the hive's
+// first sector `head`: the hive is dirty, or a log's base block is newer than
+// the hive's. A clean hive costs one look through its folder and a look at
+// the first sector of each log it has.
+bool HiveLogsMayApply(const std::filesystem::path& hiveFile, const std::vector<std::byte>& head);
+
 // Finds and reads the logs of `hiveFile` and replays them into `hive`, the
 // file's bytes (see ReplayHiveLogs). A clean hive costs a look at the first
 // sector of each log. Logs that cannot be read are named in the report's

@@ -238,6 +238,12 @@ std::string Joined(const std::vector<std::string>& names) {
 
 }  // namespace
 
+LogRecovery HiveLogReport::Summary() const {
+  LogRecovery summary{applied, lastSequence, logs, {}};
+  for (const auto& r : rejected) summary.rejected.push_back({r.log, r.entry, r.why});
+  return summary;
+}
+
 std::string HiveLogReport::Text(std::string_view hive) const {
   std::string text;
   if (applied > 0) {

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/store/LogRecovery.h"
+
 namespace orbel::platform {
 
 // One transaction log: its file name (for the report) and its bytes.
@@ -46,6 +48,8 @@ struct HiveLogReport {
   // and what was rejected, or that a dirty hive is read as it stands; empty
   // for a clean hive with nothing newer in its logs. `hive` is the name shown.
   std::string Text(std::string_view hive) const;
+  // What was applied and rejected, as a store reports it.
+  LogRecovery Summary() const;
 };
 
 // Applies the logs to `hive` (the hive file's bytes), which grows as the

@@ -1,7 +1,5 @@
 #include "platform/formats/HiveStore.h"
 
-#include "platform/base/SafeFile.h"
-
 #include <fcntl.h>
 #include <hivex.h>
 #include <sys/mman.h>
@@ -18,7 +16,10 @@
 #include <span>
 
 #include "platform/base/Hash.h"
+#include "platform/base/SafeFile.h"
 #include "platform/base/Text.h"
+#include "platform/formats/BaseBlock.h"
+#include "platform/formats/HiveLogFiles.h"
 
 namespace orbel::platform {
 namespace {
@@ -250,6 +251,60 @@ int SnapshotOf(int fd, std::uint64_t size) {
   return copy;
 }
 
+// Reads [0, length) of `fd` into `out`, as far as the file goes; false
+// (errno set) when a read fails.
+bool ReadAll(int fd, std::uint64_t length, std::vector<std::byte>& out) {
+  out.resize(static_cast<std::size_t>(length));
+  std::size_t at = 0;
+  while (at < out.size()) {
+    const std::size_t want = std::min<std::size_t>(out.size() - at, 1u << 30);
+    const ssize_t n = ::pread(fd, out.data() + at, want, static_cast<off_t>(at));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;  // the file shrank: what it holds now is the hive
+    at += static_cast<std::size_t>(n);
+  }
+  out.resize(at);
+  return true;
+}
+
+// A private memory file holding `bytes`; -1 (errno set) when none can be made.
+int MemoryFileOf(const std::vector<std::byte>& bytes) {
+  const int copy = ::memfd_create("hive", MFD_CLOEXEC);
+  if (copy < 0) return -1;
+  std::size_t at = 0;
+  while (at < bytes.size()) {
+    const ssize_t n =
+        ::write(copy, bytes.data() + at, std::min<std::size_t>(bytes.size() - at, 1u << 30));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const int err = n < 0 ? errno : EIO;
+      ::close(copy);
+      errno = err;
+      return -1;
+    }
+    at += static_cast<std::size_t>(n);
+  }
+  return copy;
+}
+
+// The private copy of the first `length` bytes of the hive file `fd`, with
+// its transaction logs replayed into it when they may bring anything (a
+// clean hive is copied as it is), and what they gave in `report`. -1 (errno
+// set) when no copy can be made.
+int RecoveredCopyOf(const std::filesystem::path& file, int fd, std::uint64_t length,
+                    HiveLogReport& report) {
+  std::vector<std::byte> head(kBaseBlockHead);
+  if (::pread(fd, head.data(), head.size(), 0) != static_cast<ssize_t>(head.size()) ||
+      !HiveLogsMayApply(file, head)) {
+    return SnapshotOf(fd, length);
+  }
+  std::vector<std::byte> bytes;
+  if (!ReadAll(fd, length, bytes)) return -1;
+  report = RecoverHive(file, bytes);
+  return MemoryFileOf(bytes);
+}
+
 // The length of the file's hive by its base block: 4 KB and the size of its
 // bins, checked to be a whole number of pages. 0 with `why` set when the
 // file has no such base block.
@@ -276,7 +331,8 @@ bool IsFormatError(int err) {
 
 }  // namespace
 
-std::unique_ptr<HiveStore> HiveStore::Open(const std::filesystem::path& file, std::string& error) {
+std::unique_ptr<HiveStore> HiveStore::Open(const std::filesystem::path& file, std::string& error,
+                                           HiveLogs logs) {
   const std::string shown = file.string();
   std::uint64_t sourceSize = 0;
   std::string why;
@@ -294,27 +350,43 @@ std::unique_ptr<HiveStore> HiveStore::Open(const std::filesystem::path& file, st
     error = shown + ": " + why;
     return nullptr;
   }
-  std::string notice = LogNotice(file, source);
+  std::string notice;
   if (used > sourceSize) {
     const std::string shortfall = "the file holds " + std::to_string(used - sourceSize) +
                                   " bytes less than its header says; the hive is read as far "
                                   "as it goes";
-    notice =
-        notice.empty() ? file.filename().string() + ": " + shortfall : notice + "; " + shortfall;
+    notice = shortfall;
   }
   // libhivex maps the file it opens: it is given the private copy, from
-  // which the names are decoded here too. Without memory files (an old
-  // kernel) the file itself is used.
-  int fd = SnapshotOf(source, std::min(used, sourceSize));
+  // which the names are decoded here too, with the transaction logs applied
+  // to it unless the hive is to be read as stored. Without memory files (an
+  // old kernel) the file itself is used, as stored.
+  HiveLogReport report;
+  int fd = logs == HiveLogs::Apply
+               ? RecoveredCopyOf(file, source, std::min(used, sourceSize), report)
+               : SnapshotOf(source, std::min(used, sourceSize));
   if (fd < 0 && errno != ENOSYS) {
     error = shown + ": " + std::strerror(errno);
     ::close(source);
     return nullptr;
   }
+  std::string logNotice = report.Text(file.filename().string());
   if (fd < 0) {
     fd = source;
+    report = {};
+    logNotice = LogNotice(file, source);
   } else {
+    if (logs == HiveLogs::Ignore) logNotice = LogNotice(file, source);
+    for (const std::string& problem : report.problems) {
+      logNotice += (logNotice.empty() ? "" : "; ") + problem;
+    }
     ::close(source);
+  }
+  if (!notice.empty()) {
+    notice =
+        logNotice.empty() ? file.filename().string() + ": " + notice : logNotice + "; " + notice;
+  } else {
+    notice = std::move(logNotice);
   }
   // The copy is reached through its descriptor's name; without /proc,
   // libhivex reads the file by its own name.
@@ -346,6 +418,7 @@ std::unique_ptr<HiveStore> HiveStore::Open(const std::filesystem::path& file, st
       (::fstat(fd, &copied) == 0 && copied.st_size > 0) ? std::uint64_t(copied.st_size) : 0;
   auto store = std::unique_ptr<HiveStore>(new HiveStore(file, hive, fd, size, root));
   store->notice_ = std::move(notice);
+  store->recovery_ = std::move(report);
   return store;
 }
 
@@ -368,6 +441,8 @@ HiveStore::HiveStore(std::filesystem::path file, hive_h* hive, int fd, std::uint
       std::max<std::uint64_t>(kLargePoolBudget, std::min<std::uint64_t>(fileSize_, SIZE_MAX)));
   table_.resize(64);
 }
+
+std::optional<LogRecovery> HiveStore::Recovery() const { return recovery_.Summary(); }
 
 HiveStore::~HiveStore() {
   hivex_close(hive_);

@@ -15,11 +15,15 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/formats/HiveLogReplay.h"
 #include "platform/store/Store.h"
 
 struct hive_h;
 
 namespace orbel::platform {
+
+// Whether a hive is read as its transaction logs bring it, or as stored.
+enum class HiveLogs { Apply, Ignore };
 
 class HiveStore : public Store {
  public:
@@ -27,8 +31,11 @@ class HiveStore : public Store {
   // read as far as it goes. Only the part of the file its base block says the
   // hive uses is read; a file shorter than that is read as far as it goes
   // and Notice says so. nullptr with `error` set ("<file>: not a registry
-  // hive", "<file>: <reason>") when it cannot be opened.
-  static std::unique_ptr<HiveStore> Open(const std::filesystem::path& file, std::string& error);
+  // hive", "<file>: <reason>") when it cannot be opened. With HiveLogs::Apply
+  // the logs beside the file are replayed into the private copy (see
+  // RecoverHive); the file and its logs are never written.
+  static std::unique_ptr<HiveStore> Open(const std::filesystem::path& file, std::string& error,
+                                         HiveLogs logs = HiveLogs::Apply);
   ~HiveStore() override;
 
   HiveStore(const HiveStore&) = delete;
@@ -59,10 +66,12 @@ class HiveStore : public Store {
                       std::uint32_t& size) override;
 
   const std::filesystem::path& File() const { return file_; }
-  // One line when the hive was left with writes not carried into it (its
-  // transaction logs hold newer data); empty otherwise.
+  // One line when the hive was left with writes not carried into it: what
+  // its transaction logs gave (HiveLogReport::Text), or, read as stored,
+  // that they hold newer data; empty for a hive saved whole.
   std::string Notice() const override { return notice_; }
   std::string Damage() const override { return damage_; }
+  std::optional<LogRecovery> Recovery() const override;
 
  private:
   // One subkey or value; its names are slices of the owning List's text.
@@ -189,6 +198,7 @@ class HiveStore : public Store {
   std::string damage_;
   // Takes `cost` from the budget; false (and the damage said) when it is spent.
   bool Spend(std::uint64_t cost);
+  HiveLogReport recovery_;
   hive_h* hive_;
   int fd_;
   std::uint64_t fileSize_;

@@ -154,9 +154,10 @@ std::optional<std::string> MapExportKey(std::string_view path) {
 }
 
 #ifdef ORBEL_HAVE_HIVEX
-std::optional<RegistryImage> OpenHiveImage(const fs::path& file, std::string& error) {
+std::optional<RegistryImage> OpenHiveImage(const fs::path& file, std::string& error,
+                                           const ImageOptions& options) {
   std::string openError;
-  std::shared_ptr<Store> hive = HiveStore::Open(file, openError);
+  std::shared_ptr<Store> hive = HiveStore::Open(file, openError, options.hiveLogs);
   if (!hive) {
     error = openError;
     return std::nullopt;
@@ -174,7 +175,8 @@ std::optional<RegistryImage> OpenHiveImage(const fs::path& file, std::string& er
   return image;
 }
 #else
-std::optional<RegistryImage> OpenHiveImage(const fs::path& file, std::string& error) {
+std::optional<RegistryImage> OpenHiveImage(const fs::path& file, std::string& error,
+                                           const ImageOptions&) {
   error = file.string() + ": reading hive files needs libhivex, which this build lacks";
   return std::nullopt;
 }
@@ -182,7 +184,8 @@ std::optional<RegistryImage> OpenHiveImage(const fs::path& file, std::string& er
 
 }  // namespace
 
-std::optional<RegistryImage> OpenRegistryImage(const fs::path& path, std::string& error) {
+std::optional<RegistryImage> OpenRegistryImage(const fs::path& path, std::string& error,
+                                               const ImageOptions& options) {
   std::error_code ec;
   const auto status = fs::status(path, ec);
   if (ec || !fs::exists(status)) {
@@ -206,7 +209,7 @@ std::optional<RegistryImage> OpenRegistryImage(const fs::path& path, std::string
     }};
     for (const auto& [relative, drive] : layouts) {
       if (auto hive = FindNoCase(path, relative); hive && fs::is_regular_file(*hive, ec)) {
-        auto image = OpenHiveImage(*hive, error);
+        auto image = OpenHiveImage(*hive, error, options);
         if (!image) return std::nullopt;
         image->kind = ImageKind::WindowsFolder;
         image->source = path;
@@ -225,7 +228,7 @@ std::optional<RegistryImage> OpenRegistryImage(const fs::path& path, std::string
     error = path.string() + ": " + headError;
     return std::nullopt;
   }
-  if (head->starts_with("regf")) return OpenHiveImage(path, error);
+  if (head->starts_with("regf")) return OpenHiveImage(path, error, options);
   if (LooksLikeRegistryText(AsBytes(*head))) {
     if (head->find("WINE REGISTRY") != std::string::npos) {
       return OpenTextImage(

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/formats/HiveStore.h"
 #include "platform/store/Store.h"
 
 namespace orbel::platform {
@@ -27,6 +28,7 @@ class PrefixStore : public Store {
                       std::uint32_t& size) override;
   Status ValueName(Node node, std::uint32_t index, std::string& out) override;
   std::string Notice() const override { return inner_->Notice(); }
+  std::optional<LogRecovery> Recovery() const override { return inner_->Recovery(); }
   std::string Damage() const override { return inner_->Damage(); }
 
  private:
@@ -47,13 +49,20 @@ struct RegistryImage {
   std::vector<std::string> warnings;                 // parts that could not be read
 };
 
+// How an image is opened: whether a hive is read as its transaction logs
+// bring it (the default) or as stored.
+struct ImageOptions {
+  HiveLogs hiveLogs = HiveLogs::Apply;
+};
+
 // Resolves a path to a registry image: a Wine prefix folder (its system.reg),
 // a Windows volume or Windows folder (its System32\config\SOFTWARE, names
 // matched without regard to case), a SOFTWARE hive, a classes hive such as
 // UsrClass.dat (it holds CLSID at its root), or a text registry file. Gives
 // nothing and sets `error` when the path is none of these.
 std::optional<RegistryImage> OpenRegistryImage(const std::filesystem::path& path,
-                                               std::string& error);
+                                               std::string& error,
+                                               const ImageOptions& options = {});
 
 // Finds `relative` (components separated by "/") below `folder`, each
 // component matched without regard to case.

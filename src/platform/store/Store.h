@@ -5,11 +5,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/store/LogRecovery.h"
 #include "platform/store/RegistryTypes.h"
 
 namespace orbel::platform {
@@ -78,6 +80,10 @@ class Store {
   // One line the reader of this store should be told (a hive read without
   // the newer data of its transaction logs); empty when there is none.
   virtual std::string Notice() const { return {}; }
+
+  // What the transaction logs gave, for a store read from a hive file (none
+  // applied when it was read as stored); nothing for any other store.
+  virtual std::optional<LogRecovery> Recovery() const { return std::nullopt; }
 
   // What of the file behind this store could not be read (lines of a text
   // registry that were skipped), in one line; empty when it read whole.
