@@ -45,7 +45,7 @@ int RunDeleted(const CatalogueOptions& options, std::ostream& out, std::ostream&
   if (const std::string why = reading.Problem(); !why.empty()) return ReportFailure(err, why);
   const ReadingViews views{nullptr, nullptr, deleted.get()};
   if (options.asJson) {
-    PrintJson(reading, options, views, out);
+    PrintJson({{"64", &reading}}, options, views, out);
   } else if (options.findText) {
     PrintFound(reading, options, out);
   } else {
