@@ -101,11 +101,12 @@ int AttributeIndexAtRow(int row) { return row < 6 ? row : row + 1; }
 
 COLEObject::COLEObject(TPatchRegistry& reader, AttributeList* valueList, ImageList* smallImages,
                        ImageList* largeImages, std::shared_ptr<IconExtractor> extractor)
-    : ValueList(valueList), thisComputer_(!reader.OwnsRoot()) {
-  if (!extractor) {
-    extractor = IconExtractorFor(reader.Api(), reader.Root());
-  }
-  Icons = std::make_unique<COLEObjectIcons>(smallImages, largeImages, std::move(extractor));
+    : ValueList(valueList),
+      thisComputer_(!reader.OwnsRoot()),
+      smallImages_(smallImages),
+      largeImages_(largeImages),
+      extractor_(std::move(extractor)) {
+  if (!extractor_) extractor_ = IconExtractorFor(reader.Api(), reader.Root());
   RegistrySettings = std::make_unique<COLEObjectRegistrySettings>(reader);
   const auto& record = *RegistrySettings;
   DisplayName = Contains(record.TypeLibName, "Vell") ? record.TypeLibName : record.Name;
@@ -154,6 +155,7 @@ void COLEObject::AddRow(const std::string& caption, const std::string& value, in
 void COLEObject::FillValueList() {
   UpdateBracket bracket(*ValueList);
   ValueList->DeleteAllRows();
+  if (!Icons) Icons = std::make_unique<COLEObjectIcons>(smallImages_, largeImages_, extractor_);
   Icons->PrepareIcons([this](int index) { return GetValue(index); });
   for (int row = 1; row <= kFixedRowCount; ++row) {
     const int index = AttributeIndexAtRow(row);

@@ -57,6 +57,7 @@ class COLEObject {
   void TestCreate();
   void TestCreate(platform::ObjectCreation& creation);
 
+  // Made when the rows are first listed: most entries never are.
   std::unique_ptr<COLEObjectIcons> Icons;
   std::unique_ptr<COLEObjectRegistrySettings> RegistrySettings;
   AttributeList* ValueList = nullptr;
@@ -72,6 +73,10 @@ class COLEObject {
 
  private:
   bool thisComputer_;  // read from this computer's registry, not a connected one
+  // What Icons is made with.
+  ImageList* smallImages_;
+  ImageList* largeImages_;
+  std::shared_ptr<IconExtractor> extractor_;
   bool Matches(const std::string& value) const;
   void AddRow(const std::string& caption, const std::string& value, int image);
 };
