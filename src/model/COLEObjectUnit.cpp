@@ -76,7 +76,7 @@ class UpdateBracket {
 
 }  // namespace
 
-std::string KindDisplayName(std::int32_t kind) {
+std::string_view KindDisplayName(std::int32_t kind) {
   switch (kind) {
     case KindControl:
       return "ActiveX/OCX Control";
@@ -111,14 +111,14 @@ COLEObject::COLEObject(TPatchRegistry& reader, AttributeList* valueList, ImageLi
   const auto& record = *RegistrySettings;
   DisplayName = Contains(record.TypeLibName, "Vell") ? record.TypeLibName : record.Name;
   Kind = DecideKind(record);
-  KindName = KindDisplayName(Kind);
 }
 
 std::string COLEObject::GetValue(int index) const {
   const auto& r = *RegistrySettings;
   switch (index) {
     case 1: return DisplayName;
-    case 2: return KindName;
+    case 2:
+      return std::string(KindName());
     case 3: return r.Guid;
     case 4: return r.RegistryPath;
     case 5: return r.ConvertToName;
