@@ -194,6 +194,59 @@ std::unordered_map<std::string, std::size_t> IndexByName(const MemoryStore& stor
   return index;
 }
 
+// Fills Vendor with products, each with components of a few values (text,
+// numbers, paths and binary blobs), until about `bytes` of hive cells are
+// made. The cell sizes are estimated: a key of about 100 bytes, a value of
+// about 30 plus its name and data.
+void AddFiller(MemoryStore& tree, std::size_t bytes, platform::FileTime time) {
+  const Node vendor = tree.EnsureChild(tree.RootNode(), "Vendor");
+  tree.SetLastWrite(vendor, time);
+  std::size_t made = 0;
+  std::uint64_t bits = Mix(kLibraryIdSalt);
+  char name[48];
+  for (std::size_t product = 0; made < bytes; ++product) {
+    std::snprintf(name, sizeof name, "Product %05zu", product);
+    const Node productKey = tree.EnsureChild(vendor, name);
+    tree.SetLastWrite(productKey, time);
+    made += 100;
+    for (std::size_t component = 0; component < 40 && made < bytes; ++component) {
+      std::snprintf(name, sizeof name, "Component %03zu", component);
+      const Node key = tree.EnsureChild(productKey, name);
+      tree.SetLastWrite(key, time);
+      made += 100;
+      for (int value = 0; value < 6; ++value) {
+        bits = Mix(bits);
+        std::snprintf(name, sizeof name, "Setting%d", value);
+        std::string text;
+        switch (bits % 4) {
+          case 0:
+            tree.PutDword(key, name, static_cast<std::uint32_t>(bits >> 32));
+            made += 30 + 8 + 4;
+            continue;
+          case 1:
+            text = "C:\\Program Files\\Product " + std::to_string(product) + "\\bin\\component" +
+                   std::to_string(component) + ".dll";
+            break;
+          case 2: {
+            std::vector<std::byte> blob(64 + (bits >> 8) % 1024);
+            for (std::size_t i = 0; i < blob.size(); ++i) {
+              blob[i] = static_cast<std::byte>(Mix(bits + i) & 0xFF);
+            }
+            tree.Put(key, name, platform::REG_BINARY, blob);
+            made += 30 + 8 + blob.size();
+            continue;
+          }
+          default:
+            text.assign(16 + (bits >> 16) % 200, static_cast<char>('a' + (bits >> 24) % 26));
+            break;
+        }
+        tree.PutString(key, name, text);
+        made += 30 + 8 + 2 * (text.size() + 1);
+      }
+    }
+  }
+}
+
 }  // namespace
 
 std::optional<HiveSource> LoadHiveSource(const fs::path& source, std::string& error) {
@@ -246,7 +299,7 @@ std::string GeneratedGuid(std::uint64_t counter, std::uint64_t salt) {
 }
 
 std::unique_ptr<MemoryStore> BuildSoftwareTree(const HiveSource& source, std::size_t classes,
-                                               std::size_t nameLength) {
+                                               std::size_t nameLength, std::size_t fillerBytes) {
   if (source.classes.empty()) throw std::invalid_argument("no class keys to copy");
   const MemoryStore& from = *source.store;
   const std::size_t templates = source.classes.size();
@@ -315,6 +368,7 @@ std::unique_ptr<MemoryStore> BuildSoftwareTree(const HiveSource& source, std::si
     CopyKey(from, source.typeLibs[library], *tree, tree->EnsureChild(typeLib, libid), time, 0);
   }
 
+  if (fillerBytes > 0) AddFiller(*tree, fillerBytes, newest);
   for (Node node : {tree->RootNode(), tree->EnsurePath("Classes"), clsid, typeLib}) {
     tree->SetLastWrite(node, newest);
   }
@@ -322,10 +376,10 @@ std::unique_ptr<MemoryStore> BuildSoftwareTree(const HiveSource& source, std::si
 }
 
 bool GenerateHive(const HiveSource& source, std::size_t classes, const fs::path& out,
-                  std::string& error, std::size_t nameLength) {
+                  std::string& error, std::size_t nameLength, std::size_t fillerBytes) {
   std::unique_ptr<MemoryStore> tree;
   try {
-    tree = BuildSoftwareTree(source, classes, nameLength);
+    tree = BuildSoftwareTree(source, classes, nameLength, fillerBytes);
   } catch (const std::exception& e) {
     error = out.string() + ": " + e.what();
     return false;

@@ -53,15 +53,19 @@ std::string GeneratedGuid(std::uint64_t counter, std::uint64_t salt);
 // AutoConvertTo and TreatAs values at other generated classes. Every key gets
 // a plausible last-write time. With `nameLength` above 38, each class key's
 // name is its GUID followed by lower-case letters up to that length (a shape
-// that stresses the decoding of long lists). Throws std::invalid_argument for
-// a source without classes.
+// that stresses the decoding of long lists). With `fillerBytes`, the root
+// also holds Vendor\Product N\... keys with values, about that many bytes of
+// them in the hive: the other software a real SOFTWARE hive is mostly made
+// of. Throws std::invalid_argument for a source without classes.
 std::unique_ptr<platform::MemoryStore> BuildSoftwareTree(const HiveSource& source,
                                                          std::size_t classes,
-                                                         std::size_t nameLength = 0);
+                                                         std::size_t nameLength = 0,
+                                                         std::size_t fillerBytes = 0);
 
 // Builds the tree and writes it as a regf hive. The bytes depend only on the
-// source and the number of classes. false and `error` set on failure.
+// source, the number of classes and the options. false and `error` set on
+// failure.
 bool GenerateHive(const HiveSource& source, std::size_t classes, const std::filesystem::path& out,
-                  std::string& error, std::size_t nameLength = 0);
+                  std::string& error, std::size_t nameLength = 0, std::size_t fillerBytes = 0);
 
 }  // namespace orbel

@@ -255,6 +255,25 @@ TEST_F(HiveGeneratorTest, WritesTheSameSoftwareHiveEveryTime) {
   EXPECT_EQ(platform::Utf16LeToUtf8(name.data), "Beta");
 }
 
+TEST_F(HiveGeneratorTest, FillerGrowsTheHiveByAboutItsSizeAndLeavesTheClasses) {
+  const HiveSource source = LoadSample();
+  std::string error;
+  const fs::path plain = folder_ / "plain.hiv";
+  const fs::path filled = folder_ / "filled.hiv";
+  constexpr std::size_t kFiller = 2'000'000;
+  ASSERT_TRUE(GenerateHive(source, 9, plain, error)) << error;
+  ASSERT_TRUE(GenerateHive(source, 9, filled, error, 0, kFiller)) << error;
+  const auto grown = static_cast<double>(fs::file_size(filled) - fs::file_size(plain));
+  EXPECT_GT(grown, 0.8 * kFiller);
+  EXPECT_LT(grown, 1.5 * kFiller);
+
+  auto tree = BuildSoftwareTree(source, 9, 0, kFiller);
+  EXPECT_EQ(tree->ChildrenOf(*tree->Find("Classes\\CLSID")).size(), 9u);
+  const auto products = tree->Find("Vendor");
+  ASSERT_TRUE(products);
+  EXPECT_GT(tree->ChildrenOf(*products).size(), 1u);
+}
+
 TEST_F(HiveGeneratorTest, ReadsAHiveSourceLikeItsTextForm) {
   const HiveSource text = LoadSample();
   std::string error;

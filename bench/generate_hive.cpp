@@ -24,6 +24,11 @@ int main(int argc, char** argv) {
   app.add_option("--name-length", nameLength,
                  "pad each class key's name with letters to this many characters (at most 255)")
       ->check(CLI::Range(std::size_t{0}, std::size_t{255}));
+  std::size_t fillerMb = 0;
+  app.add_option("--filler-mb", fillerMb,
+                 "add about this many MB of other software's keys and values under Vendor, "
+                 "the shape of a real SOFTWARE hive")
+      ->check(CLI::Range(std::size_t{0}, std::size_t{1024}));
   CLI11_PARSE(app, argc, argv);
 
   if (source.empty()) {
@@ -38,7 +43,7 @@ int main(int argc, char** argv) {
     std::cerr << "orbel-generate-hive: " << error << "\n";
     return 1;
   }
-  if (!orbel::GenerateHive(*loaded, classes, out, error, nameLength)) {
+  if (!orbel::GenerateHive(*loaded, classes, out, error, nameLength, fillerMb * 1'000'000)) {
     std::cerr << "orbel-generate-hive: " << error << "\n";
     return 1;
   }

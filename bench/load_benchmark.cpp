@@ -3,8 +3,6 @@
 // 2,000, 20,000 and 50,000 classes; and the peak memory of orbel-catalogue on
 // the 20,000-class hive. Exits 1 when a bar is missed, 2 when it cannot
 // measure.
-#include <hivex.h>
-
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <chrono>
@@ -18,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "BareWalk.h"
 #include "BenchTools.h"
 #include "catalogue/COLESettingsUnit.h"
 #include "catalogue/PlainControls.h"
@@ -95,50 +94,15 @@ double TimeCatalogue(const fs::path& hive, std::size_t classes) {
   return ms;
 }
 
-// Reads a key's default value the cheapest way; its size, 0 when it has none.
-std::size_t ReadDefault(hive_h* hive, hive_node_h node) {
-  const hive_value_h value = hivex_node_get_value(hive, node, "");
-  if (value == 0) return 0;
-  hive_type type = hive_t_REG_NONE;
-  std::size_t length = 0;
-  if (hivex_value_type(hive, value, &type, &length) != 0) return 0;
-  if (type == hive_t_REG_SZ || type == hive_t_REG_EXPAND_SZ) {
-    char* text = hivex_value_string(hive, value);
-    const std::size_t size = text ? std::strlen(text) : 0;
-    std::free(text);
-    return size;
-  }
-  char* data = hivex_value_value(hive, value, &type, &length);
-  std::free(data);
-  return length;
-}
-
-// (b) The least work libhivex needs for the same values: every class key's
-// default value and the default value of each of its subkeys.
+// (b) The least work libhivex needs for the same values (BareWalk.h).
 double TimeBareWalk(const fs::path& hive, std::size_t classes) {
   const auto start = Clock::now();
-  hive_h* h = hivex_open(hive.c_str(), 0);
-  if (!h) throw SetupError(hive.string() + ": hivex cannot open it");
-  const hive_node_h root = hivex_root(h);
-  const hive_node_h software = root ? hivex_node_get_child(h, root, "Classes") : 0;
-  const hive_node_h clsid = software ? hivex_node_get_child(h, software, "CLSID") : 0;
-  hive_node_h* keys = clsid ? hivex_node_children(h, clsid) : nullptr;
-  std::size_t count = 0;
-  std::size_t bytes = 0;
-  for (hive_node_h* key = keys; key && *key; ++key, ++count) {
-    bytes += ReadDefault(h, *key);
-    hive_node_h* subkeys = hivex_node_children(h, *key);
-    for (hive_node_h* subkey = subkeys; subkey && *subkey; ++subkey) {
-      bytes += ReadDefault(h, *subkey);
-    }
-    std::free(subkeys);
-  }
-  std::free(keys);
-  hivex_close(h);
+  const auto walk = orbel::bench::BareWalk(hive.c_str());
   const double ms = MillisecondsSince(start);
-  if (count != classes || bytes == 0) {
-    throw SetupError(hive.string() + ": the bare walk found " + std::to_string(count) + " of " +
-                     std::to_string(classes) + " class keys");
+  if (!walk.opened) throw SetupError(hive.string() + ": hivex cannot open it");
+  if (walk.classes != classes || walk.bytes == 0) {
+    throw SetupError(hive.string() + ": the bare walk found " + std::to_string(walk.classes) +
+                     " of " + std::to_string(classes) + " class keys");
   }
   return ms;
 }

@@ -298,7 +298,7 @@ void TCOLESettings::ReadClasses() {
           }
           const std::int32_t kind = entry->Kind;
           keys.Add(entry->DisplayName);
-          Entries.emplace_back(entry->DisplayName, std::move(entry));
+          Entries.push_back(std::move(entry));
           ++EntriesRead;
           switch (kind) {
             case KindControl: ++ControlCount; break;

@@ -60,7 +60,9 @@ class TCOLESettings {
 
   std::string DescriptionFor(const std::string& name) const;
   int EntryCount() const { return static_cast<int>(Entries.size()); }
-  COLEObject* EntryAt(int position) const { return Entries[static_cast<std::size_t>(position)].second.get(); }
+  COLEObject* EntryAt(int position) const {
+    return Entries[static_cast<std::size_t>(position)].get();
+  }
 
   // The tree, the search and the summary.
   void BuildCategoryTree();
@@ -85,7 +87,7 @@ class TCOLESettings {
   bool CancelRequested = false;
   std::unique_ptr<TPatchRegistry> Reader;
   std::unique_ptr<CItemDescription> Descriptions;
-  std::vector<std::pair<std::string, std::unique_ptr<COLEObject>>> Entries;
+  std::vector<std::unique_ptr<COLEObject>> Entries;
   std::uint32_t LastFrameTick = 0;
   std::string FindText;
   bool FindMatchCase = false;

@@ -39,8 +39,9 @@ std::string Listing(CatalogueReading& reading, const CatalogueOptions& options,
     const Rows rows = RowsOf(entry);
     EntryExtras extras = ExtrasOf(entry, rows, views);
     if (options.missingOnly && extras.missingFiles == 0) return;
-    listing += entry.KindName + '\t' + TerminalText(entry.RegistrySettings->Guid) + '\t' +
-               TerminalText(entry.DisplayName);
+    listing.append(entry.KindName());
+    listing +=
+        '\t' + TerminalText(entry.RegistrySettings->Guid) + '\t' + TerminalText(entry.DisplayName);
     if (views.user) listing += '\t' + extras.fields["scope"].get<std::string>();
     if (views.deleted) {
       views.deleted->AppendMarker(entry, listing);

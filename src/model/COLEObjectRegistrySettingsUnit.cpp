@@ -51,10 +51,10 @@ std::string ReadValueAt(platform::RegistryApi& api, HKey root, const std::string
 // be read in full, every subkey asked for is tried.
 class ClassKeyReading {
  public:
-  // The class key's subkeys are listed into `listed`, which keeps at the
-  // end the extra attributes' names.
-  ClassKeyReading(TPatchRegistry& reader, std::vector<std::string>& listed)
-      : reader_(reader), listed_(listed) {}
+  // The class key's subkeys are listed into the reader's scratch list;
+  // `others` gets at the end the extra attributes' names.
+  ClassKeyReading(TPatchRegistry& reader, std::vector<std::string>& others)
+      : reader_(reader), listed_(reader.SubkeyScratch()), others_(others) {}
 
   // Takes the class key's subkeys; all of them are pending.
   // Answers how many of its subkeys could not be listed.
@@ -121,20 +121,16 @@ class ClassKeyReading {
     path.append(subkey).append("\\").append(below);
     return reader_.PathExists(path);
   }
-  // Keeps in the list the pending subkeys that have a default value (one
-  // that does not read "<Unknown>"), in the class key's order, and gives
-  // those values.
+  // Gives the pending subkeys that have a default value (one that does not
+  // read "<Unknown>"), in the class key's order, with those values.
   void KeepOthers(std::vector<std::string>& values) {
-    std::size_t kept = 0;
     for (std::size_t i = 0; i < listed_.size(); ++i) {
       if (Consumed(i)) continue;
       std::string value = reader_.ReadSubkeyText(listed_[i], "");
       if (value.empty() || value == kUnknown) continue;
-      if (kept != i) listed_[kept] = std::move(listed_[i]);
-      ++kept;
+      others_.push_back(listed_[i]);
       values.push_back(std::move(value));
     }
-    listed_.resize(kept);
   }
 
  private:
@@ -157,6 +153,7 @@ class ClassKeyReading {
 
   TPatchRegistry& reader_;
   std::vector<std::string>& listed_;
+  std::vector<std::string>& others_;
   // One flag per listed subkey: the first 64 in a word, any others beside.
   std::uint64_t consumed_ = 0;
   std::vector<bool> moreConsumed_;

@@ -76,7 +76,7 @@ class UpdateBracket {
 
 }  // namespace
 
-std::string KindDisplayName(std::int32_t kind) {
+std::string_view KindDisplayName(std::int32_t kind) {
   switch (kind) {
     case KindControl:
       return "ActiveX/OCX Control";
@@ -101,23 +101,24 @@ int AttributeIndexAtRow(int row) { return row < 6 ? row : row + 1; }
 
 COLEObject::COLEObject(TPatchRegistry& reader, AttributeList* valueList, ImageList* smallImages,
                        ImageList* largeImages, std::shared_ptr<IconExtractor> extractor)
-    : ValueList(valueList), thisComputer_(!reader.OwnsRoot()) {
-  if (!extractor) {
-    extractor = IconExtractorFor(reader.Api(), reader.Root());
-  }
-  Icons = std::make_unique<COLEObjectIcons>(smallImages, largeImages, std::move(extractor));
+    : ValueList(valueList),
+      thisComputer_(!reader.OwnsRoot()),
+      smallImages_(smallImages),
+      largeImages_(largeImages),
+      extractor_(std::move(extractor)) {
+  if (!extractor_) extractor_ = IconExtractorFor(reader.Api(), reader.Root());
   RegistrySettings = std::make_unique<COLEObjectRegistrySettings>(reader);
   const auto& record = *RegistrySettings;
   DisplayName = Contains(record.TypeLibName, "Vell") ? record.TypeLibName : record.Name;
   Kind = DecideKind(record);
-  KindName = KindDisplayName(Kind);
 }
 
 std::string COLEObject::GetValue(int index) const {
   const auto& r = *RegistrySettings;
   switch (index) {
     case 1: return DisplayName;
-    case 2: return KindName;
+    case 2:
+      return std::string(KindName());
     case 3: return r.Guid;
     case 4: return r.RegistryPath;
     case 5: return r.ConvertToName;
@@ -154,6 +155,7 @@ void COLEObject::AddRow(const std::string& caption, const std::string& value, in
 void COLEObject::FillValueList() {
   UpdateBracket bracket(*ValueList);
   ValueList->DeleteAllRows();
+  if (!Icons) Icons = std::make_unique<COLEObjectIcons>(smallImages_, largeImages_, extractor_);
   Icons->PrepareIcons([this](int index) { return GetValue(index); });
   for (int row = 1; row <= kFixedRowCount; ++row) {
     const int index = AttributeIndexAtRow(row);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "model/COLEObjectIconsUnit.h"
 #include "model/COLEObjectRegistrySettingsUnit.h"
@@ -26,7 +27,7 @@ enum ObjectKind : std::int32_t {
 };
 
 // The display name of a kind ("Other/Unknown Object" for any other value).
-std::string KindDisplayName(std::int32_t kind);
+std::string_view KindDisplayName(std::int32_t kind);
 
 // The attribute names by GetValue index (1 to 24); index 6 has none.
 std::string AttributeName(int index);
@@ -57,6 +58,7 @@ class COLEObject {
   void TestCreate();
   void TestCreate(platform::ObjectCreation& creation);
 
+  // Made when the rows are first listed: most entries never are.
   std::unique_ptr<COLEObjectIcons> Icons;
   std::unique_ptr<COLEObjectRegistrySettings> RegistrySettings;
   AttributeList* ValueList = nullptr;
@@ -68,10 +70,15 @@ class COLEObject {
   bool MatchCase = false;
   bool HideUnknown = false;
   std::string SearchText;
-  std::string KindName;
+  // The kind as the catalogue names it.
+  std::string_view KindName() const { return KindDisplayName(Kind); }
 
  private:
   bool thisComputer_;  // read from this computer's registry, not a connected one
+  // What Icons is made with.
+  ImageList* smallImages_;
+  ImageList* largeImages_;
+  std::shared_ptr<IconExtractor> extractor_;
   bool Matches(const std::string& value) const;
   void AddRow(const std::string& caption, const std::string& value, int image);
 };

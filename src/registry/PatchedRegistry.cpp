@@ -163,11 +163,17 @@ std::string TPatchRegistry::ReadTextOf(HKey key, std::string_view name) {
 
 std::uint32_t TPatchRegistry::ListSubkeys(std::vector<std::string>& list,
                                           std::vector<std::string>* withNul) {
-  list.clear();
+  // The strings already in `list` are overwritten in turn, keeping their
+  // room; those left over go at the end.
+  std::size_t used = 0;
   if (withNul) withNul->clear();
   KeyInfo info;
-  if (!QueryKeyInfo(info)) return 0;
+  if (!QueryKeyInfo(info)) {
+    list.clear();
+    return 0;
+  }
   if (info.SubkeyCount > kMaxSubkeys) {
+    list.clear();
     throw ERegistryException("The key '" + path_ + "' reports " + std::to_string(info.SubkeyCount) +
                              " subkeys, more than a registry key holds");
   }
@@ -192,8 +198,14 @@ std::uint32_t TPatchRegistry::ListSubkeys(std::vector<std::string>& list,
       }
       name.resize(nul);
     }
-    list.push_back(name);
+    if (used < list.size()) {
+      list[used].assign(name);
+    } else {
+      list.push_back(name);
+    }
+    ++used;
   }
+  list.resize(used);
   return missing;
 }
 

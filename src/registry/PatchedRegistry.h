@@ -75,6 +75,9 @@ class TPatchRegistry {
   std::uint32_t ListSubkeys(std::vector<std::string>& list,
                             std::vector<std::string>* withNul = nullptr);
   bool QueryKeyInfo(KeyInfo& info);
+  // A list for ListSubkeys kept from key to key: listing many keys in turn
+  // into it reuses its strings instead of allocating each name again.
+  std::vector<std::string>& SubkeyScratch() { return scratch_; }
 
   HKey Current() const { return current_; }
   HKey Root() const { return root_; }
@@ -94,6 +97,7 @@ class TPatchRegistry {
   HKey root_ = platform::HKeyCurrentUser;
   std::string path_;
   bool ownsRoot_ = false;
+  std::vector<std::string> scratch_;
 };
 
 }  // namespace orbel

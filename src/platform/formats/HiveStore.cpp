@@ -5,11 +5,13 @@
 #include <sys/mman.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -329,6 +331,44 @@ bool IsFormatError(int err) {
          err == EILSEQ;
 }
 
+// The mapping libhivex made of the memory file `fd` (it maps the whole file
+// it opens, read-only, until hivex_close), found in /proc/self/maps by the
+// file's device and inode; null when there is none to be found. Reading the
+// names through it counts the hive's pages once in the resident memory,
+// where a mapping of our own counts every page read through both twice.
+// Only a memory file is looked for: it is ours alone, so no other handle's
+// mapping of it can be taken by mistake.
+const unsigned char* LibhivexMapping(int fd, std::uint64_t size) {
+  struct stat file {};
+  if (::fstat(fd, &file) != 0 || size == 0) return nullptr;
+  std::FILE* maps = std::fopen("/proc/self/maps", "re");
+  if (!maps) return nullptr;
+  const long page = ::sysconf(_SC_PAGESIZE);
+  const std::uint64_t mapped =
+      page > 0 ? (size + std::uint64_t(page) - 1) / std::uint64_t(page) * std::uint64_t(page)
+               : size;
+  const unsigned char* found = nullptr;
+  char line[512];
+  while (!found && std::fgets(line, sizeof line, maps)) {
+    unsigned long long start = 0, end = 0, offset = 0, inode = 0;
+    unsigned major = 0, minor = 0;
+    char perms[8] = {};
+    int path = 0;
+    if (std::sscanf(line, "%llx-%llx %7s %llx %x:%x %llu %n", &start, &end, perms, &offset, &major,
+                    &minor, &inode, &path) < 7 ||
+        path == 0) {
+      continue;
+    }
+    if (inode == file.st_ino && major == ::major(file.st_dev) && minor == ::minor(file.st_dev) &&
+        offset == 0 && perms[0] == 'r' && end - start == mapped &&
+        std::strncmp(line + path, "/memfd:hive", 11) == 0) {
+      found = reinterpret_cast<const unsigned char*>(static_cast<std::uintptr_t>(start));
+    }
+  }
+  std::fclose(maps);
+  return found;
+}
+
 }  // namespace
 
 std::unique_ptr<HiveStore> HiveStore::Open(const std::filesystem::path& file, std::string& error,
@@ -425,16 +465,21 @@ std::unique_ptr<HiveStore> HiveStore::Open(const std::filesystem::path& file, st
 HiveStore::HiveStore(std::filesystem::path file, hive_h* hive, int fd, std::uint64_t fileSize,
                      Node root)
     : file_(std::move(file)), hive_(hive), fd_(fd), fileSize_(fileSize), root_(root) {
-  // The names are read from a mapping of the file where one can be made (as
-  // libhivex reads the rest), else through the windows. The mapping is not
-  // filled in up front: its pages are those libhivex maps too, and each
-  // counts once more only when a name on it is read. (Reading the names
-  // through the windows instead counts none twice, but made loading a
-  // catalogue a fifth slower.)
+  // The names are read from libhivex's own mapping of the private copy,
+  // else from a mapping of the file made here (its pages count twice when
+  // read through both), else through the windows. (Reading the names
+  // through the windows counts none twice, but made loading a catalogue a
+  // fifth slower.)
   if (fd_ >= 0 && fileSize_ > 0 && fileSize_ <= std::numeric_limits<std::size_t>::max()) {
-    void* map =
-        ::mmap(nullptr, static_cast<std::size_t>(fileSize_), PROT_READ, MAP_PRIVATE, fd_, 0);
-    if (map != MAP_FAILED) map_ = static_cast<const unsigned char*>(map);
+    map_ = LibhivexMapping(fd_, fileSize_);
+    if (!map_) {
+      void* map =
+          ::mmap(nullptr, static_cast<std::size_t>(fileSize_), PROT_READ, MAP_PRIVATE, fd_, 0);
+      if (map != MAP_FAILED) {
+        map_ = static_cast<const unsigned char*>(map);
+        ownMap_ = true;
+      }
+    }
   }
   pools_[0].budget = kSmallPoolBudget;
   pools_[1].budget = static_cast<std::size_t>(
@@ -446,7 +491,7 @@ std::optional<LogRecovery> HiveStore::Recovery() const { return recovery_.Summar
 
 HiveStore::~HiveStore() {
   hivex_close(hive_);
-  if (map_) ::munmap(const_cast<unsigned char*>(map_), static_cast<std::size_t>(fileSize_));
+  if (ownMap_) ::munmap(const_cast<unsigned char*>(map_), static_cast<std::size_t>(fileSize_));
   if (fd_ >= 0) ::close(fd_);
 }
 

@@ -214,6 +214,7 @@ class HiveStore : public Store {
   std::string name_;   // a name being decoded
   // The whole file mapped for the names; null when it could not be mapped.
   const unsigned char* map_ = nullptr;
+  bool ownMap_ = false;  // map_ was made here, not by libhivex
   // Without a mapping: parts of the file read for the names, the least
   // recently used replaced.
   struct Window {
