@@ -21,6 +21,59 @@ const char* const kHelpFooter =
     "--recovered-hive: OUT must not exist; exit 1 when SOURCE is no hive or OUT cannot be\n"
     "written.";
 
+// The options that make no sense together, and those that need another.
+void AddRules(CLI::App& app) {
+  const auto o = [&app](const char* name) { return app.get_option(name); };
+  o("--json")->excludes(o("--summary"))->excludes(o("--find"))->excludes(o("--csv"));
+  o("--test")
+      ->excludes(o("--json"))
+      ->excludes(o("--csv"))
+      ->excludes(o("--summary"))
+      ->excludes(o("--find"))
+      ->excludes(o("--check-files"))
+      ->excludes(o("--diff"))
+      ->excludes(o("--users"));
+  o("--csv")
+      ->excludes(o("--summary"))
+      ->excludes(o("--find"))
+      ->excludes(o("--check-files"))
+      ->excludes(o("--missing-only"));
+  o("--summary")->excludes(o("--find"))->excludes(o("--missing-only"));
+  o("--match-case")->needs(o("--find"));
+  o("--whole-value")->needs(o("--find"));
+  o("--find")->excludes(o("--check-files"));
+  o("--missing-only")->needs(o("--check-files"));
+  o("--user")->excludes(o("--user-classes"));
+  o("--users")
+      ->excludes(o("--user"))
+      ->excludes(o("--user-classes"))
+      ->excludes(o("--json"))
+      ->excludes(o("--csv"))
+      ->excludes(o("--summary"))
+      ->excludes(o("--find"))
+      ->excludes(o("--check-files"))
+      ->excludes(o("--diff"));
+  for (auto* other : {o("--csv"), o("--summary"), o("--find"), o("--user-classes"), o("--user"),
+                      o("--users"), o("--check-files"), o("--diff"), o("--test")}) {
+    o("--recovered-hive")->excludes(other);
+  }
+  o("--deleted")
+      ->excludes(o("--csv"))
+      ->excludes(o("--diff"))
+      ->excludes(o("--user-classes"))
+      ->excludes(o("--user"))
+      ->excludes(o("--users"))
+      ->excludes(o("--test"))
+      ->excludes(o("--check-files"));
+  o("--diff")
+      ->excludes(o("--csv"))
+      ->excludes(o("--find"))
+      ->excludes(o("--user-classes"))
+      ->excludes(o("--user"))
+      ->excludes(o("--check-files"));
+  o("--test")->excludes(o("--view"));
+}
+
 }  // namespace
 
 std::optional<CatalogueOptions> ParseCatalogueOptions(int argc, const char* const* argv,
@@ -35,100 +88,59 @@ std::optional<CatalogueOptions> ParseCatalogueOptions(int argc, const char* cons
       ->type_name("SOURCE");
 
   // Output forms.
-  auto* json = app.add_flag(
-      "--json", r.asJson, "JSON Lines: one object per entry in catalogue order, then the summary");
-  auto* csv = app.add_flag("--csv", r.asCsv, "CSV (RFC 4180): a header, then one row per entry");
-  auto* summary = app.add_flag("--summary", r.summaryOnly, "the summary of the reading only");
-  auto* find = app.add_option("--find", r.findText,
-                              "list the entries whose values contain TEXT, with the row")
-                   ->type_name("TEXT");
-  auto* matchCase =
-      app.add_flag("--match-case", r.matchCase, "with --find: letters must match in case");
-  auto* wholeValue =
-      app.add_flag("--whole-value", r.wholeValue, "with --find: a whole value must equal TEXT");
+  app.add_flag("--json", r.asJson,
+               "JSON Lines: one object per entry in catalogue order, then the summary");
+  app.add_flag("--csv", r.asCsv, "CSV (RFC 4180): a header, then one row per entry");
+  app.add_flag("--summary", r.summaryOnly, "the summary of the reading only");
+  app.add_option("--find", r.findText, "list the entries whose values contain TEXT, with the row")
+      ->type_name("TEXT");
+  app.add_flag("--match-case", r.matchCase, "with --find: letters must match in case");
+  app.add_flag("--whole-value", r.wholeValue, "with --find: a whole value must equal TEXT");
 
   // Per-user classes.
-  auto* userClasses = app.add_option("--user-classes", r.userClasses,
-                                     "merge a user's classes over the machine's: a UsrClass.dat, a "
-                                     "Wine prefix or a .reg export")
-                          ->type_name("PATH");
-  auto* user =
-      app.add_option("--user", r.userName,
-                     "merge the classes of this user of a Windows SOURCE over the machine's")
-          ->type_name("NAME");
-  auto* users =
-      app.add_flag("--users", r.listUsers, "list the users of a Windows SOURCE with classes");
+  app.add_option("--user-classes", r.userClasses,
+                 "merge a user's classes over the machine's: a UsrClass.dat, a "
+                 "Wine prefix or a .reg export")
+      ->type_name("PATH");
+  app.add_option("--user", r.userName,
+                 "merge the classes of this user of a Windows SOURCE over the machine's")
+      ->type_name("NAME");
+  app.add_flag("--users", r.listUsers, "list the users of a Windows SOURCE with classes");
 
   // Server files, and two registries compared.
-  auto* checkFiles = app.add_flag("--check-files", r.checkFiles,
-                                  "look up the files the entries name in the image");
-  auto* missingOnly = app.add_flag("--missing-only", r.missingOnly,
-                                   "with --check-files: only entries with a missing file");
-  auto* diff = app.add_option("--diff", r.other, "compare SOURCE (earlier) with OTHER (later)")
-                   ->type_name("OTHER");
+  app.add_flag("--check-files", r.checkFiles, "look up the files the entries name in the image");
+  app.add_flag("--missing-only", r.missingOnly,
+               "with --check-files: only entries with a missing file");
+  app.add_option("--diff", r.other, "compare SOURCE (earlier) with OTHER (later)")
+      ->type_name("OTHER");
 
   // Classes deleted from a hive, from its free cells.
-  auto* deleted = app.add_flag("--deleted", r.deleted,
-                               "list the classes deleted from the hive SOURCE whose cells are "
-                               "still in its free cells");
+  app.add_flag("--deleted", r.deleted,
+               "list the classes deleted from the hive SOURCE whose cells are "
+               "still in its free cells");
 
   // A hive as stored, without its transaction logs.
   app.add_flag("--no-logs", r.noLogs,
                "read a hive as stored, without replaying its transaction logs");
 
   // The object test of one class.
-  auto* test = app.add_option("--test", r.testGuid,
-                              "test-create the object of class GUID; exit 0 created, 1 not")
-                   ->type_name("GUID");
+  app.add_option("--test", r.testGuid,
+                 "test-create the object of class GUID; exit 0 created, 1 not")
+      ->type_name("GUID");
 
   // A hive as its transaction logs bring it, written for other tools.
-  auto* recovered =
-      app.add_option("--recovered-hive", r.recoveredHive,
-                     "write the hive SOURCE as its transaction logs bring it to OUT, a new file")
-          ->type_name("OUT");
+  app.add_option("--recovered-hive", r.recoveredHive,
+                 "write the hive SOURCE as its transaction logs bring it to OUT, a new file")
+      ->type_name("OUT");
 
   // The 32-bit view.
-  auto* view = app.add_option("--view", r.view,
-                              "the classes a 64-bit process sees (64, the default), those a "
-                              "32-bit process sees (32) or both")
-                   ->type_name("64|32|both")
-                   ->check(CLI::IsMember({"64", "32", "both"}));
+  app.add_option("--view", r.view,
+                 "the classes a 64-bit process sees (64, the default), those a "
+                 "32-bit process sees (32) or both")
+      ->type_name("64|32|both")
+      ->check(CLI::IsMember({"64", "32", "both"}));
 
-  json->excludes(summary)->excludes(find)->excludes(csv);
-  test->excludes(json)
-      ->excludes(csv)
-      ->excludes(summary)
-      ->excludes(find)
-      ->excludes(checkFiles)
-      ->excludes(diff)
-      ->excludes(users);
-  csv->excludes(summary)->excludes(find)->excludes(checkFiles)->excludes(missingOnly);
-  summary->excludes(find)->excludes(missingOnly);
-  matchCase->needs(find);
-  wholeValue->needs(find);
-  find->excludes(checkFiles);
-  missingOnly->needs(checkFiles);
-  user->excludes(userClasses);
-  users->excludes(user)
-      ->excludes(userClasses)
-      ->excludes(json)
-      ->excludes(csv)
-      ->excludes(summary)
-      ->excludes(find)
-      ->excludes(checkFiles)
-      ->excludes(diff);
-  for (auto* other : {csv, summary, find, userClasses, user, users, checkFiles, diff, test}) {
-    recovered->excludes(other);
-  }
-  deleted->excludes(csv)
-      ->excludes(diff)
-      ->excludes(userClasses)
-      ->excludes(user)
-      ->excludes(users)
-      ->excludes(test)
-      ->excludes(checkFiles);
-  diff->excludes(csv)->excludes(find)->excludes(userClasses)->excludes(user)->excludes(checkFiles);
-  test->excludes(view);
+  AddRules(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {

@@ -443,12 +443,11 @@ TEST(CatalogueCommand, HiveDamageIsCountedAndNamed) {
          platform::SetSequenceNumbers(hive, 1, 1);
        },
        0,
-       "complete",
+       "denied",
        1,
        0,
-       "[]",
-       "UsrClass.dat: the file holds 8192 bytes less than its header says; the hive is read as "
-       "far as it goes"},
+       R"([{"key":"","message":"UsrClass.dat: the file holds 8192 bytes less than its header says; the hive is read as far as it goes"}])",
+       ""},
       {"a header giving no plausible size",
        {"{1}"},
        [](std::vector<std::byte>& hive) {

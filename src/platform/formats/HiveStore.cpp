@@ -390,12 +390,12 @@ std::unique_ptr<HiveStore> HiveStore::Open(const std::filesystem::path& file, st
     error = shown + ": " + why;
     return nullptr;
   }
-  std::string notice;
+  // A file cut short is damage: what it lacks may be any key.
+  std::string shortfall;
   if (used > sourceSize) {
-    const std::string shortfall = "the file holds " + std::to_string(used - sourceSize) +
-                                  " bytes less than its header says; the hive is read as far "
-                                  "as it goes";
-    notice = shortfall;
+    shortfall = file.filename().string() + ": the file holds " +
+                std::to_string(used - sourceSize) +
+                " bytes less than its header says; the hive is read as far as it goes";
   }
   // libhivex maps the file it opens: it is given the private copy, from
   // which the names are decoded here too, with the transaction logs applied
@@ -421,12 +421,6 @@ std::unique_ptr<HiveStore> HiveStore::Open(const std::filesystem::path& file, st
       logNotice += (logNotice.empty() ? "" : "; ") + problem;
     }
     ::close(source);
-  }
-  if (!notice.empty()) {
-    notice =
-        logNotice.empty() ? file.filename().string() + ": " + notice : logNotice + "; " + notice;
-  } else {
-    notice = std::move(logNotice);
   }
   // The copy is reached through its descriptor's name; without /proc,
   // libhivex reads the file by its own name.
@@ -457,7 +451,8 @@ std::unique_ptr<HiveStore> HiveStore::Open(const std::filesystem::path& file, st
   const std::uint64_t size =
       (::fstat(fd, &copied) == 0 && copied.st_size > 0) ? std::uint64_t(copied.st_size) : 0;
   auto store = std::unique_ptr<HiveStore>(new HiveStore(file, hive, fd, size, root));
-  store->notice_ = std::move(notice);
+  store->notice_ = std::move(logNotice);
+  store->damage_ = std::move(shortfall);
   store->recovery_ = std::move(report);
   return store;
 }

@@ -30,7 +30,7 @@ class HiveStore : public Store {
   // Opens a regf hive read-only, tolerating damage so that a damaged hive is
   // read as far as it goes. Only the part of the file its base block says the
   // hive uses is read; a file shorter than that is read as far as it goes
-  // and Notice says so. nullptr with `error` set ("<file>: not a registry
+  // and Damage says so. nullptr with `error` set ("<file>: not a registry
   // hive", "<file>: <reason>") when it cannot be opened. With HiveLogs::Apply
   // the logs beside the file are replayed into the private copy (see
   // RecoverHive); the file and its logs are never written.
