@@ -13,23 +13,6 @@ constexpr std::size_t kFlagsAt = 144;
 
 }  // namespace
 
-std::uint32_t Le32At(std::span<const std::byte> bytes, std::size_t at) {
-  if (at > bytes.size() || bytes.size() - at < 4) return 0;
-  std::uint32_t value = 0;
-  for (int i = 3; i >= 0; --i) value = (value << 8) | std::to_integer<std::uint32_t>(bytes[at + i]);
-  return value;
-}
-
-std::uint64_t Le64At(std::span<const std::byte> bytes, std::size_t at) {
-  if (at > bytes.size() || bytes.size() - at < 8) return 0;
-  return Le32At(bytes, at) | (std::uint64_t{Le32At(bytes, at + 4)} << 32);
-}
-
-void PutLe32(std::span<std::byte> bytes, std::size_t at, std::uint32_t value) {
-  if (at > bytes.size() || bytes.size() - at < 4) return;
-  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::byte>(value >> (8 * i));
-}
-
 std::uint32_t BaseBlockChecksum(std::span<const std::byte> bytes) {
   if (bytes.size() < kChecksumAt) return 0;
   std::uint32_t sum = 0;

@@ -9,14 +9,9 @@
 #include <span>
 #include <string>
 
-namespace orbel::platform {
+#include "platform/base/LittleEndian.h"
 
-// Little-endian numbers at `at` of `bytes`; 0 when the bytes do not hold
-// them (callers check the size first, this only keeps a slip harmless).
-std::uint32_t Le32At(std::span<const std::byte> bytes, std::size_t at);
-std::uint64_t Le64At(std::span<const std::byte> bytes, std::size_t at);
-// Stores a little-endian number at `at`; nothing when `bytes` has no room.
-void PutLe32(std::span<std::byte> bytes, std::size_t at, std::uint32_t value);
+namespace orbel::platform {
 
 inline constexpr std::size_t kBaseBlockSize = 4096;
 // The part the checksum covers and a log copies (the first sector).

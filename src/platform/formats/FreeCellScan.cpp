@@ -10,6 +10,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "platform/base/LittleEndian.h"
 #include "platform/base/Text.h"
 
 namespace orbel::platform {
@@ -30,16 +31,6 @@ constexpr std::size_t kMaxProblems = 32;
 
 using Bytes = std::span<const std::byte>;
 
-std::uint16_t Le16(Bytes b, std::size_t at) {
-  return static_cast<std::uint16_t>(std::to_integer<unsigned>(b[at]) |
-                                    (std::to_integer<unsigned>(b[at + 1]) << 8));
-}
-std::uint32_t Le32(Bytes b, std::size_t at) {
-  return Le16(b, at) | (std::uint32_t{Le16(b, at + 2)} << 16);
-}
-std::uint64_t Le64(Bytes b, std::size_t at) {
-  return Le32(b, at) | (std::uint64_t{Le32(b, at + 4)} << 32);
-}
 bool Tag(Bytes b, std::size_t at, const char (&tag)[3]) {
   return at + 2 <= b.size() && b[at] == static_cast<std::byte>(tag[0]) &&
          b[at + 1] == static_cast<std::byte>(tag[1]);
@@ -73,17 +64,17 @@ struct KeyNode {
 
 std::optional<KeyNode> ParseKeyNode(std::uint32_t cell, Bytes body, bool isFree) {
   if (body.size() < kKeyNodeSize || !Tag(body, 0, "nk")) return std::nullopt;
-  const std::size_t nameLength = Le16(body, 72);
+  const std::size_t nameLength = Le16At(body, 72);
   if (nameLength == 0 || nameLength > body.size() - kKeyNodeSize) return std::nullopt;
   KeyNode key;
   key.cell = cell;
-  key.lastWrite = Le64(body, 4);
-  key.parent = Le32(body, 16);
-  key.subkeys = Le32(body, 20);
-  key.subkeyList = Le32(body, 28);
-  key.values = Le32(body, 36);
-  key.valueList = Le32(body, 40);
-  key.name = DecodeName(body.subspan(kKeyNodeSize, nameLength), Le16(body, 2) & kKeyCompName);
+  key.lastWrite = Le64At(body, 4);
+  key.parent = Le32At(body, 16);
+  key.subkeys = Le32At(body, 20);
+  key.subkeyList = Le32At(body, 28);
+  key.values = Le32At(body, 36);
+  key.valueList = Le32At(body, 40);
+  key.name = DecodeName(body.subspan(kKeyNodeSize, nameLength), Le16At(body, 2) & kKeyCompName);
   key.isFree = isFree;
   return key;
 }
@@ -99,7 +90,7 @@ class Scanner {
       return std::move(out_);
     }
     out_.scanned = true;
-    std::size_t binsSize = Le32(file_, 40);
+    std::size_t binsSize = Le32At(file_, 40);
     if (binsSize == 0 || binsSize % kBinUnit != 0 || binsSize > file_.size() - kBaseBlockSize) {
       Problem("the base block gives the hive bins a size of " + Hex(binsSize) +
               "; the file's length is taken instead");
@@ -111,7 +102,7 @@ class Scanner {
     dataBudget_ = 2 * file_.size() + (std::size_t{1} << 20);
     pathBudget_ = 16 * file_.size() + (std::size_t{1} << 20);
     WalkBins();
-    WalkLiveTree(Le32(file_, 36));
+    WalkLiveTree(Le32At(file_, 36));
     FindDeletedKeys();
     PlaceKeys();
     CollectKeys();
@@ -148,7 +139,7 @@ class Scanner {
         pos += kBinUnit;
         continue;
       }
-      std::size_t size = Le32(bins_, pos + 8);
+      std::size_t size = Le32At(bins_, pos + 8);
       if (size == 0 || size % kBinUnit != 0) {
         Problem("the hive bin at " + Hex(pos) + " has a size of " + Hex(size));
         size = kBinUnit;
@@ -161,7 +152,7 @@ class Scanner {
 
   void WalkCells(std::size_t pos, std::size_t end) {
     while (pos + 4 <= end) {
-      const auto raw = static_cast<std::int32_t>(Le32(bins_, pos));
+      const auto raw = static_cast<std::int32_t>(Le32At(bins_, pos));
       const std::size_t size =
           raw == std::numeric_limits<std::int32_t>::min()
               ? 0
@@ -178,7 +169,7 @@ class Scanner {
         // fields. A tag behind an impossible size is a leftover in padding.
         for (std::size_t at = pos; at + 8 <= pos + size; at += 8) {
           static constexpr const char* kTags[] = {"nk", "vk", "sk", "lf", "lh", "li", "ri", "db"};
-          const auto own = static_cast<std::int32_t>(Le32(bins_, at));
+          const auto own = static_cast<std::int32_t>(Le32At(bins_, at));
           const std::int64_t length = own < 0 ? -static_cast<std::int64_t>(own) : own;
           if (length < 8 || length % 8 != 0 ||
               length > static_cast<std::int64_t>(pos + size - at)) {
@@ -200,7 +191,7 @@ class Scanner {
   // The contents of an allocated cell; empty when `cell` is not one.
   Bytes AllocatedCell(std::uint32_t cell) const {
     if (cell % 8 != 0 || cell > bins_.size() || bins_.size() - cell < 8) return {};
-    const auto raw = static_cast<std::int32_t>(Le32(bins_, cell));
+    const auto raw = static_cast<std::int32_t>(Le32At(bins_, cell));
     if (raw >= -8 ||
         static_cast<std::size_t>(-static_cast<std::int64_t>(raw)) > bins_.size() - cell) {
       return {};
@@ -222,7 +213,7 @@ class Scanner {
     std::size_t end = it->at + it->size;
     const auto next = std::upper_bound(records_.begin(), records_.end(), cell);
     if (next != records_.end()) end = std::min<std::size_t>(end, *next);
-    const auto raw = static_cast<std::int32_t>(Le32(bins_, cell));
+    const auto raw = static_cast<std::int32_t>(Le32At(bins_, cell));
     const std::int64_t own = raw < 0 ? -static_cast<std::int64_t>(raw) : raw;
     if (own >= 8) end = std::min<std::size_t>(end, cell + static_cast<std::size_t>(own));
     return bins_.subspan(cell + 4, end - cell - 4);
@@ -268,12 +259,12 @@ class Scanner {
     if (!listsRead_.insert(list).second) return;
     const Bytes body = AllocatedCell(list);
     if (body.size() < 4) return;
-    const std::size_t count = Le16(body, 2);
+    const std::size_t count = Le16At(body, 2);
     const bool leaf = Tag(body, 0, "lf") || Tag(body, 0, "lh");
     const std::size_t step = leaf ? 8 : 4;
     if (!leaf && !Tag(body, 0, "li") && !(mayIndex && Tag(body, 0, "ri"))) return;
     for (std::size_t i = 0; i < count && 4 + step * i + 4 <= body.size(); ++i) {
-      const std::uint32_t cell = Le32(body, 4 + step * i);
+      const std::uint32_t cell = Le32At(body, 4 + step * i);
       if (Tag(body, 0, "ri")) {
         ReadSubkeyList(cell, false, out);
       } else {
@@ -422,7 +413,7 @@ class Scanner {
                             std::to_string(node.values) + " values listed");
     }
     for (std::size_t i = 0; i < count; ++i) {
-      const std::uint32_t cell = Le32(*list, 4 * i);
+      const std::uint32_t cell = Le32At(*list, 4 * i);
       const std::string which =
           "value " + std::to_string(i + 1) + " of " + std::to_string(node.values);
       // A record listed twice is read once, so that lists naming one large
@@ -450,7 +441,7 @@ class Scanner {
       why = WhyNotFree(cell);
       return std::nullopt;
     }
-    const std::size_t nameLength = body->size() >= kValueKeySize ? Le16(*body, 2) : 0;
+    const std::size_t nameLength = body->size() >= kValueKeySize ? Le16At(*body, 2) : 0;
     if (!Tag(*body, 0, "vk") || body->size() < kValueKeySize ||
         nameLength > body->size() - kValueKeySize) {
       why = "was overwritten";
@@ -458,10 +449,10 @@ class Scanner {
     }
     RecoveredValue value;
     value.cell = cell;
-    value.type = Le32(*body, 12);
+    value.type = Le32At(*body, 12);
     value.name =
-        DecodeName(body->subspan(kValueKeySize, nameLength), Le16(*body, 16) & kValueCompName);
-    const std::uint32_t size = Le32(*body, 4);
+        DecodeName(body->subspan(kValueKeySize, nameLength), Le16At(*body, 16) & kValueCompName);
+    const std::uint32_t size = Le32At(*body, 4);
     if (size & kDataInline) {
       const std::size_t length = size & ~kDataInline;
       if (length > 4) {
@@ -473,7 +464,7 @@ class Scanner {
       }
       return value;
     }
-    value.complete = ReadData(Le32(*body, 8), size, value.data, why);
+    value.complete = ReadData(Le32At(*body, 8), size, value.data, why);
     if (!value.complete) value.data.clear();
     return value;
   }
@@ -491,14 +482,14 @@ class Scanner {
       return false;
     }
     if (length > kSegmentSize && body->size() >= 8 && Tag(*body, 0, "db")) {
-      const std::size_t count = Le16(*body, 2);
-      const auto list = FreeRecord(Le32(*body, 4));
+      const std::size_t count = Le16At(*body, 2);
+      const auto list = FreeRecord(Le32At(*body, 4));
       if (!list || list->size() / 4 < count || count * kSegmentSize < length) {
         why = "segment list was reused or cut short";
         return false;
       }
       for (std::size_t i = 0; i < count && out.size() < length; ++i) {
-        const auto segment = FreeRecord(Le32(*list, 4 * i));
+        const auto segment = FreeRecord(Le32At(*list, 4 * i));
         const std::size_t take = std::min(kSegmentSize, length - out.size());
         if (!segment || segment->size() < take) {
           why = "segment " + std::to_string(i + 1) + " was reused or cut short";
