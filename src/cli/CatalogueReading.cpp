@@ -202,4 +202,17 @@ std::vector<ClassChange> CompareCatalogues(const TCOLESettings& before, const TC
   return changes;
 }
 
+platform::PortableRegistry::Connector MachineOnlyConnector(platform::Mount mount, std::string why) {
+  return [mount = std::move(mount), why = std::move(why)](std::string_view, platform::HKey root,
+                                                          platform::Mount& out,
+                                                          std::string& error) {
+    if (root != platform::HKeyLocalMachine) {
+      error = why;
+      return platform::kFileNotFound;
+    }
+    out = mount;
+    return platform::kSuccess;
+  };
+}
+
 }  // namespace orbel

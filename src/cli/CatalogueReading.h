@@ -14,6 +14,7 @@
 
 #include "catalogue/COLESettingsUnit.h"
 #include "catalogue/PlainControls.h"
+#include "platform/api/PortableRegistry.h"
 #include "platform/api/RegistryApi.h"
 
 namespace orbel {
@@ -60,6 +61,11 @@ Rows RowsOf(const COLEObject& entry);
 
 // The value of the row `name`, or kUnknown when there is no such row.
 const std::string& RowValue(const Rows& rows, std::string_view name);
+
+// A connector that gives `mount` as HKEY_LOCAL_MACHINE of whatever computer
+// is named, and refuses every other root saying `why`: for the views that
+// read a store of their own as a machine.
+platform::PortableRegistry::Connector MachineOnlyConnector(platform::Mount mount, std::string why);
 
 // A last-write time in ISO 8601 UTC to the second ("2024-05-01T12:00:00Z");
 // nothing for 0 and for times past the year 9999.

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "cli/CatalogueReading.h"
 #include "cli/JsonOutput.h"
 #include "platform/base/SafeFile.h"
 #include "platform/base/Text.h"
@@ -76,14 +77,7 @@ std::unique_ptr<DeletedView> DeletedView::Open(const CatalogueOptions& options, 
 
   const platform::Mount mount{store, store->RootNode(), std::nullopt};
   view->registry_.SetConnector(
-      [mount](std::string_view, platform::HKey root, platform::Mount& out, std::string& why) {
-        if (root != platform::HKeyLocalMachine) {
-          why = "only HKEY_LOCAL_MACHINE holds the recovered keys";
-          return platform::kFileNotFound;
-        }
-        out = mount;
-        return platform::kSuccess;
-      });
+      MachineOnlyConnector(mount, "only HKEY_LOCAL_MACHINE holds the recovered keys"));
   return view;
 }
 

@@ -115,15 +115,7 @@ std::unique_ptr<UserView> UserView::Open(const CatalogueOptions& options,
   platform::Mount mount{view->overlay_, view->overlay_->RootNode(),
                         registry.DriveFolderOf(machineRoot)};
   if (options.source) {
-    view->registry_.SetConnector(
-        [mount](std::string_view, platform::HKey root, platform::Mount& out, std::string& why) {
-          if (root != platform::HKeyLocalMachine) {
-            why = "only HKEY_LOCAL_MACHINE is merged";
-            return platform::kFileNotFound;
-          }
-          out = mount;
-          return platform::kSuccess;
-        });
+    view->registry_.SetConnector(MachineOnlyConnector(mount, "only HKEY_LOCAL_MACHINE is merged"));
   } else {
     view->registry_.MountRoot(platform::HKeyLocalMachine, mount);
   }

@@ -32,7 +32,6 @@ class PortableRegistry : public RegistryApi {
   // Gives the mount of a root when it is first used; a status other than
   // kSuccess makes every use of the root fail with it, `error` saying why.
   using RootProvider = std::function<Status(Mount& out, std::string& error)>;
-  // Opens the registry of another computer for one predefined root.
   // Opens the registry of another computer for one predefined root; on
   // failure `error` says why.
   using Connector =
