@@ -52,6 +52,9 @@ class UserView {
   void AddSummary(json& summary) const;
   // The scopes of one view.
   void AddViewSummary(const std::string& view, json& summary) const;
+  // Which sides hold the key at `path` below the merged root, each with its
+  // own last-write time of it.
+  platform::OverlayStore::Sides SidesOf(std::string_view path) { return overlay_->SidesOf(path); }
 
  private:
   // The machine's root connected to SOURCE, closed after the stores on it.

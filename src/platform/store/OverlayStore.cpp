@@ -217,7 +217,19 @@ OverlayStore::Sides OverlayStore::SidesOf(std::string_view path) {
     }
     start = cut + 1;
   }
-  return {keys_[node].upper.has_value(), keys_[node].lower.has_value()};
+  const Key& key = keys_[node];
+  Sides sides{key.upper.has_value(), key.lower.has_value()};
+  KeyFigures figures;
+  if (key.upper &&
+      Check(true, key, upper_->Figures(*key.upper, figures), "reading figures") == kSuccess) {
+    sides.upperTime = figures.lastWriteTime;
+  }
+  figures = {};
+  if (key.lower &&
+      Check(false, key, lower_->Figures(*key.lower, figures), "reading figures") == kSuccess) {
+    sides.lowerTime = figures.lastWriteTime;
+  }
+  return sides;
 }
 
 }  // namespace orbel::platform

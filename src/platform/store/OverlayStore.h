@@ -46,10 +46,13 @@ class OverlayStore : public Store {
   Status ValueName(Node node, std::uint32_t index, std::string& out) override;
 
   // Which trees hold a key, found from the root by `path` (components
-  // separated by "\"); both false when neither does.
+  // separated by "\"), and each tree's own last-write time of it (0 when
+  // that tree lacks the key, keeps no stamp for it or cannot read it);
+  // both false when neither does.
   struct Sides {
     bool upper = false;
     bool lower = false;
+    FileTime upperTime = 0, lowerTime = 0;
   };
   Sides SidesOf(std::string_view path);
 
