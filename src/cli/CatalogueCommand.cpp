@@ -10,11 +10,13 @@
 #include "cli/CsvOutput.h"
 #include "cli/DeletedView.h"
 #include "cli/DiffView.h"
+#include "cli/ErrorReport.h"
 #include "cli/FileCheck.h"
 #include "cli/JsonOutput.h"
 #include "cli/RecoveredHive.h"
 #include "cli/TestCommand.h"
 #include "cli/TextListing.h"
+#include "cli/TimelineOutput.h"
 #include "cli/UserView.h"
 #include "platform/computer/LocalImage.h"
 #include "platform/images/RegistryImage.h"
@@ -107,9 +109,16 @@ int Run(const CatalogueOptions& options, platform::RegistryApi& registry, std::o
   std::optional<FileCheck> files;
   if (options.checkFiles) files.emplace(registry, options.source);
   const ReadingViews views{view.get(), files ? &*files : nullptr};
+  if (options.timeline || options.bodyfile) {
+    return PrintTimeline(readings, views, registry, computer,
+                         options.bodyfile ? TimelineForm::Body : TimelineForm::Jsonl, out, err);
+  }
   if (options.asCsv) {
+    // CSV has no summary to carry the errors: they go to the standard error.
     PrintCsv(readings, views, out);
-  } else if (options.asJson) {
+    return ReportReadErrors(ErrorsOfReadings(readings, views), err);
+  }
+  if (options.asJson) {
     PrintJson(readings, options, views, out);
   } else {
     // The text forms list each view on its own, the 32-bit one under a heading

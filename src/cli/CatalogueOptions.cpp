@@ -18,6 +18,7 @@ const char* const kHelpFooter =
     "The output fields are described in the manual page orbel-catalogue(1).\n\n"
     "Exit status: 0 done (an empty catalogue included), 1 the source, OTHER or PATH cannot\n"
     "be read, 2 a usage error. With --test: 0 the object was created, 1 it was not.\n"
+    "--csv, --timeline, --bodyfile: 1 also when the reading met errors (on standard error).\n"
     "--recovered-hive: OUT must not exist; exit 1 when SOURCE is no hive or OUT cannot be\n"
     "written.";
 
@@ -72,6 +73,14 @@ void AddRules(CLI::App& app) {
       ->excludes(o("--user"))
       ->excludes(o("--check-files"));
   o("--test")->excludes(o("--view"));
+  // The timelines stand alone: they are the whole output.
+  o("--timeline")->excludes(o("--bodyfile"));
+  for (const char* form : {"--timeline", "--bodyfile"}) {
+    for (const char* other : {"--json", "--csv", "--summary", "--find", "--check-files", "--test",
+                              "--users", "--diff", "--recovered-hive", "--deleted"}) {
+      o(form)->excludes(o(other));
+    }
+  }
 }
 
 }  // namespace
@@ -91,6 +100,10 @@ std::optional<CatalogueOptions> ParseCatalogueOptions(int argc, const char* cons
   app.add_flag("--json", r.asJson,
                "JSON Lines: one object per entry in catalogue order, then the summary");
   app.add_flag("--csv", r.asCsv, "CSV (RFC 4180): a header, then one row per entry");
+  app.add_flag("--timeline", r.timeline,
+               "Timesketch JSONL: one line per last-write time of a class key or of its "
+               "server, handler, TreatAs or ProgID key");
+  app.add_flag("--bodyfile", r.bodyfile, "the same times in the Sleuth Kit's body format");
   app.add_flag("--summary", r.summaryOnly, "the summary of the reading only");
   app.add_option("--find", r.findText, "list the entries whose values contain TEXT, with the row")
       ->type_name("TEXT");
@@ -167,7 +180,10 @@ std::optional<CatalogueOptions> ParseCatalogueOptions(int argc, const char* cons
 }
 
 std::ostream* ProgressStream(const CatalogueOptions& options, std::ostream& err) {
-  return isatty(STDERR_FILENO) && !options.asJson && !options.asCsv ? &err : nullptr;
+  return isatty(STDERR_FILENO) && !options.asJson && !options.asCsv && !options.timeline &&
+                 !options.bodyfile
+             ? &err
+             : nullptr;
 }
 
 int ReportFailure(std::ostream& err, const std::string& message) {

@@ -14,6 +14,8 @@ struct CatalogueOptions {
       recoveredHive;
   bool asJson = false, summaryOnly = false, matchCase = false, wholeValue = false, asCsv = false,
        listUsers = false, checkFiles = false, missingOnly = false, deleted = false;
+  // --timeline, --bodyfile: the key times as events, for timeline tools.
+  bool timeline = false, bodyfile = false;
   // --no-logs: a hive is read as stored, its transaction logs not replayed.
   bool noLogs = false;
   // --view: the class list of 64-bit processes ("64"), of 32-bit ones
@@ -29,7 +31,7 @@ std::optional<CatalogueOptions> ParseCatalogueOptions(int argc, const char* cons
                                                       int& exitStatus);
 
 // Where a reading shows its progress: `err` when it is a terminal and the
-// output is neither JSON nor CSV, else nowhere.
+// output is text (not JSON, CSV or a timeline), else nowhere.
 std::ostream* ProgressStream(const CatalogueOptions& options, std::ostream& err);
 
 // Reports that the source (or OTHER, or PATH) cannot be read; answers 1.

@@ -1,6 +1,7 @@
 #include "cli/CsvOutput.h"
 
 #include <string>
+#include <string_view>
 
 #include "cli/UserView.h"
 #include "platform/base/Text.h"
@@ -8,10 +9,15 @@
 namespace orbel {
 namespace {
 
-// A field quoted when it holds a comma, a quote or a line break.
+// A field quoted when it holds a comma, a quote or a line break. A text a
+// spreadsheet would take for a formula (one that begins with =, +, -, @, a
+// tab or a carriage return) is quoted too, behind a single quote, so that
+// the cell shows it as text.
 std::string CsvField(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  std::string quoted = "\"";
+  const bool formula =
+      !text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos;
+  if (!formula && text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = formula ? "\"'" : "\"";
   for (char c : text) {
     if (c == '"') quoted += '"';
     quoted += c;
@@ -35,7 +41,7 @@ void PrintCsv(const std::vector<ViewedReading>& readings, const ReadingViews& vi
     if (RepeatsALeadingColumn(row)) continue;
     out << ',' << CsvField(AttributeName(AttributeIndexAtRow(row)));
   }
-  out << ",view,treatAs" << (views.user ? ",scope" : "") << "\r\n";
+  out << ",view,treatAs,scope\r\n";
   for (const auto& [view, reading] : readings) {
     TCOLESettings& catalogue = reading->Catalogue();
     for (int i = 0; i < catalogue.EntryCount(); ++i) {
@@ -48,12 +54,13 @@ void PrintCsv(const std::vector<ViewedReading>& readings, const ReadingViews& vi
         out << ',' << CsvField(entry.GetValue(AttributeIndexAtRow(row)));
       }
       out << ',' << view << ',' << CsvField(entry.RegistrySettings->TreatAs);
+      std::string scope = "machine";
       if (views.user) {
         json fields;
         views.user->AddFields(entry, RowsOf(entry), view, fields);
-        out << ',' << fields["scope"].get<std::string>();
+        scope = fields["scope"].get<std::string>();
       }
-      out << "\r\n";
+      out << ',' << scope << "\r\n";
     }
   }
 }

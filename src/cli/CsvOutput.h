@@ -10,7 +10,8 @@
 
 namespace orbel {
 
-// With a user view, each row ends with the entry's scope.
+// Each row ends with the entry's scope: "machine" without a user view. The
+// errors of the reading are the caller's to report.
 void PrintCsv(const std::vector<ViewedReading>& readings, const ReadingViews& views,
               std::ostream& out);
 

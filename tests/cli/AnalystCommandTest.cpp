@@ -197,7 +197,7 @@ TEST(AnalystCommand, ServerFilesAreLookedUpInTheImage) {
   ASSERT_EQ(csv.status, 0) << csv.err;
   // Each column is named once: the Name and GUID rows are the leading columns.
   EXPECT_EQ(csv.out.rfind("kind,GUID,name,lastWrite,Type,RegPath,", 0), 0u) << csv.out;
-  EXPECT_NE(csv.out.find(",Version,Misc. Settings,view,treatAs\r\n"), std::string::npos);
+  EXPECT_NE(csv.out.find(",Version,Misc. Settings,view,treatAs,scope\r\n"), std::string::npos);
   EXPECT_NE(
       csv.out.find("\r\n2048," + kMachineOnly +
                    ",\"Machine \"\"only\"\", kept\",2023-11-14T22:13:20Z,Other/Unknown Object,"),
