@@ -1,6 +1,10 @@
 #include "cli/TimelineOutput.h"
 
+#include <array>
+#include <cstdint>
 #include <cstdio>
+#include <optional>
+#include <string_view>
 #include <utility>
 
 #include "cli/CatalogueOptions.h"
@@ -9,6 +13,13 @@
 
 namespace orbel {
 namespace {
+
+// The subkeys of a class key whose times follow the class key's own: the
+// servers and handlers (32-bit, then 16-bit), then TreatAs, which sends the
+// class to another, and ProgID, the name programs create it by.
+constexpr std::array<std::string_view, 8> kTimedSubkeys = {
+    "InprocServer32", "LocalServer32", "InprocHandler32", "InprocServer",
+    "LocalServer",    "InprocHandler", "TreatAs",         "ProgID"};
 
 // Seconds from 1601-01-01 to 1970-01-01.
 constexpr std::int64_t kEpochGap = 11644473600;

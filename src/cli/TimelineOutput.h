@@ -4,24 +4,14 @@
 // Kit's body format read by mactime).
 #pragma once
 
-#include <array>
-#include <cstdint>
 #include <ostream>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "cli/EntryExtras.h"
 #include "platform/api/RegistryApi.h"
 
 namespace orbel {
-
-// The subkeys of a class key whose times follow the class key's own: the
-// servers and handlers (32-bit, then 16-bit), then the keys that send the
-// class elsewhere.
-inline constexpr std::array<std::string_view, 8> kTimedSubkeys = {
-    "InprocServer32", "LocalServer32", "InprocHandler32", "InprocServer",
-    "LocalServer",    "InprocHandler", "TreatAs",         "ProgID"};
 
 enum class TimelineForm { Jsonl, Body };
 

@@ -357,6 +357,7 @@ TEST(AnalystCommand, BadCombinationsAndUnreadableInputs) {
   } cases[] = {
       {{"--csv", "--json"}, 2, "excludes"},
       {{"--csv", "--check-files"}, 2, "excludes"},
+      {{"--timeline", "--bodyfile"}, 2, "excludes"},
       {{"--missing-only"}, 2, "requires --check-files"},
       {{"--diff", prefix, "--user-classes", prefix}, 2, "excludes"},
       {{"--diff", prefix, "--find", "x"}, 2, "excludes"},
