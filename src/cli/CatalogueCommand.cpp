@@ -11,6 +11,7 @@
 #include "cli/DeletedView.h"
 #include "cli/DiffView.h"
 #include "cli/FileCheck.h"
+#include "cli/FindingsView.h"
 #include "cli/JsonOutput.h"
 #include "cli/RecoveredHive.h"
 #include "cli/TestCommand.h"
@@ -105,8 +106,14 @@ int Run(const CatalogueOptions& options, platform::RegistryApi& registry, std::o
   }
 
   std::optional<FileCheck> files;
-  if (options.checkFiles) files.emplace(registry, options.source);
-  const ReadingViews views{view.get(), files ? &*files : nullptr};
+  if (options.checkFiles) files.emplace(registry, options.source, view ? view->Profile() : UserProfile{});
+  std::optional<FindingsView> findings;
+  if (options.findings) {
+    findings.emplace();
+    for (const auto& [name, reading] : readings) findings->SetReading(name, reading->Catalogue());
+  }
+  ReadingViews views{view.get(), files ? &*files : nullptr};
+  views.findings = findings ? &*findings : nullptr;
   if (options.asCsv) {
     PrintCsv(readings, views, out);
   } else if (options.asJson) {

@@ -72,6 +72,10 @@ void AddRules(CLI::App& app) {
       ->excludes(o("--user"))
       ->excludes(o("--check-files"));
   o("--test")->excludes(o("--view"));
+  for (const char* other : {"--csv", "--find", "--test", "--diff", "--deleted", "--users",
+                            "--recovered-hive"}) {
+    o("--findings")->excludes(o(other));
+  }
 }
 
 }  // namespace
@@ -111,6 +115,9 @@ std::optional<CatalogueOptions> ParseCatalogueOptions(int argc, const char* cons
   app.add_flag("--check-files", r.checkFiles, "look up the files the entries name in the image");
   app.add_flag("--missing-only", r.missingOnly,
                "with --check-files: only entries with a missing file");
+  app.add_flag("--findings", r.findings,
+               "only the classes with findings (signs of a hijacked class), each with them; "
+               "checks the files too");
   app.add_option("--diff", r.other, "compare SOURCE (earlier) with OTHER (later)")
       ->type_name("OTHER");
 
@@ -163,6 +170,7 @@ std::optional<CatalogueOptions> ParseCatalogueOptions(int argc, const char* cons
     }
   }
 #endif
+  if (r.findings) r.checkFiles = true;
   return r;
 }
 

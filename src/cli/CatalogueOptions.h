@@ -14,6 +14,9 @@ struct CatalogueOptions {
       recoveredHive;
   bool asJson = false, summaryOnly = false, matchCase = false, wholeValue = false, asCsv = false,
        listUsers = false, checkFiles = false, missingOnly = false, deleted = false;
+  // --findings: only the classes with findings, each with them; the files
+  // are checked for it.
+  bool findings = false;
   // --no-logs: a hive is read as stored, its transaction logs not replayed.
   bool noLogs = false;
   // --view: the class list of 64-bit processes ("64"), of 32-bit ones
