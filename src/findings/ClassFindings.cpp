@@ -153,13 +153,16 @@ void WritableFolder(const std::vector<CheckedFile>& files, const std::string& vi
       return platform::InUserWritableFolder(path);
     });
     if (writable == paths.end()) continue;
+    const bool named = *writable == file.value || *writable == file.file.resolved;
     findings.push_back({"writable-folder", kHijackTechnique,
-                        via + Named(file) + ": " + *writable + " lies in a folder users can write to"});
+                        via + Named(file) + (named ? "" : ": " + *writable) +
+                            " lies in a folder users can write to"});
   }
 }
 
 void ScriptHost(const ClassEvidence& evidence, const std::vector<CheckedFile>& files,
                 std::vector<Finding>& findings) {
+  // The scriptlet runtime runs the script its class names.
   const auto scriptlet = RowText(evidence.rows, "ScriptletURL");
   for (const CheckedFile& file : files) {
     if (!IsServerRow(file) || !file.service.empty()) continue;
@@ -171,10 +174,13 @@ void ScriptHost(const ClassEvidence& evidence, const std::vector<CheckedFile>& f
     if (!file.file.scriptHost.empty()) {
       detail += (detail.empty() ? Named(file) + ": " : "; ") + file.file.scriptHost;
     }
-    if (file.row == "Control" && scriptlet && platform::IsScriptletRuntime(file.value)) {
-      detail = Named(file) + " is the scriptlet runtime; ScriptletURL " + *scriptlet;
-    }
     if (!detail.empty()) findings.push_back({"script-host", kHijackTechnique, detail});
+  }
+  const auto server = RowText(evidence.rows, "Control");
+  if (scriptlet && server && platform::IsScriptletRuntime(*server)) {
+    findings.push_back({"script-host", kHijackTechnique,
+                        "Control " + *server + " is the scriptlet runtime; ScriptletURL " +
+                            *scriptlet});
   }
 }
 
