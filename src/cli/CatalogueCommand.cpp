@@ -12,6 +12,7 @@
 #include "cli/DiffView.h"
 #include "cli/ErrorReport.h"
 #include "cli/FileCheck.h"
+#include "cli/FindingsView.h"
 #include "cli/JsonOutput.h"
 #include "cli/RecoveredHive.h"
 #include "cli/TestCommand.h"
@@ -107,8 +108,16 @@ int Run(const CatalogueOptions& options, platform::RegistryApi& registry, std::o
   }
 
   std::optional<FileCheck> files;
-  if (options.checkFiles) files.emplace(registry, options.source);
-  const ReadingViews views{view.get(), files ? &*files : nullptr};
+  if (options.checkFiles) {
+    files.emplace(registry, options.source, view ? view->Profile() : UserProfile{});
+  }
+  std::optional<FindingsView> findings;
+  if (options.findings) {
+    findings.emplace();
+    for (const auto& [name, reading] : readings) findings->SetReading(name, reading->Catalogue());
+  }
+  ReadingViews views{view.get(), files ? &*files : nullptr};
+  views.findings = findings ? &*findings : nullptr;
   if (options.timeline || options.bodyfile) {
     return PrintTimeline(readings, views, registry, computer,
                          options.bodyfile ? TimelineForm::Body : TimelineForm::Jsonl, out, err);

@@ -77,9 +77,13 @@ void AddRules(CLI::App& app) {
   o("--timeline")->excludes(o("--bodyfile"));
   for (const char* form : {"--timeline", "--bodyfile"}) {
     for (const char* other : {"--json", "--csv", "--summary", "--find", "--check-files", "--test",
-                              "--users", "--diff", "--recovered-hive", "--deleted"}) {
+                              "--users", "--diff", "--recovered-hive", "--deleted", "--findings"}) {
       o(form)->excludes(o(other));
     }
+  }
+  for (const char* other : {"--csv", "--find", "--test", "--diff", "--deleted", "--users",
+                            "--recovered-hive"}) {
+    o("--findings")->excludes(o(other));
   }
 }
 
@@ -124,6 +128,9 @@ std::optional<CatalogueOptions> ParseCatalogueOptions(int argc, const char* cons
   app.add_flag("--check-files", r.checkFiles, "look up the files the entries name in the image");
   app.add_flag("--missing-only", r.missingOnly,
                "with --check-files: only entries with a missing file");
+  app.add_flag("--findings", r.findings,
+               "only the classes with findings (signs of a hijacked class), each with them; "
+               "checks the files too");
   app.add_option("--diff", r.other, "compare SOURCE (earlier) with OTHER (later)")
       ->type_name("OTHER");
 
@@ -176,6 +183,7 @@ std::optional<CatalogueOptions> ParseCatalogueOptions(int argc, const char* cons
     }
   }
 #endif
+  if (r.findings) r.checkFiles = true;
   return r;
 }
 

@@ -16,6 +16,9 @@ struct CatalogueOptions {
        listUsers = false, checkFiles = false, missingOnly = false, deleted = false;
   // --timeline, --bodyfile: the key times as events, for timeline tools.
   bool timeline = false, bodyfile = false;
+  // --findings: only the classes with findings, each with them; the files
+  // are checked for it.
+  bool findings = false;
   // --no-logs: a hive is read as stored, its transaction logs not replayed.
   bool noLogs = false;
   // --view: the class list of 64-bit processes ("64"), of 32-bit ones

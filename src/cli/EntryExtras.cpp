@@ -2,6 +2,7 @@
 
 #include "cli/DeletedView.h"
 #include "cli/FileCheck.h"
+#include "cli/FindingsView.h"
 #include "cli/UserView.h"
 
 namespace orbel {
@@ -15,10 +16,17 @@ EntryExtras ExtrasOf(const COLEObject& entry, const Rows& rows, const ReadingVie
   extras.fields["treatAs"] = treatAs.empty() ? json(nullptr) : json(treatAs);
   if (views.user) views.user->AddFields(entry, rows, views.view, extras.fields);
   if (views.deleted) views.deleted->AddFields(entry, extras.fields);
+  std::optional<std::vector<CheckedFile>> checked;
   if (views.files) {
     json files;
-    extras.missingFiles = views.files->Check(rows, views.view == "32", files);
+    checked = views.files->Check(entry, rows, views.view == "32", files);
+    extras.missingFiles = FileCheck::MissingAmong(*checked);
     extras.fields["files"] = std::move(files);
+  }
+  if (views.findings) {
+    extras.findings = views.findings->AddFields(entry, rows, views.view,
+                                                checked ? &*checked : nullptr, views.files,
+                                                extras.fields);
   }
   return extras;
 }

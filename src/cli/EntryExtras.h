@@ -13,6 +13,7 @@ using json = nlohmann::ordered_json;
 class UserView;
 class FileCheck;
 class DeletedView;
+class FindingsView;
 
 // The views the options lay over a reading; any may be absent. `view`
 // names the class list read: "64" or "32".
@@ -21,6 +22,7 @@ struct ReadingViews {
   FileCheck* files = nullptr;
   const DeletedView* deleted = nullptr;
   std::string view = "64";
+  FindingsView* findings = nullptr;
 };
 
 // One class list read, named by its view ("64" or "32").
@@ -32,6 +34,7 @@ struct ViewedReading {
 struct EntryExtras {
   json fields = json::object();
   int missingFiles = 0;
+  int findings = 0;
 };
 
 // The extras of `entry`, whose rows are `rows`: its last write, view and

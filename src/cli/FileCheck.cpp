@@ -4,8 +4,51 @@
 #include "tools/Vell_Tools.h"
 
 namespace orbel {
+namespace {
 
-FileCheck::FileCheck(platform::RegistryApi& registry, const std::optional<std::string>& source) {
+// The profile variables of `user`: those the user's registry gives, else
+// the usual folders of a profile in the image's profiles folder.
+void AddProfile(const UserProfile& user, platform::ImageFiles& files) {
+  std::map<std::string, std::string> variables = user.variables;
+  if (variables.empty() && !user.name.empty()) {
+    const auto folder = files.variables.find("ProfilesDirectory");
+    const std::string profile =
+        (folder == files.variables.end() ? std::string("C:\\Users") : folder->second) + "\\" +
+        user.name;
+    variables = {{"USERPROFILE", profile},
+                 {"APPDATA", profile + "\\AppData\\Roaming"},
+                 {"LOCALAPPDATA", profile + "\\AppData\\Local"},
+                 {"TEMP", profile + "\\AppData\\Local\\Temp"},
+                 {"TMP", profile + "\\AppData\\Local\\Temp"}};
+  }
+  for (const auto& [name, value] : variables) {
+    files.variables[name] = platform::ExpandWindowsVariables(value, files);
+  }
+}
+
+json FileJson(const CheckedFile& file) {
+  json item = {{"row", file.row}, {"path", file.value}, {"state", FileStateName(file)}};
+  const platform::ServerFile& found = file.file;
+  if (!file.program.empty()) item["program"] = file.program;
+  if (!file.service.empty()) item["service"] = file.service;
+  if (!found.resolved.empty()) item["resolved"] = found.resolved;
+  if (found.unquoted) item["unquoted"] = true;
+  if (!found.launcher.empty()) item["launcher"] = found.launcher;
+  if (!found.argument.empty()) {
+    item["argument"] = {{"path", found.argument},
+                        {"state", StateName(found.argumentFile.state)}};
+    if (!found.argumentFile.resolved.empty()) {
+      item["argument"]["resolved"] = found.argumentFile.resolved;
+    }
+  }
+  if (!found.scriptHost.empty()) item["scriptHost"] = found.scriptHost;
+  return item;
+}
+
+}  // namespace
+
+FileCheck::FileCheck(platform::RegistryApi& registry, const std::optional<std::string>& source,
+                     const UserProfile& user) {
   platform::HKey root = platform::HKeyLocalMachine;
   bool connected = false;
   if (source) {
@@ -15,6 +58,8 @@ FileCheck::FileCheck(platform::RegistryApi& registry, const std::optional<std::s
   if (!source || connected) {
     if (const auto drive = registry.DriveFolderOf(root); drive && !drive->empty()) {
       files_ = platform::ImageFilesOfDriveFolder(*drive);
+      platform::ReadImageVariables(registry, root, *files_);
+      AddProfile(user, *files_);
       files32_ = files_;
       files32_->wow64 = true;
     }
@@ -22,31 +67,42 @@ FileCheck::FileCheck(platform::RegistryApi& registry, const std::optional<std::s
   if (connected) registry.CloseKey(root);
 }
 
-int FileCheck::Check(const Rows& rows, bool wow64, json& files) {
+std::vector<CheckedFile> FileCheck::Look(const COLEObject& entry, const Rows& rows,
+                                         bool wow64) const {
+  return CheckClassFiles(rows, *entry.RegistrySettings, wow64 ? files32_ : files_);
+}
+
+std::vector<CheckedFile> FileCheck::Check(const COLEObject& entry, const Rows& rows, bool wow64,
+                                          json& files) {
+  std::vector<CheckedFile> checked = Look(entry, rows, wow64);
   files = json::array();
-  int missing = 0;
-  for (const char* row : kFileRows) {
-    const std::string& value = RowValue(rows, row);
-    if (value == kUnknown || value.empty()) continue;
-    const auto state = platform::CheckRegisteredFile(value, wow64 ? files32_ : files_);
-    const char* name = state == platform::FileState::Present   ? "present"
-                       : state == platform::FileState::Missing ? "missing"
-                                                               : "unresolved";
-    if (state == platform::FileState::Missing) ++missing;
-    files.push_back({{"row", row}, {"path", value}, {"state", name}});
+  for (const CheckedFile& file : checked) {
+    if (file.file.state == platform::FileState::Inert) ++inertFiles_;
+    files.push_back(FileJson(file));
   }
+  const int missing = MissingAmong(checked);
   missingFiles_ += missing;
   if (missing > 0) ++entriesWithMissingFiles_;
+  return checked;
+}
+
+int FileCheck::MissingAmong(const std::vector<CheckedFile>& files) {
+  int missing = 0;
+  for (const CheckedFile& file : files) {
+    if (file.service.empty() && file.file.state == platform::FileState::Missing) ++missing;
+  }
   return missing;
 }
 
 void FileCheck::PrintSummary(std::ostream& out) const {
-  out << "\n" << missingFiles_ << " missing files in " << entriesWithMissingFiles_ << " objects\n";
+  out << "\n" << missingFiles_ << " missing files in " << entriesWithMissingFiles_ << " objects\n"
+      << inertFiles_ << " 16-bit registrations, which no 32- or 64-bit process loads\n";
 }
 
 void FileCheck::AddSummary(json& summary) const {
   summary["missingFiles"] = missingFiles_;
   summary["entriesWithMissingFiles"] = entriesWithMissingFiles_;
+  summary["inertFiles"] = inertFiles_;
 }
 
 void FileCheck::ListMissing(const json& files, std::string& listing) {

@@ -1,38 +1,49 @@
-// --check-files: the files the registrations name, looked up inside the
-// image, and the count of missing ones for the summary.
+// --check-files: the files the registrations name, found inside the image as
+// Windows finds them, and the counts of missing and inert ones for the
+// summary.
 #pragma once
 
-#include <cstddef>
+#include <map>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "cli/CatalogueReading.h"
 #include "cli/EntryExtras.h"
+#include "findings/ClassFiles.h"
 #include "platform/api/RegistryApi.h"
-#include "platform/images/RegisteredFiles.h"
+#include "platform/images/ServerFiles.h"
 
 namespace orbel {
 
-// The rows that name a file; the first kServerRows name servers and handlers.
-inline constexpr const char* kFileRows[] = {
-    "Control (16bit)", "Control", "Server (16bit)",           "Server",
-    "Handler (16bit)", "Handler", "Development Icon (16bit)", "Development Icon",
-    "Default Icon",
+// The user whose profile variables (%USERPROFILE%, %APPDATA%, ...) resolve:
+// a Windows image's user by name, whose profile lies in the image's
+// profiles folder, or the variables a Wine user's registry holds. Empty:
+// no user is known.
+struct UserProfile {
+  std::string name;
+  std::map<std::string, std::string> variables;
 };
-inline constexpr std::size_t kServerRows = 6;
 
 class FileCheck {
  public:
   // Looks the files up in the image of `source` (none: this computer) of
-  // `registry`; without a drive folder every file is unresolved.
-  FileCheck(platform::RegistryApi& registry, const std::optional<std::string>& source);
+  // `registry`, with the folders the image's registry names and those of
+  // `user`'s profile; without a drive folder every file is unresolved.
+  FileCheck(platform::RegistryApi& registry, const std::optional<std::string>& source,
+            const UserProfile& user = {});
 
-  // The entry's file rows with their paths and states, counted for the
-  // summary; answers how many of them are missing. `wow64`: the names as a
-  // 32-bit process sees them, through the file system redirector.
-  int Check(const Rows& rows, bool wow64, json& files);
-  // The summary's line of missing files.
+  // The entry's file rows with their states, counted for the summary, in
+  // `files` as JSON; answers them. `wow64`: the names as a 32-bit process
+  // sees them, through the file system redirector.
+  std::vector<CheckedFile> Check(const COLEObject& entry, const Rows& rows, bool wow64, json& files);
+  // The same, neither given as JSON nor counted: for a class another one
+  // refers to.
+  std::vector<CheckedFile> Look(const COLEObject& entry, const Rows& rows, bool wow64) const;
+  // How many of `files` are missing.
+  static int MissingAmong(const std::vector<CheckedFile>& files);
+  // The summary's line of missing and inert files.
   void PrintSummary(std::ostream& out) const;
   void AddSummary(json& summary) const;
   // The listing's lines of the missing files among `files`.
@@ -42,6 +53,7 @@ class FileCheck {
   std::optional<platform::ImageFiles> files_, files32_;
   int missingFiles_ = 0;
   int entriesWithMissingFiles_ = 0;
+  int inertFiles_ = 0;
 };
 
 }  // namespace orbel

@@ -2,6 +2,7 @@
 
 #include "cli/DeletedView.h"
 #include "cli/FileCheck.h"
+#include "cli/FindingsView.h"
 #include "cli/UserView.h"
 
 namespace orbel {
@@ -71,6 +72,7 @@ json Summary(const std::vector<ViewedReading>& readings, const CatalogueOptions&
   summary["views"] = std::move(perView);
   if (views.user) views.user->AddSummary(summary);
   if (views.files) views.files->AddSummary(summary);
+  if (views.findings) views.findings->AddSummary(summary);
   if (views.deleted) views.deleted->AddSummary(summary);
   if (views.user) views.user->AddErrors(errors);
   summary["errors"] = std::move(errors);
@@ -107,7 +109,10 @@ void PrintJson(const std::vector<ViewedReading>& readings, const CatalogueOption
       const COLEObject& entry = *catalogue.EntryAt(i);
       const Rows rows = RowsOf(entry);
       EntryExtras extras = ExtrasOf(entry, rows, viewed);
-      if (options.summaryOnly || (options.missingOnly && extras.missingFiles == 0)) continue;
+      if (options.summaryOnly || (options.missingOnly && extras.missingFiles == 0) ||
+          (options.findings && extras.findings == 0)) {
+        continue;
+      }
       json rowList = json::array();
       for (const auto& [name, value] : rows) rowList.push_back({name, value});
       json line = {{"guid", entry.RegistrySettings->Guid},

@@ -5,6 +5,7 @@
 
 #include "cli/DeletedView.h"
 #include "cli/FileCheck.h"
+#include "cli/FindingsView.h"
 #include "cli/TerminalText.h"
 #include "cli/UserView.h"
 
@@ -39,6 +40,7 @@ std::string Listing(CatalogueReading& reading, const CatalogueOptions& options,
     const Rows rows = RowsOf(entry);
     EntryExtras extras = ExtrasOf(entry, rows, views);
     if (options.missingOnly && extras.missingFiles == 0) return;
+    if (options.findings && extras.findings == 0) return;
     listing.append(entry.KindName());
     listing +=
         '\t' + TerminalText(entry.RegistrySettings->Guid) + '\t' + TerminalText(entry.DisplayName);
@@ -49,6 +51,7 @@ std::string Listing(CatalogueReading& reading, const CatalogueOptions& options,
       listing += '\n';
     }
     if (extras.fields.contains("files")) FileCheck::ListMissing(extras.fields["files"], listing);
+    if (extras.fields.contains("findings")) FindingsView::List(extras.fields["findings"], listing);
   });
   return listing;
 }
@@ -59,7 +62,7 @@ void PrintText(CatalogueReading& reading, const CatalogueOptions& options,
                const ReadingViews& views, std::ostream& out) {
   TCOLESettings& catalogue = reading.Catalogue();
   // The summary alone needs the entries only for what it counts of them.
-  const bool perEntry = !options.summaryOnly || views.user || views.files;
+  const bool perEntry = !options.summaryOnly || views.user || views.files || views.findings;
   const std::string listing = perEntry ? Listing(reading, options, views) : std::string();
   // The notice that may end the summary names a file of the source.
   std::string information = catalogue.InformationText();
@@ -71,6 +74,7 @@ void PrintText(CatalogueReading& reading, const CatalogueOptions& options,
   out << information;
   if (views.user) views.user->PrintSummary(out);
   if (views.files) views.files->PrintSummary(out);
+  if (views.findings) views.findings->PrintSummary(out);
   if (views.deleted) views.deleted->PrintSummary(out);
   for (const auto& error : ReadErrors(catalogue, views)) {
     out << "Not read: " << (error.contains("side") ? error["side"].get<std::string>() + ": " : "")

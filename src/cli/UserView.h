@@ -12,6 +12,7 @@
 #include "cli/CatalogueOptions.h"
 #include "cli/CatalogueReading.h"
 #include "cli/EntryExtras.h"
+#include "cli/FileCheck.h"
 #include "platform/api/ApiStore.h"
 #include "platform/api/PortableRegistry.h"
 #include "platform/store/OverlayStore.h"
@@ -35,6 +36,8 @@ class UserView {
 
   // The merged registry, read as the machine's.
   platform::RegistryApi& Registry() { return registry_; }
+  // The user, for the folders of the profile.
+  const UserProfile& Profile() const { return profile_; }
   // Keeps the reading of the machine alone of the view `view` ("64" or
   // "32"), which tells what the user overrides.
   void SetMachineReading(const std::string& view, std::unique_ptr<CatalogueReading> machine);
@@ -81,6 +84,7 @@ class UserView {
   std::string lastView_ = "64";
   ConnectedRoot root_;
   std::string user_;  // the path or user name, for the summary
+  UserProfile profile_;
   // The user's hive: what its transaction logs gave (none for a file that
   // is no hive), and the line about it.
   std::optional<platform::LogRecovery> userRecovery_;

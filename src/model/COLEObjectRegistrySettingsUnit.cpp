@@ -211,7 +211,13 @@ COLEObjectRegistrySettings::COLEObjectRegistrySettings(TPatchRegistry& reader) {
 
   // 5. Local server.
   read.ReadAndConsume(LocalServer, "LocalServer");
-  read.ReadAndConsume(LocalServer32, "LocalServer32");
+  read.ReadAndConsumeWith(LocalServer32, "LocalServer32", ServerExecutable, "ServerExecutable");
+  AppID = reader.ReadText("AppID");
+  // Only a key name of its own: a value with a backslash would lead elsewhere.
+  if (!AppID.empty() && AppID.find('\\') == std::string::npos) {
+    LocalService =
+        read.ValueAt(reader.Root(), "Software\\Classes\\AppID\\" + AppID, "LocalService");
+  }
 
   // 6. Handler.
   read.ReadAndConsume(InProcHandler, "InProcHandler");

@@ -28,6 +28,9 @@ class COLEObjectRegistrySettings {
   std::string ThreadingModel;
   std::string LocalServer;
   std::string LocalServer32;
+  // The LocalServer32 key's ServerExecutable value: the program COM starts
+  // instead of the command line, when present; else empty.
+  std::string ServerExecutable;
   std::string InProcHandler;
   std::string InProcHandler32;
   std::string HandlerThreadingModel;
@@ -44,6 +47,11 @@ class COLEObjectRegistrySettings {
   // The default value of the TreatAs subkey as it stands (a class GUID);
   // empty when there is none. Not one of the window's rows.
   std::string TreatAs;
+  // The class's AppID value and, when that application is a Windows service
+  // (its AppID key's LocalService value), the service's name; else empty.
+  // COM then starts the service rather than LocalServer32. Not rows.
+  std::string AppID;
+  std::string LocalService;
 
   bool IsInsertable = false;
   bool IsProgrammable = false;

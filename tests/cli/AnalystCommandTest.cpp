@@ -184,7 +184,8 @@ TEST(AnalystCommand, ServerFilesAreLookedUpInTheImage) {
   EXPECT_EQ(lines[kMachineOnly]["files"], json::parse(R"([
       {"row": "Control", "path": "C:\\windows\\system32\\gone.dll", "state": "missing"},
       {"row": "Server", "path": "%NOSUCHFOLDER%\\x.exe /run", "state": "unresolved"},
-      {"row": "Default Icon", "path": "C:\\windows\\system32\\over.dll,-3", "state": "present"}])"));
+      {"row": "Default Icon", "path": "C:\\windows\\system32\\over.dll,-3", "state": "present",
+       "resolved": "C:\\windows\\system32\\over.dll"}])"));
   EXPECT_EQ(lines["summary"]["missingFiles"], 1);
 
   // A registry file alone has no files to look in.
@@ -203,6 +204,79 @@ TEST(AnalystCommand, ServerFilesAreLookedUpInTheImage) {
                    ",\"Machine \"\"only\"\", kept\",2023-11-14T22:13:20Z,Other/Unknown Object,"),
       std::string::npos)
       << csv.out;
+}
+
+// Hijacks as an analyst meets them on a small Wine prefix: a user's server
+// for the Shortcut class, a user's TreatAs to a class served from the public
+// profile, a program planted where an unquoted command line's first reading
+// finds it, a deleted server file and a 16-bit row.
+TEST(AnalystCommand, FindingsNameTheRowsOfHijackedClasses) {
+  const testing::TempFolder folder;
+  const std::string shortcut = "{00021401-0000-0000-C000-000000000046}";
+  const std::string package = "{F20DA720-C02F-11CE-927B-0800095AE340}";
+  const std::string devices = "{BCDE0395-E52F-467C-8E3D-C4579291692E}";
+  const std::string header = "WINE REGISTRY Version 2\n#arch=win64\n";
+  const auto server = [](const std::string& file) {
+    return "@=\"C:\\\\windows\\\\system32\\\\" + file + "\"\n\"ThreadingModel\"=\"Both\"";
+  };
+  folder.Write("prefix/system.reg",
+               header + WineKey(shortcut, "@=\"Shortcut\"") +
+                   WineKey(shortcut + "\\InprocServer32", server("shell32.dll")) +
+                   WineKey(package, "@=\"Package\"") +
+                   WineKey(package + "\\InprocServer32", server("packager.dll")) +
+                   WineKey(package + "\\InprocServer", "@=\"ole2.dll\"") +
+                   WineKey(devices + "\\InprocServer32", server("mmdevapi.dll")));
+  folder.Write("prefix/user.reg",
+               header + WineKey(shortcut + "\\InprocServer32", server("lnkhelper.dll")) +
+                   WineKey(package + "\\TreatAs", "@=\"" + kUserOnly + "\"") +
+                   WineKey(kUserOnly + "\\InprocServer32",
+                           "@=\"C:\\\\users\\\\Public\\\\helper.dll\"") +
+                   WineKey(kOverridden + "\\LocalServer32",
+                           "@=\"C:\\\\Program Files\\\\Vendor App\\\\app.exe\""));
+  for (const char* file :
+       {"windows/system32/shell32.dll", "windows/system32/lnkhelper.dll",
+        "windows/system32/packager.dll", "users/Public/helper.dll",
+        "Program Files/Vendor App/app.exe", "Program Files/Vendor.exe"}) {
+    folder.Write(std::string("prefix/drive_c/") + file, "MZ");
+  }
+  const std::string prefix = (folder.path() / "prefix").string();
+  const auto rules = [](const json& entry) {
+    std::vector<std::string> names;
+    for (const auto& finding : entry["findings"]) names.push_back(finding["rule"]);
+    return names;
+  };
+  using Names = std::vector<std::string>;
+
+  // The machine alone: the deleted file is the only finding.
+  Outcome run = Command({"--json", "--findings", prefix});
+  ASSERT_EQ(run.status, 0) << run.err;
+  auto lines = ByGuid(run.out);
+  ASSERT_EQ(lines.size(), 2u) << run.out;
+  EXPECT_EQ(rules(lines[devices]), Names{"missing-file"});
+  EXPECT_EQ(lines["summary"]["missingFiles"], 1);
+  EXPECT_EQ(lines["summary"]["inertFiles"], 1);
+  EXPECT_EQ(lines["summary"]["findings"]["missing-file"], 1);
+
+  run = Command({"--json", "--findings", "--user-classes", prefix, prefix});
+  ASSERT_EQ(run.status, 0) << run.err;
+  lines = ByGuid(run.out);
+  EXPECT_EQ(lines[shortcut]["name"], "Shortcut");
+  ASSERT_EQ(lines[shortcut]["overrides"].size(), 1u);
+  EXPECT_EQ(lines[shortcut]["overrides"][0][0], "Control");
+  EXPECT_EQ(rules(lines[shortcut]), Names{"user-shadow"});
+  EXPECT_EQ(rules(lines[package]), (Names{"user-shadow", "writable-folder", "treat-as"}));
+  EXPECT_EQ(rules(lines[kUserOnly]), Names{"writable-folder"});
+  const json& vendor = lines[kOverridden]["files"][0];
+  EXPECT_EQ(vendor["resolved"], "C:\\Program Files\\Vendor.exe");
+  EXPECT_EQ(vendor["unquoted"], true);
+  EXPECT_EQ(rules(lines[kOverridden]), Names{"unquoted-path"});
+  EXPECT_EQ(lines["summary"]["entriesWithFindings"], 5);
+
+  // Text: each finding under its class.
+  run = Command({"--findings", "--user-classes", prefix, prefix});
+  EXPECT_NE(run.out.find("\tShortcut\tboth\n\tfinding\tuser-shadow\tthe user's Control "),
+            std::string::npos)
+      << run.out;
 }
 
 std::string RegExport(const std::string& keys) {

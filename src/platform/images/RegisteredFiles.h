@@ -18,18 +18,14 @@ enum class FileState {
   Present,     // the file is in the image
   Missing,     // the image has files, but not this one
   Unresolved,  // the image has no files, or the name cannot be mapped into it
+  Inert,       // a 16-bit registration, which no 32- or 64-bit process loads
 };
 
-// Looks up the file a registration value names: a server or handler command
-// line (quoted, or with arguments after a blank) or an icon location (with
-// ",index"). An unquoted name with blanks is tried whole and cut at each
-// blank, as Windows starts such a command line. `files` empty: the image
-// has no files. Network paths, unknown %NAME% references and drive letters
-// the image lacks are unresolved.
-FileState CheckRegisteredFile(std::string_view value, const std::optional<ImageFiles>& files);
-
-// Whether a Windows file name lies in a folder the user may write to: the
-// user's profile (AppData included) or a temporary folder.
+// Whether a Windows file name lies in a folder a standard user may write
+// to, or one that programs are not installed to: a user's profile (AppData,
+// Downloads, Desktop, the Startup folder included), the public profile,
+// ProgramData, a temporary folder, the printers' colour profiles folder.
+// Names still holding %USERPROFILE%, %APPDATA% and the like count too.
 bool InUserWritableFolder(std::string_view windowsPath);
 
 }  // namespace orbel::platform

@@ -18,14 +18,9 @@ bool SameNoCase(std::string_view a, std::string_view b) {
          });
 }
 
-// The value of an environment reference as a registration on the viewed
-// machine would see it, or nullptr when the name is not one we know.
-const char* KnownVariable(std::string_view name, bool wow64) {
-  // A 32-bit process is given the 32-bit program folders.
-  if (wow64 && SameNoCase(name, "ProgramFiles")) return "C:\\Program Files (x86)";
-  if (wow64 && SameNoCase(name, "CommonProgramFiles")) {
-    return "C:\\Program Files (x86)\\Common Files";
-  }
+// The usual value of an environment reference on Windows, or nullptr when
+// the name is not one we know.
+const char* UsualVariable(std::string_view name) {
   struct Variable {
     std::string_view name;
     const char* value;
@@ -38,14 +33,34 @@ const char* KnownVariable(std::string_view name, bool wow64) {
       {"ProgramW6432", "C:\\Program Files"},
       {"ProgramFiles(x86)", "C:\\Program Files (x86)"},
       {"CommonProgramFiles", "C:\\Program Files\\Common Files"},
+      {"CommonProgramW6432", "C:\\Program Files\\Common Files"},
       {"CommonProgramFiles(x86)", "C:\\Program Files (x86)\\Common Files"},
       {"ProgramData", "C:\\ProgramData"},
       {"ALLUSERSPROFILE", "C:\\ProgramData"},
+      {"PUBLIC", "C:\\Users\\Public"},
   };
   for (const Variable& variable : kVariables) {
     if (SameNoCase(variable.name, name)) return variable.value;
   }
   return nullptr;
+}
+
+// The value of an environment reference as a registration on the viewed
+// machine would see it: the image's own, else the usual one; nothing when
+// neither is known. `files` null: the usual values of a 64-bit process.
+std::optional<std::string> KnownVariable(std::string_view name, const ImageFiles* files) {
+  // A 32-bit process is given the 32-bit program folders.
+  if (files && files->wow64 && SameNoCase(name, "ProgramFiles")) name = "ProgramFiles(x86)";
+  if (files && files->wow64 && SameNoCase(name, "CommonProgramFiles")) {
+    name = "CommonProgramFiles(x86)";
+  }
+  if (files) {
+    for (const auto& [known, value] : files->variables) {
+      if (SameNoCase(known, name)) return value;
+    }
+  }
+  if (const char* value = UsualVariable(name)) return std::string(value);
+  return std::nullopt;
 }
 
 // Replaces the %NAME% references `valueOf` gives a value for. An unknown
@@ -74,12 +89,8 @@ std::string ExpandVariables(std::string_view text, const ValueOf& valueOf) {
   return out;
 }
 
-std::string ExpandVariables(std::string_view text, bool wow64) {
-  return ExpandVariables(text, [wow64](std::string_view name) -> std::optional<std::string_view> {
-    const char* value = KnownVariable(name, wow64);
-    if (value == nullptr) return std::nullopt;
-    return value;
-  });
+std::string ExpandKnown(std::string_view text, const ImageFiles* files) {
+  return ExpandVariables(text, [files](std::string_view name) { return KnownVariable(name, files); });
 }
 
 std::vector<std::string> SplitComponents(std::string_view path) {
@@ -259,7 +270,7 @@ ImageFiles ImageFilesOfWinePrefix(const fs::path& prefix) {
 
 std::optional<fs::path> MapWindowsPath(std::string_view windowsPath, const ImageFiles& files) {
   if (CodePoints(windowsPath) > kMaxPathUnits) return std::nullopt;
-  std::string path = ExpandVariables(windowsPath, files.wow64);
+  std::string path = ExpandKnown(windowsPath, &files);
   std::replace(path.begin(), path.end(), '/', '\\');
   // Names after the "\\?\" prefix are taken as they are.
   if (!path.starts_with("\\\\?\\")) {
@@ -317,8 +328,33 @@ std::optional<std::string> LocalFileForShell(std::string_view path,
   return file;
 }
 
+std::string ExpandWindowsVariables(std::string_view text, const ImageFiles& files) {
+  return ExpandKnown(text, &files);
+}
+
+std::string WindowsNameOf(const fs::path& file, const ImageFiles& files) {
+  const auto nameBelow = [&file](const fs::path& drive, char letter) -> std::string {
+    if (drive.empty()) return {};
+    const fs::path relative = file.lexically_relative(drive);
+    if (relative.empty() || *relative.begin() == "..") return {};
+    std::string name(1, static_cast<char>(letter - 'a' + 'A'));
+    name += ':';
+    for (const auto& part : relative) {
+      if (part == ".") continue;
+      name += '\\';
+      name += part.string();
+    }
+    return name;
+  };
+  if (std::string name = nameBelow(files.driveC, 'c'); !name.empty()) return name;
+  for (const auto& [letter, drive] : files.otherDrives) {
+    if (std::string name = nameBelow(drive, letter); !name.empty()) return name;
+  }
+  return {};
+}
+
 bool NamesUnknownVariable(std::string_view windowsPath) {
-  const std::string expanded = ExpandVariables(windowsPath, false);
+  const std::string expanded = ExpandKnown(windowsPath, nullptr);
   const std::size_t open = expanded.find('%');
   return open != std::string::npos && expanded.find('%', open + 1) != std::string::npos;
 }

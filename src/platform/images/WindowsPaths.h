@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/base/Environment.h"
 
@@ -38,6 +39,12 @@ struct ImageFiles {
   // SysWOW64 (but for the folders both share) and %ProgramFiles% is
   // "Program Files (x86)".
   bool wow64 = false;
+  // What the image itself says of its folders, by variable name (matched
+  // without regard to case): SystemRoot, ProgramFiles, ProgramData, the
+  // user's profile ... each standing before the usual value.
+  std::map<std::string, std::string> variables;
+  // The folders of the image's PATH, searched last for a bare file name.
+  std::vector<std::string> searchPath;
 };
 
 // A Wine prefix: drive_c as C:, and the dosdevices/<x>: links that lead to a
@@ -55,6 +62,15 @@ ImageFiles ImageFilesOfWinePrefix(const std::filesystem::path& prefix);
 // them; other blanks are kept as they are.
 std::optional<std::filesystem::path> MapWindowsPath(std::string_view windowsPath,
                                                     const ImageFiles& files);
+
+// `text` with the %NAME% references the image gives a value for (or that
+// have a usual value) replaced; unknown ones kept as they stand.
+std::string ExpandWindowsVariables(std::string_view text, const ImageFiles& files);
+
+// The Windows name of `file`, a file found inside the image's drive folders
+// ("C:\Windows\SysWOW64\x.dll", in the letter case of the files); empty
+// when it lies in none of them.
+std::string WindowsNameOf(const std::filesystem::path& file, const ImageFiles& files);
 
 // Whether a Windows file name holds a %NAME% reference that MapWindowsPath
 // does not know, so that it cannot name a file of the image.
