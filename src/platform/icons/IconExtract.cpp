@@ -87,9 +87,10 @@ namespace {
 // whether every byte asked for was there. An .ico file's directory is read,
 // then only the images it names, packed into an .ico of their own, so that
 // a large or sparse file costs what its directory uses, not its size; any
-// other file is read whole, up to kMaxFileSize.
+// other file is read whole, up to kMaxFileSize. When none of an .ico
+// file's images can be used, `noImage` says why.
 bool ReadIconSource(const std::filesystem::path& file, std::vector<std::byte>& bytes,
-                    bool& whole, std::string& error) {
+                    bool& whole, std::string& noImage, std::string& error) {
   RegularFile in;
   if (!in.Open(file, error)) return false;
   // The head, then the directory it announces.
@@ -109,8 +110,7 @@ bool ReadIconSource(const std::filesystem::path& file, std::vector<std::byte>& b
     whole = bytes.size() == in.Size();
     return true;
   }
-  std::string unused;
-  const std::vector<IcoEntry> entries = PickIcoEntries(head, in.Size(), unused);
+  const std::vector<IcoEntry> entries = PickIcoEntries(head, in.Size(), noImage);
   std::vector<std::vector<std::byte>> read(entries.size());
   std::vector<IconImage> images;
   whole = true;
@@ -123,7 +123,8 @@ bool ReadIconSource(const std::filesystem::path& file, std::vector<std::byte>& b
     }
     images.push_back({Bytes(head).subspan(entries[i].entry, 8), read[i]});
   }
-  // Without any image, the directory alone says what is wrong with it.
+  // Without any image, the directory alone is kept (an index other than
+  // 0 is named as such).
   if (images.empty()) {
     head.resize(static_cast<std::size_t>(kIconDirSize + U16(head, 4) * kIconDirEntrySize));
     bytes = std::move(head);
@@ -146,6 +147,7 @@ ExtractedIcon ExtractIconFromFile(const std::filesystem::path& file, std::int32_
     std::uintmax_t size = 0;
     std::filesystem::file_time_type time;
     std::vector<std::byte> bytes;
+    std::string noImage;
   };
   static LastFile last;
   std::error_code code;
@@ -158,7 +160,7 @@ ExtractedIcon ExtractIconFromFile(const std::filesystem::path& file, std::int32_
     last = LastFile{};
     std::string error;
     bool whole = false;
-    if (!ReadIconSource(file, last.bytes, whole, error)) {
+    if (!ReadIconSource(file, last.bytes, whole, last.noImage, error)) {
       last = LastFile{};
       return NoIcon(name + ": " + error);
     }
@@ -168,6 +170,7 @@ ExtractedIcon ExtractIconFromFile(const std::filesystem::path& file, std::int32_
       last.time = time;
     }
   }
+  if (!last.noImage.empty() && index == 0) return NoIcon(name + ": " + last.noImage);
   ExtractedIcon result = ExtractIconFromBytes(last.bytes, index);
   if (!result.error.empty()) result.error = name + ": " + result.error;
   return result;
