@@ -26,6 +26,15 @@
 namespace orbel {
 namespace {
 
+bool keepReadings = false;
+
+// Keeps `readings` reachable until the process ends, when asked to.
+void KeepOrFree(std::vector<std::unique_ptr<CatalogueReading>>& readings) {
+  if (!keepReadings) return;
+  static auto* kept = new std::vector<std::unique_ptr<CatalogueReading>>;
+  for (auto& reading : readings) kept->push_back(std::move(reading));
+}
+
 // No boxes on a terminal: questions are answered No, messages are kept.
 class QuietScreen : public Screen {
  public:
@@ -143,10 +152,13 @@ int Run(const CatalogueOptions& options, platform::RegistryApi& registry, std::o
       }
     }
   }
+  KeepOrFree(kept);
   return 0;
 }
 
 }  // namespace
+
+void KeepReadingsUntilExit() { keepReadings = true; }
 
 int RunCatalogueCommand(int argc, const char* const* argv, platform::RegistryApi& registry,
                         std::ostream& out, std::ostream& err) {

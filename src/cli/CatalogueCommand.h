@@ -14,4 +14,10 @@ namespace orbel {
 int RunCatalogueCommand(int argc, const char* const* argv, platform::RegistryApi& registry,
                         std::ostream& out, std::ostream& err);
 
+// For the companion's own process, called before RunCatalogueCommand: the
+// readings of the run are then kept to the end of the process rather than
+// freed entry by entry, which cost a sixth of a reading's time. They stay
+// reachable, so a leak checker does not count them.
+void KeepReadingsUntilExit();
+
 }  // namespace orbel

@@ -5,6 +5,7 @@
 #include "platform/computer/LocalImage.h"
 
 int main(int argc, char** argv) {
+  orbel::KeepReadingsUntilExit();
   return orbel::RunCatalogueCommand(argc, argv, orbel::platform::SystemRegistry(), std::cout,
                                     std::cerr);
 }

@@ -1,6 +1,7 @@
 #include "platform/base/SafeFile.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <system_error>
 
@@ -14,6 +15,8 @@
 
 namespace orbel::platform {
 namespace {
+
+std::atomic<std::uint64_t> bytesRead{0};
 
 std::string ErrnoText(int error) { return std::generic_category().message(error); }
 
@@ -58,6 +61,29 @@ bool ReadUpTo(int fd, std::uint64_t limit, std::vector<std::byte>& out, std::str
     done += static_cast<std::uint64_t>(got);
   }
   out.resize(static_cast<std::size_t>(done));
+  bytesRead += done;
+  return true;
+}
+
+// Reads up to `length` bytes of `fd` from `offset` into `out`.
+bool ReadRange(int fd, std::uint64_t offset, std::size_t length, std::vector<std::byte>& out,
+               std::string& error) {
+  out.resize(length);
+  std::size_t done = 0;
+  while (done < length) {
+    const ssize_t got =
+        ::pread(fd, out.data() + done, length - done, static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      error = "read failed at offset " + std::to_string(offset + done) + ": " + ErrnoText(errno);
+      out.clear();
+      return false;
+    }
+    if (got == 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  out.resize(done);
+  bytesRead += done;
   return true;
 }
 
@@ -133,6 +159,7 @@ bool Read(const std::filesystem::path& file, std::uint64_t maxSize, bool refuseL
     return false;
   }
   out.resize(static_cast<std::size_t>(in.gcount()));
+  bytesRead += out.size();
   return true;
 }
 
@@ -144,6 +171,70 @@ bool ReadRegularFile(const std::filesystem::path& file, std::uint64_t maxSize,
                      std::vector<std::byte>& out, std::string& error) {
   return Read(file, maxSize, true, out, error);
 }
+
+std::uint64_t FileBytesRead() { return bytesRead; }
+
+#ifndef _WIN32
+
+RegularFile::~RegularFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool RegularFile::Open(const std::filesystem::path& file, std::string& error) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = OpenRegularFile(file, size_, error);
+  return fd_ >= 0;
+}
+
+bool RegularFile::ReadAt(std::uint64_t offset, std::size_t length, std::vector<std::byte>& out,
+                         std::string& error) {
+  if (fd_ < 0) {
+    error = "not open";
+    return false;
+  }
+  return ReadRange(fd_, offset, length, out, error);
+}
+
+#else
+
+RegularFile::~RegularFile() = default;
+
+bool RegularFile::Open(const std::filesystem::path& file, std::string& error) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(file, ec)) {
+    error = ec ? "cannot be opened: " + ec.message() : "not a regular file";
+    return false;
+  }
+  size_ = std::filesystem::file_size(file, ec);
+  if (ec) {
+    error = "cannot be examined: " + ec.message();
+    return false;
+  }
+  path_ = file;
+  return true;
+}
+
+bool RegularFile::ReadAt(std::uint64_t offset, std::size_t length, std::vector<std::byte>& out,
+                         std::string& error) {
+  std::ifstream in(path_, std::ios::binary);
+  if (!in || !in.seekg(static_cast<std::streamoff>(offset))) {
+    error = "cannot be read at offset " + std::to_string(offset);
+    out.clear();
+    return false;
+  }
+  out.assign(length, std::byte{0});
+  in.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(length));
+  if (in.bad()) {
+    error = "read failed at offset " + std::to_string(offset) + ": " + ErrnoText(errno);
+    out.clear();
+    return false;
+  }
+  out.resize(static_cast<std::size_t>(in.gcount()));
+  bytesRead += out.size();
+  return true;
+}
+
+#endif
 
 bool ReadRegularFileHead(const std::filesystem::path& file, std::size_t count,
                          std::vector<std::byte>& out, std::string& error) {

@@ -1,5 +1,7 @@
 #include "platform/icons/IcoFile.h"
 
+#include <algorithm>
+
 namespace orbel::platform::iconfile {
 
 bool IsIconFile(Bytes file) {
@@ -9,31 +11,41 @@ bool IsIconFile(Bytes file) {
          Fits(file, kIconDirSize, count * kIconDirEntrySize);
 }
 
-std::vector<IconImage> ReadIcoImages(Bytes file, std::string& error) {
-  const std::uint16_t count = U16(file, 4);
-  std::vector<IconImage> images;
+std::vector<IcoEntry> PickIcoEntries(Bytes head, std::uint64_t fileSize, std::string& error) {
+  const std::uint16_t count = U16(head, 4);
+  std::vector<IcoEntry> entries;
   std::string firstError;
   std::uint64_t imageBytes = 0;
+  const std::uint64_t allowed = std::min(fileSize, kMaxIconBytes);
   for (std::uint32_t i = 0; i < count; ++i) {
     const std::uint64_t entry = kIconDirSize + i * kIconDirEntrySize;
-    const std::uint32_t size = U32(file, entry + 8);
-    const std::uint32_t offset = U32(file, entry + 12);
-    if (size == 0 || !Fits(file, offset, size)) {
+    const std::uint32_t size = U32(head, entry + 8);
+    const std::uint32_t offset = U32(head, entry + 12);
+    const bool outside = size == 0 || offset > fileSize || size > fileSize - offset;
+    if (outside || size > kMaxIconImageSize) {
       if (firstError.empty()) {
         firstError = "image " + std::to_string(i) + " of the .ico file (entry at offset " +
-                     Hex(entry) + ") lies outside the file: offset " + Hex(offset) + ", size " +
-                     Hex(size);
+                     Hex(entry) + ") " +
+                     (outside ? "lies outside the file: offset " + Hex(offset) + ", size " + Hex(size)
+                              : "claims " + Hex(size) + " bytes, more than an icon image takes");
       }
       continue;
     }
-    if (size > file.size() - imageBytes) continue;
+    if (size > allowed - imageBytes) continue;
     imageBytes += size;
-    images.push_back({file.subspan(entry, 8), file.subspan(offset, size)});
+    entries.push_back({entry, offset, size});
   }
-  if (images.empty()) {
+  if (entries.empty()) {
     error = "none of the " + std::to_string(count) +
             " images of the .ico file is present: " + firstError;
   }
+  return entries;
+}
+
+std::vector<IconImage> ReadIcoImages(Bytes file, std::string& error) {
+  std::vector<IconImage> images;
+  for (const IcoEntry& e : PickIcoEntries(file, file.size(), error))
+    images.push_back({file.subspan(e.entry, 8), file.subspan(e.offset, e.size)});
   return images;
 }
 

@@ -81,17 +81,73 @@ ExtractedIcon ExtractIconFromBytes(std::span<const std::byte> file, std::int32_t
                            : "the file is neither a program or library nor an .ico file");
 }
 
+namespace {
+
+// Reads what an extraction needs of `file` into `bytes`; `whole` tells
+// whether every byte asked for was there. An .ico file's directory is read,
+// then only the images it names, packed into an .ico of their own, so that
+// a large or sparse file costs what its directory uses, not its size; any
+// other file is read whole, up to kMaxFileSize. When none of an .ico
+// file's images can be used, `noImage` says why.
+bool ReadIconSource(const std::filesystem::path& file, std::vector<std::byte>& bytes,
+                    bool& whole, std::string& noImage, std::string& error) {
+  RegularFile in;
+  if (!in.Open(file, error)) return false;
+  // The head, then the directory it announces.
+  std::vector<std::byte> head;
+  const auto readHead = [&](std::uint64_t length) {
+    return in.ReadAt(0, static_cast<std::size_t>(std::min(in.Size(), length)), head, error);
+  };
+  if (in.Size() > kMaxFileSize || !readHead(kIconDirSize) || StartsWithMz(head) ||
+      head.size() < kIconDirSize ||
+      !readHead(kIconDirSize + U16(head, 4) * kIconDirEntrySize) || !IsIconFile(head)) {
+    whole = true;
+    if (head.size() == in.Size()) {
+      bytes = std::move(head);
+      return true;
+    }
+    if (!ReadRegularFile(file, kMaxFileSize, bytes, error)) return false;
+    whole = bytes.size() == in.Size();
+    return true;
+  }
+  const std::vector<IcoEntry> entries = PickIcoEntries(head, in.Size(), noImage);
+  std::vector<std::vector<std::byte>> read(entries.size());
+  std::vector<IconImage> images;
+  whole = true;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (!in.ReadAt(entries[i].offset, entries[i].size, read[i], error)) return false;
+    // A file that shrank since its size was taken: the image is left out.
+    if (read[i].size() != entries[i].size) {
+      whole = false;
+      continue;
+    }
+    images.push_back({Bytes(head).subspan(entries[i].entry, 8), read[i]});
+  }
+  // Without any image, the directory alone is kept (an index other than
+  // 0 is named as such).
+  if (images.empty()) {
+    head.resize(static_cast<std::size_t>(kIconDirSize + U16(head, 4) * kIconDirEntrySize));
+    bytes = std::move(head);
+  } else {
+    bytes = BuildIco(images);
+  }
+  return true;
+}
+
+}  // namespace
+
 ExtractedIcon ExtractIconFromFile(const std::filesystem::path& file, std::int32_t index) {
   const std::string name = file.string();
   // Read, not mapped: a file that shrinks or a damaged volume then gives a
-  // failed read instead of SIGBUS, and no FIFO or device is opened. The last
-  // file read is kept while its size and time stay the same: the rows of an
-  // entry, and many entries, name the same large library.
+  // failed read instead of SIGBUS, and no FIFO or device is opened. What was
+  // read of the last file is kept while its size and time stay the same:
+  // the rows of an entry, and many entries, name the same large library.
   struct LastFile {
     std::filesystem::path path;
     std::uintmax_t size = 0;
     std::filesystem::file_time_type time;
     std::vector<std::byte> bytes;
+    std::string noImage;
   };
   static LastFile last;
   std::error_code code;
@@ -103,16 +159,18 @@ ExtractedIcon ExtractIconFromFile(const std::filesystem::path& file, std::int32_
   if (!regular || code || last.path != file || last.size != size || last.time != time) {
     last = LastFile{};
     std::string error;
-    if (!ReadRegularFile(file, kMaxFileSize, last.bytes, error)) {
+    bool whole = false;
+    if (!ReadIconSource(file, last.bytes, whole, last.noImage, error)) {
       last = LastFile{};
       return NoIcon(name + ": " + error);
     }
-    if (regular && !code && last.bytes.size() == size) {
+    if (regular && !code && whole) {
       last.path = file;
       last.size = size;
       last.time = time;
     }
   }
+  if (!last.noImage.empty() && index == 0) return NoIcon(name + ": " + last.noImage);
   ExtractedIcon result = ExtractIconFromBytes(last.bytes, index);
   if (!result.error.empty()) result.error = name + ": " + result.error;
   return result;

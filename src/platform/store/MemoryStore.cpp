@@ -58,8 +58,8 @@ std::optional<Store::Node> MemoryStore::FindFolded(const Key& key,
   }
   const auto it = std::lower_bound(
       key.children.begin(), key.children.end(), folded,
-      [this](Node child, const std::string& f) { return keys_[child].folded < f; });
-  if (it == key.children.end() || keys_[*it].folded != folded) return std::nullopt;
+      [this](Node child, const std::string& f) { return keys_[child].Folded() < f; });
+  if (it == key.children.end() || keys_[*it].Folded() != folded) return std::nullopt;
   return *it;
 }
 
@@ -174,7 +174,7 @@ Store::Node MemoryStore::EnsureChild(Node parent, std::string_view name) {
   const Node node = keys_.size();
   Key child;
   child.name = std::string(name);
-  child.folded = folded;
+  if (folded != child.name) child.folded = folded;
   child.parent = parent;
   keys_.push_back(std::move(child));
   Key& key = keys_[parent];
@@ -185,12 +185,12 @@ Store::Node MemoryStore::EnsureChild(Node parent, std::string_view name) {
   }
   const auto at =
       std::lower_bound(key.children.begin(), key.children.end(), folded,
-                       [this](Node c, const std::string& f) { return keys_[c].folded < f; });
+                       [this](Node c, const std::string& f) { return keys_[c].Folded() < f; });
   key.children.insert(at, node);
   if (key.children.size() > kIndexThreshold) {
     Index& index = key.Extra();
     index.childrenIndexed = true;
-    for (Node c : key.children) index.children.emplace(keys_[c].folded, c);
+    for (Node c : key.children) index.children.emplace(keys_[c].Folded(), c);
   }
   return node;
 }
@@ -251,7 +251,7 @@ bool MemoryStore::RemoveKey(Node node) {
   if (!Valid(node) || node == RootNode()) return false;
   Key& parent = keys_[keys_[node].parent];
   if (parent.ChildrenIndexed()) {
-    parent.index.p->children.erase(keys_[node].folded);
+    parent.index.p->children.erase(keys_[node].Folded());
     parent.index.p->childrenStale = true;
   } else {
     parent.children.erase(std::find(parent.children.begin(), parent.children.end(), node));

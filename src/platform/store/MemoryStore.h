@@ -90,6 +90,8 @@ class MemoryStore : public Store {
   };
   struct Key {
     std::string name;
+    // The folded name when it differs from the name (most names, class
+    // GUIDs among them, are folded already); see Folded.
     std::string folded;
     Node parent = 0;
     bool alive = true;
@@ -101,6 +103,7 @@ class MemoryStore : public Store {
       if (!index.p) index.p = std::make_unique<Index>();
       return *index.p;
     }
+    const std::string& Folded() const { return folded.empty() ? name : folded; }
     bool ChildrenIndexed() const { return index.p && index.p->childrenIndexed; }
     bool ValuesIndexed() const { return index.p && index.p->valuesIndexed; }
     bool Removed(std::size_t at) const {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/base/SafeFile.h"
 #include "platform/icons/IconExtract.h"
 #include "platform/images/WindowsPaths.h"
 
@@ -572,6 +573,43 @@ TEST_F(IconFileTest, RefusesFilesAbove256MiB) {
   const ExtractedIcon icon = ExtractIconFromFile(path, 0);
   EXPECT_EQ(icon.outcome, IconOutcome::NoIcon);
   EXPECT_NE(icon.error.find("256 MiB"), std::string::npos) << icon.error;
+}
+
+// A sparse .ico of 255 MiB: one entry claims 200 MiB, the other's image lies
+// past the hole. Only the directory and that image are read.
+TEST_F(IconFileTest, ReadsOnlyTheDirectoryAndTheImagesOfAnIcoFile) {
+  constexpr std::uint32_t kSize = 255u << 20, kAt = kSize - 4096;
+  Bytes directory(6 + 2 * 16, std::byte{0});
+  Put16(directory, 2, 1);
+  Put16(directory, 4, 2);
+  directory[6] = directory[7] = std::byte{16};
+  Put32(directory, 6 + 8, 200u << 20);
+  Put32(directory, 6 + 12, 64);
+  directory[22] = directory[23] = std::byte{32};
+  Put16(directory, 22 + 6, 32);
+  Put32(directory, 22 + 8, 7);
+  Put32(directory, 22 + 12, kAt);
+  const auto path = Write("sparse.ico", directory);
+  std::filesystem::resize_file(path, kSize);
+  {
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(kAt);
+    file.write("\xB2\xB2\xB2\xB2\xB2\xB2\xB2", 7);
+  }
+  const std::uint64_t before = FileBytesRead();
+  const ExtractedIcon icon = ExtractIconFromFile(path, 0);
+  ASSERT_EQ(icon.outcome, IconOutcome::Found) << icon.error;
+  ExpectIco(icon.ico, {{32, 32, Image(0xB2, 7)}});
+  // Its head, its directory, the one image.
+  EXPECT_EQ(FileBytesRead() - before, 6 + directory.size() + 7);
+
+  // With no image left, the entry claiming too much is named.
+  Put32(directory, 22 + 8, 0);
+  const auto damaged = Write("damaged.ico", directory);
+  std::filesystem::resize_file(damaged, kSize);
+  const ExtractedIcon none = ExtractIconFromFile(damaged, 0);
+  EXPECT_EQ(none.outcome, IconOutcome::NoIcon);
+  EXPECT_NE(none.error.find("more than an icon image takes"), std::string::npos) << none.error;
 }
 
 // A real library from a Wine prefix named by ORBEL_TEST_WINEPREFIX.
