@@ -110,11 +110,10 @@ std::optional<int> ParseArguments(int argc, char* argv[], std::optional<std::str
     std::optional<int> failure;
     if (!optionsEnd && std::strcmp(argument, "--") == 0) {
       optionsEnd = true;
-    } else if (!optionsEnd && argument[0] == '-' && argument[1] == '-' &&
-               [&] {
-                 for (auto [name, field] : {std::pair{"--user-classes", &view.userClasses},
-                                            std::pair{"--user", &view.userName},
-                                            std::pair{"--view", &view.view}}) {
+    } else if (!optionsEnd && argument[0] == '-' && argument[1] == '-' && [&] {
+                 for (auto [name, field] :
+                      {std::pair{"--user-classes", &view.userClasses},
+                       std::pair{"--user", &view.userName}, std::pair{"--view", &view.view}}) {
                    if (auto value = ViewOption(argc, argv, i, name, failure)) {
                      *field = std::move(*value);
                      return true;
@@ -144,14 +143,14 @@ std::optional<int> ParseArguments(int argc, char* argv[], std::optional<std::str
     return UsageError("--user-classes and --user cannot be given together");
   }
   if (view.userName && !image) return UsageError("--user needs an IMAGE whose users it names");
-  if (view.userClasses && view.userClasses->empty()) return UsageError("--user-classes needs a value");
+  if (view.userClasses && view.userClasses->empty())
+    return UsageError("--user-classes needs a value");
   return std::nullopt;
 }
 
 // The view the options ask for; nothing, with the problem told, when --user
 // names no user of the image.
-std::optional<orbel::ViewChoice> ChoiceOf(const ViewOptions& options,
-                                                       const std::string& image) {
+std::optional<orbel::ViewChoice> ChoiceOf(const ViewOptions& options, const std::string& image) {
   orbel::ViewChoice choice;
   choice.view = options.view.value_or("64");
   if (options.userClasses) {
@@ -172,7 +171,8 @@ std::optional<orbel::ViewChoice> ChoiceOf(const ViewOptions& options,
     }
     if (choice.userClasses.empty()) {
       std::fprintf(stderr, "orbel: no user \"%s\" with classes in %s (users found: %s)\n",
-                   options.userName->c_str(), image.c_str(), known.empty() ? "none" : known.c_str());
+                   options.userName->c_str(), image.c_str(),
+                   known.empty() ? "none" : known.c_str());
       return std::nullopt;
     }
   }
