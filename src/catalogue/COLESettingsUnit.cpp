@@ -182,6 +182,7 @@ void TCOLESettings::ClearCatalogue() {
   Recovery.reset();
   FileDamage.clear();
   FindNode = 0;
+  Extras.clear();
   // The tree refers to the entries: empty it before they go.
   windows_.tree->BeginUpdate();
   windows_.tree->Clear();
@@ -228,7 +229,10 @@ void TCOLESettings::ReadClasses() {
   int classKeys = 0;
   bool proceed = true;
   std::vector<std::string> names;
-  Reader = std::make_unique<TPatchRegistry>(*windows_.registry);
+  // A user's view is read through its merged registry, which gives the
+  // merged view as the machine of whatever computer is named.
+  platform::RegistryApi& registry = UserView ? UserView->Registry() : *windows_.registry;
+  Reader = std::make_unique<TPatchRegistry>(registry);
   Reader->SelectRoot(platform::HKeyLocalMachine);
 
   if (!RequestedComputer.empty()) {
@@ -236,7 +240,7 @@ void TCOLESettings::ReadClasses() {
     const bool connected = Reader->ConnectRemote(RequestedComputer);
     NormalCursor();
     if (!connected) {
-      ReadProblem = windows_.registry->LastConnectError();
+      ReadProblem = registry.LastConnectError();
       windows_.progress->HideDialog();
       // The question says what went wrong when the registry layer can tell
       // (a file that is no registry: its name and its fault).
@@ -257,99 +261,118 @@ void TCOLESettings::ReadClasses() {
   }
 
   bool listDamaged = false;
-  if (proceed && Reader->OpenPath(ClassList)) {
-    std::uint32_t missing = 0;
-    // Class keys whose names hold a NUL: a path cannot name them, so they
-    // are not read, and each is named in an error.
-    std::vector<std::string> withNul;
-    try {
-      missing = Reader->ListSubkeys(names, &withNul);
-    } catch (const ERegistryException& e) {
-      names.clear();
-      listDamaged = true;
-      ReadErrors.push_back({ClassList, e.what()});
-    }
-    if (missing > 0) {
-      ReadErrors.push_back(
-          {ClassList, std::to_string(missing) + " class keys could not be listed"});
-    }
-    for (const std::string& name : withNul) {
-      ReadErrors.push_back(
-          {ShownKeyName(name), "the key could not be opened: its name holds a NUL"});
-    }
-    missing += static_cast<std::uint32_t>(withNul.size());
-    windows_.progress->SetMaximum(static_cast<int>(names.size()));
-    classKeys = static_cast<int>(
-        std::min<std::size_t>(names.size() + missing, std::numeric_limits<std::int32_t>::max()));
-    const auto extractor = windows_.iconExtractor(*windows_.registry, Reader->Root());
-    Entries.reserve(names.size());
-    // Each entry's sort key is made while the entry is fresh in memory.
-    SortKeys keys;
-    keys.Reserve(names.size());
-    for (const auto& name : names) {
-      if (Reader->OpenPath(name)) {
-        // A class key that cannot be read gives no entry; the others still do.
-        try {
-          auto entry = std::make_unique<COLEObject>(*Reader, windows_.list, windows_.smallImages,
-                                                    windows_.largeImages, extractor);
-          if (const std::uint32_t lost = entry->RegistrySettings->SubkeysNotListed; lost > 0) {
-            ReadErrors.push_back(
-                {name, std::to_string(lost) + " of its subkeys could not be listed"});
-          }
-          const std::int32_t kind = entry->Kind;
-          keys.Add(entry->DisplayName);
-          Entries.push_back(std::move(entry));
-          ++EntriesRead;
-          switch (kind) {
-            case KindControl: ++ControlCount; break;
-            case KindEmbeddable: ++EmbeddableCount; break;
-            case KindAutomation: ++AutomationCount; break;
-            case KindShellExtension: ++ShellExtensionCount; break;
-            case KindDocument: ++DocumentCount; break;
-            default: ++OtherCount; break;
-          }
-        } catch (const ERegistryException& e) {
-          ReadErrors.push_back({name, e.what()});
-        }
-        Reader->ClosePath();
-        Reader->OpenPath(ClassList);
+  // Each entry's sort key is made while the entry is fresh in memory.
+  SortKeys keys;
+  // Reads the class keys of one class list into Entries.
+  const auto readList = [&](const std::string& classList) {
+    if (proceed && Reader->OpenPath(classList)) {
+      std::uint32_t missing = 0;
+      // Class keys whose names hold a NUL: a path cannot name them, so they
+      // are not read, and each is named in an error.
+      std::vector<std::string> withNul;
+      try {
+        missing = Reader->ListSubkeys(names, &withNul);
+      } catch (const ERegistryException& e) {
+        names.clear();
+        listDamaged = true;
+        ReadErrors.push_back({classList, e.what()});
       }
-      StepProgress();
-      PumpMessages();
-      if (CancelRequested) break;
+      if (missing > 0) {
+        ReadErrors.push_back(
+            {classList, std::to_string(missing) + " class keys could not be listed"});
+      }
+      for (const std::string& name : withNul) {
+        ReadErrors.push_back(
+            {ShownKeyName(name), "the key could not be opened: its name holds a NUL"});
+      }
+      missing += static_cast<std::uint32_t>(withNul.size());
+      // A second list continues the progress of the first.
+      const std::size_t listedBefore = static_cast<std::size_t>(classKeys);
+      windows_.progress->SetMaximum(static_cast<int>(std::min<std::size_t>(
+          listedBefore + names.size(), std::numeric_limits<std::int32_t>::max())));
+      classKeys = static_cast<int>(std::min<std::size_t>(listedBefore + names.size() + missing,
+                                                         std::numeric_limits<std::int32_t>::max()));
+      const auto extractor = windows_.iconExtractor(registry, Reader->Root());
+      Entries.reserve(Entries.size() + names.size());
+      keys.Reserve(Entries.size() + names.size());
+      for (const auto& name : names) {
+        if (Reader->OpenPath(name)) {
+          // A class key that cannot be read gives no entry; the others still do.
+          try {
+            auto entry = std::make_unique<COLEObject>(*Reader, windows_.list, windows_.smallImages,
+                                                      windows_.largeImages, extractor);
+            if (const std::uint32_t lost = entry->RegistrySettings->SubkeysNotListed; lost > 0) {
+              ReadErrors.push_back(
+                  {name, std::to_string(lost) + " of its subkeys could not be listed"});
+            }
+            const std::int32_t kind = entry->Kind;
+            keys.Add(entry->DisplayName);
+            Entries.push_back(std::move(entry));
+            ++EntriesRead;
+            switch (kind) {
+              case KindControl: ++ControlCount; break;
+              case KindEmbeddable: ++EmbeddableCount; break;
+              case KindAutomation: ++AutomationCount; break;
+              case KindShellExtension: ++ShellExtensionCount; break;
+              case KindDocument: ++DocumentCount; break;
+              default: ++OtherCount; break;
+            }
+          } catch (const ERegistryException& e) {
+            ReadErrors.push_back({name, e.what()});
+          }
+          Reader->ClosePath();
+          Reader->OpenPath(classList);
+        }
+        StepProgress();
+        PumpMessages();
+        if (CancelRequested) break;
+      }
+    } else if (proceed) {
+      ReadProblem = registry.RootProblem(Reader->Root());
+      // An absent class list is an empty catalogue; one that is there but
+      // cannot be opened (damage) is reported.
+      platform::HKey key{};
+      const platform::Status status =
+          ReadProblem.empty() ? registry.OpenKey(Reader->Root(), classList, platform::KEY_READ, key)
+                              : platform::kFileNotFound;
+      if (status == platform::kSuccess) {
+        registry.CloseKey(key);
+      } else if (status != platform::kFileNotFound) {
+        listDamaged = true;
+        ReadErrors.push_back(
+            {classList, status == platform::kAccessDenied ? "access is denied"
+                        : status == platform::kCantRead
+                            ? "the key cannot be read: a read failed"
+                            : "the key cannot be read: the registry is damaged there"});
+      }
     }
-    // By display name without regard to case, by the user's collation;
-    // entries of equal names keep their registry order.
-    SortByKeys(Entries, keys);
-  } else if (proceed) {
-    ReadProblem = windows_.registry->RootProblem(Reader->Root());
-    // An absent class list is an empty catalogue; one that is there but
-    // cannot be opened (damage) is reported.
-    platform::HKey key{};
-    const platform::Status status =
-        ReadProblem.empty()
-            ? windows_.registry->OpenKey(Reader->Root(), ClassList, platform::KEY_READ, key)
-            : platform::kFileNotFound;
-    if (status == platform::kSuccess) {
-      windows_.registry->CloseKey(key);
-    } else if (status != platform::kFileNotFound) {
-      listDamaged = true;
-      ReadErrors.push_back(
-          {ClassList, status == platform::kAccessDenied ? "access is denied"
-                      : status == platform::kCantRead
-                          ? "the key cannot be read: a read failed"
-                          : "the key cannot be read: the registry is damaged there"});
-    }
+  };
+  readList(ClassList);
+  std::vector<const COLEObject*> secondList;
+  if (!SecondClassList.empty() && proceed && !CancelRequested) {
+    const std::size_t first = Entries.size();
+    Reader->ClosePath();
+    names.clear();
+    readList(SecondClassList);
+    for (std::size_t i = first; i < Entries.size(); ++i) secondList.push_back(Entries[i].get());
   }
+  // By display name without regard to case, by the user's collation;
+  // entries of equal names keep their registry order.
+  SortByKeys(Entries, keys);
   if (proceed) {
-    Notice = windows_.registry->NoticeOf(Reader->Root());
-    Recovery = windows_.registry->RecoveryOf(Reader->Root());
-    FileDamage = windows_.registry->DamageOf(Reader->Root());
+    // The machine's file, also under a user's view: the user's side has
+    // notices of its own (ViewSummaryText).
+    platform::RegistryApi& machine = UserView ? *windows_.registry : registry;
+    const platform::HKey root = UserView ? UserView->MachineRoot() : Reader->Root();
+    Notice = machine.NoticeOf(root);
+    Recovery = machine.RecoveryOf(root);
+    FileDamage = machine.DamageOf(root);
     if (!FileDamage.empty()) ReadErrors.push_back({"", FileDamage});
   }
 
   Reader.reset();
   names.clear();
+  if (proceed) DescribeEntries(secondList);
 
   if (proceed) {
     ViewedComputer = !RequestedComputer.empty() ? RequestedComputer : LocalComputerName();
@@ -406,7 +429,11 @@ void TCOLESettings::FillCategoryTree() {
   }
   for (int i = 0; i < EntriesRead && i < EntryCount(); ++i) {
     COLEObject* entry = EntryAt(i);
-    tree.Add(categories[CategoryPosition(entry->Kind)], entry->DisplayName, 0, 1, entry);
+    const ClassExtras* extras = ExtrasOf(entry);
+    if (TreeFilter && !TreeFilter(*entry, extras)) continue;
+    const TreeNode node =
+        tree.Add(categories[CategoryPosition(entry->Kind)], entry->DisplayName, 0, 1, entry);
+    if (extras && extras->badges != BadgeNone) tree.SetBadges(node, extras->badges);
   }
   tree.EndUpdate();
 }

@@ -7,10 +7,12 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "catalogue/CatalogueControls.h"
+#include "catalogue/ClassExtras.h"
 #include "model/COLEItemDescriptionUnit.h"
 #include "model/COLEObjectUnit.h"
 #include "platform/api/RegistryApi.h"
@@ -101,6 +103,27 @@ class TCOLESettings {
   // through it.
   std::string ClassList = "Software\\Classes\\CLSID";
 
+  // The view read: a user's classes laid over the machine's (none: the
+  // machine's alone), named in the summary by UserLabel; a class list read
+  // after ClassList into the same tree (the 32-bit list when both views are
+  // read; empty: none).
+  std::shared_ptr<UserClassView> UserView;
+  std::string UserLabel;
+  std::string SecondClassList;
+  // What the last reading knows of its entries beyond their registrations;
+  // empty after a reading of the machine's 64-bit classes alone.
+  std::unordered_map<const COLEObject*, ClassExtras> Extras;
+  const ClassExtras* ExtrasOf(const COLEObject* entry) const;
+  // Appends the added rows of `entry` to the attribute list (those of
+  // unknown value left out when `hideUnknown`); their help texts, in order.
+  std::vector<std::string> AppendExtraRows(const COLEObject& entry, bool hideUnknown);
+  // Which entries the tree shows; none: all of them.
+  std::function<bool(const COLEObject&, const ClassExtras*)> TreeFilter;
+  // The lines the summary of a user's or 32-bit view adds: the scopes
+  // counted, the 32-bit classes, the notices of the user's side; empty for a
+  // reading of the machine's 64-bit classes alone.
+  std::string ViewSummaryText() const;
+
   // Class keys of the last reading: how many, and those that raised a
   // registry error (with the error's text).
   std::int32_t ClassKeyCount = 0;
@@ -120,6 +143,8 @@ class TCOLESettings {
 
  private:
   void ReadClasses();
+  // Fills Extras for the entries read; `secondList` holds those of SecondClassList.
+  void DescribeEntries(const std::vector<const COLEObject*>& secondList);
   void StepProgress();
   bool SearchFrom();
 

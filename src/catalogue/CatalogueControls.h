@@ -55,6 +55,9 @@ class ObjectTree {
   virtual void MakeVisibleAndSelect(TreeNode node) = 0;
   // Runs the main window's handler for a changed tree selection with `node`.
   virtual void RunSelectionHandler(TreeNode node) = 0;
+  // Lays small pictures (EntryBadge bits) over a node's image; a tree that
+  // shows none ignores them.
+  virtual void SetBadges(TreeNode /*node*/, unsigned /*badges*/) {}
 };
 
 }  // namespace orbel

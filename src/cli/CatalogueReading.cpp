@@ -54,28 +54,6 @@ std::string CatalogueReading::Problem() const {
   return catalogue_->ReadProblem.empty() ? "the registry cannot be read" : catalogue_->ReadProblem;
 }
 
-Rows RowsOf(const COLEObject& entry) {
-  Rows rows;
-  const auto& record = *entry.RegistrySettings;
-  rows.reserve(kFixedRowCount + record.OtherSubkeyNames.size());
-  for (int row = 1; row <= kFixedRowCount; ++row) {
-    const int index = AttributeIndexAtRow(row);
-    rows.emplace_back(AttributeName(index), entry.GetValue(index));
-  }
-  for (std::size_t k = 0; k < record.OtherSubkeyNames.size(); ++k) {
-    rows.emplace_back(record.OtherSubkeyNames[k], record.OtherSubkeyValues[k]);
-  }
-  return rows;
-}
-
-const std::string& RowValue(const Rows& rows, std::string_view name) {
-  static const std::string unknown = kUnknown;
-  for (const auto& [row, value] : rows) {
-    if (row == name) return value;
-  }
-  return unknown;
-}
-
 std::optional<std::string> IsoTime(platform::FileTime time) {
   if (time == 0) return std::nullopt;
   using namespace std::chrono;
@@ -200,19 +178,6 @@ std::vector<ClassChange> CompareCatalogues(const TCOLESettings& before, const TC
     }
   }
   return changes;
-}
-
-platform::PortableRegistry::Connector MachineOnlyConnector(platform::Mount mount, std::string why) {
-  return [mount = std::move(mount), why = std::move(why)](std::string_view, platform::HKey root,
-                                                          platform::Mount& out,
-                                                          std::string& error) {
-    if (root != platform::HKeyLocalMachine) {
-      error = why;
-      return platform::kFileNotFound;
-    }
-    out = mount;
-    return platform::kSuccess;
-  };
 }
 
 }  // namespace orbel

@@ -13,20 +13,13 @@
 #include <vector>
 
 #include "catalogue/COLESettingsUnit.h"
+#include "catalogue/EntryRows.h"
 #include "catalogue/PlainControls.h"
+#include "catalogue/UserClassView.h"
 #include "platform/api/PortableRegistry.h"
 #include "platform/api/RegistryApi.h"
 
 namespace orbel {
-
-// The class lists of the two views: what a 64-bit process and what a 32-bit
-// process sees as HKEY_CLASSES_ROOT\CLSID.
-inline constexpr const char* kClassList64 = "Software\\Classes\\CLSID";
-inline constexpr const char* kClassList32 = "Software\\Classes\\Wow6432Node\\CLSID";
-// The class list of the view named "64" or "32".
-inline const char* ClassListOf(std::string_view view) {
-  return view == "32" ? kClassList32 : kClassList64;
-}
 
 class CatalogueReading {
  public:
@@ -52,20 +45,6 @@ class CatalogueReading {
   PlainImages small_, large_;
   std::unique_ptr<TCOLESettings> catalogue_;
 };
-
-using Rows = std::vector<std::pair<std::string, std::string>>;
-
-// The rows of an entry as the window lists them with nothing hidden: the 23
-// fixed rows, then the other subkeys.
-Rows RowsOf(const COLEObject& entry);
-
-// The value of the row `name`, or kUnknown when there is no such row.
-const std::string& RowValue(const Rows& rows, std::string_view name);
-
-// A connector that gives `mount` as HKEY_LOCAL_MACHINE of whatever computer
-// is named, and refuses every other root saying `why`: for the views that
-// read a store of their own as a machine.
-platform::PortableRegistry::Connector MachineOnlyConnector(platform::Mount mount, std::string why);
 
 // A last-write time in ISO 8601 UTC to the second ("2024-05-01T12:00:00Z");
 // nothing for 0 and for times past the year 9999.

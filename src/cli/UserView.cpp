@@ -4,10 +4,10 @@
 #include <optional>
 #include <utility>
 
+#include "catalogue/UserClasses.h"
 #include "cli/FileCheck.h"
 #include "cli/JsonOutput.h"
 #include "cli/TerminalText.h"
-#include "cli/UserClasses.h"
 #include "platform/base/Text.h"
 #include "platform/computer/LocalImage.h"
 #include "platform/images/RegisteredFiles.h"
@@ -121,37 +121,20 @@ std::unique_ptr<UserView> UserView::Open(const CatalogueOptions& options,
     return nullptr;
   }
 
-  platform::HKey machineRoot = platform::HKeyLocalMachine;
-  if (options.source && registry.ConnectRegistry(*options.source, platform::HKeyLocalMachine,
-                                                 machineRoot) != platform::kSuccess) {
-    exitStatus = ReportFailure(err, registry.LastConnectError().empty()
-                                        ? *options.source + ": cannot be read"
-                                        : registry.LastConnectError());
+  UserProfile profile;
+  if (options.userName) {
+    profile.name = *options.userName;
+  } else {
+    profile.variables = ProfileVariables(*user->store);
+  }
+  auto merged = UserClassView::Open(registry, options.source.value_or(""), std::move(*user), error);
+  if (!merged) {
+    exitStatus = ReportFailure(err, error);
     return nullptr;
   }
-  std::unique_ptr<UserView> view(new UserView(registry, machineRoot));
+  std::unique_ptr<UserView> view(new UserView(std::move(merged)));
   view->user_ = label;
-  if (options.userName) {
-    view->profile_.name = *options.userName;
-  } else {
-    view->profile_.variables = ProfileVariables(*user->store);
-  }
-  view->userRecovery_ = user->store->Recovery();
-  view->userNotice_ = user->store->Notice();
-  view->warnings_ = std::move(user->warnings);
-  view->machineStore_ = std::make_unique<platform::ApiStore>(registry, machineRoot);
-  // The overlay holds the machine's store without owning it: the view
-  // goes before the machine's store does.
-  std::shared_ptr<platform::Store> machine(view->machineStore_.get(), [](platform::Store*) {});
-  view->overlay_ =
-      std::make_shared<platform::OverlayStore>(std::move(user->store), "user", machine, "machine");
-  platform::Mount mount{view->overlay_, view->overlay_->RootNode(),
-                        registry.DriveFolderOf(machineRoot)};
-  if (options.source) {
-    view->registry_.SetConnector(MachineOnlyConnector(mount, "only HKEY_LOCAL_MACHINE is merged"));
-  } else {
-    view->registry_.MountRoot(platform::HKeyLocalMachine, mount);
-  }
+  view->profile_ = std::move(profile);
   return view;
 }
 
@@ -169,34 +152,28 @@ void UserView::AddFields(const COLEObject& entry, const Rows& rows, const std::s
                          json& fields) {
   PerView& state = views_[view];
   lastView_ = view;
-  const auto sides =
-      overlay_->SidesOf(std::string(ClassListOf(view)) + "\\" + entry.RegistrySettings->Guid);
-  const char* scope = sides.upper && sides.lower ? "both" : sides.upper ? "user" : "machine";
+  const ClassScope sides = view_->ScopeOf(ClassListOf(view), entry.RegistrySettings->Guid);
+  const char* scope = ScopeName(sides);
   ++state.scopes[scope];
   fields["scope"] = scope;
-  if (sides.upper && sides.lower) {
+  if (sides == ClassScope::Both) {
     // The machine's own rows, from the reading of the machine alone.
     json overrides = json::array();
     if (const auto own = state.entries.find(entry.RegistrySettings->Guid);
         own != state.entries.end()) {
-      const Rows machineRows = RowsOf(*own->second);
-      for (const auto& [name, value] : rows) {
-        // The key's stamp is no registered value; lastWrite carries it.
-        if (name == "Last change") continue;
-        const std::string& before = RowValue(machineRows, name);
-        if (before != value) overrides.push_back({name, before, value});
-      }
-      const std::string& before = own->second->RegistrySettings->TreatAs;
-      const std::string& after = entry.RegistrySettings->TreatAs;
-      if (before != after) {
-        overrides.push_back({"TreatAs", before.empty() ? json(nullptr) : json(before),
-                             after.empty() ? json(nullptr) : json(after)});
+      for (const auto& [name, machine, user] : OverridesOf(entry, *own->second)) {
+        if (name == "TreatAs") {
+          overrides.push_back({name, machine.empty() ? json(nullptr) : json(machine),
+                               user.empty() ? json(nullptr) : json(user)});
+        } else {
+          overrides.push_back({name, machine, user});
+        }
       }
     }
     fields["overrides"] = std::move(overrides);
   }
   json writable = json::array();
-  if (sides.upper) {
+  if (sides != ClassScope::Machine) {
     for (std::size_t i = 0; i < kServerRows; ++i) {
       const std::string& value = RowValue(rows, kFileRows[i]);
       if (value != kUnknown && platform::InUserWritableFolder(value))
@@ -210,17 +187,17 @@ void UserView::AddErrors(json& errors) const {
   for (auto& item : errors) {
     // The side whose damage stopped the class key, when the overlay saw it.
     const std::string key = platform::FoldCase("\\" + item["key"].get<std::string>());
-    for (const auto& damage : overlay_->Damages()) {
+    for (const auto& damage : view_->Damages()) {
       if (platform::FoldCase(damage.key).find(key) != std::string::npos) {
         item["side"] = damage.side;
         break;
       }
     }
   }
-  for (const auto& damage : overlay_->Damages()) {
+  for (const auto& damage : view_->Damages()) {
     errors.push_back({{"key", damage.key}, {"message", damage.message}, {"side", damage.side}});
   }
-  for (const auto& warning : warnings_) {
+  for (const auto& warning : view_->Warnings()) {
     errors.push_back({{"key", ""}, {"message", warning}, {"side", "user"}});
   }
 }
@@ -232,13 +209,14 @@ void UserView::PrintSummary(std::ostream& out) const {
   out << "\nUser classes: " << TerminalText(user_) << "\n"
       << scopes.at("machine") << " machine only, " << scopes.at("user") << " user only, "
       << scopes.at("both") << " on both sides\n";
-  if (!userNotice_.empty()) out << TerminalText(userNotice_) << "\n";
+  if (!view_->UserNotice().empty()) out << TerminalText(view_->UserNotice()) << "\n";
 }
 
 void UserView::AddSummary(json& summary) const {
   summary["user"] = user_;
-  summary["userNotice"] = userNotice_;
-  summary["userRecovery"] = userRecovery_ ? RecoveryJson(*userRecovery_) : json(nullptr);
+  summary["userNotice"] = view_->UserNotice();
+  summary["userRecovery"] =
+      view_->UserRecovery() ? RecoveryJson(*view_->UserRecovery()) : json(nullptr);
   Scopes total{{"machine", 0}, {"user", 0}, {"both", 0}};
   for (const auto& [view, state] : views_) {
     for (const auto& [scope, count] : state.scopes) total[scope] += count;

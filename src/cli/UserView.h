@@ -9,13 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/UserClassView.h"
 #include "cli/CatalogueOptions.h"
 #include "cli/CatalogueReading.h"
 #include "cli/EntryExtras.h"
 #include "cli/FileCheck.h"
-#include "platform/api/ApiStore.h"
-#include "platform/api/PortableRegistry.h"
-#include "platform/store/OverlayStore.h"
 
 namespace orbel {
 
@@ -35,7 +33,7 @@ class UserView {
   UserView& operator=(const UserView&) = delete;
 
   // The merged registry, read as the machine's.
-  platform::RegistryApi& Registry() { return registry_; }
+  platform::RegistryApi& Registry() { return view_->Registry(); }
   // The user, for the folders of the profile.
   const UserProfile& Profile() const { return profile_; }
   // Keeps the reading of the machine alone of the view `view` ("64" or
@@ -57,20 +55,10 @@ class UserView {
   void AddViewSummary(const std::string& view, json& summary) const;
   // Which sides hold the key at `path` below the merged root, each with its
   // own last-write time of it.
-  platform::OverlayStore::Sides SidesOf(std::string_view path) { return overlay_->SidesOf(path); }
+  platform::OverlayStore::Sides SidesOf(std::string_view path) { return view_->SidesOf(path); }
 
  private:
-  // The machine's root connected to SOURCE, closed after the stores on it.
-  struct ConnectedRoot {
-    platform::RegistryApi& registry;
-    platform::HKey key = platform::HKeyLocalMachine;
-    ~ConnectedRoot() {
-      if (key != platform::HKeyLocalMachine) registry.CloseKey(key);
-    }
-  };
-
-  UserView(platform::RegistryApi& registry, platform::HKey machineRoot)
-      : root_{registry, machineRoot} {}
+  explicit UserView(std::unique_ptr<UserClassView> view) : view_(std::move(view)) {}
 
   using Scopes = std::map<std::string, int>;
   // One view's reading of the machine alone, its entries by GUID, and the
@@ -82,17 +70,9 @@ class UserView {
   };
   std::map<std::string, PerView> views_;
   std::string lastView_ = "64";
-  ConnectedRoot root_;
   std::string user_;  // the path or user name, for the summary
   UserProfile profile_;
-  // The user's hive: what its transaction logs gave (none for a file that
-  // is no hive), and the line about it.
-  std::optional<platform::LogRecovery> userRecovery_;
-  std::string userNotice_;
-  std::vector<std::string> warnings_;
-  std::unique_ptr<platform::ApiStore> machineStore_;  // kept for the overlay
-  std::shared_ptr<platform::OverlayStore> overlay_;
-  platform::PortableRegistry registry_;
+  std::unique_ptr<UserClassView> view_;
 };
 
 }  // namespace orbel

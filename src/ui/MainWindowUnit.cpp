@@ -22,6 +22,7 @@
 #include <exception>
 
 #include "catalogue/COLESettingsUnit.h"
+#include "catalogue/UserClasses.h"
 #include "platform/base/ProgramFolder.h"
 #include "platform/computer/LocalImage.h"
 #include "platform/images/RegistryImage.h"
@@ -532,26 +533,73 @@ void TMainWindow::FormShow() {
   FormResize();
 }
 
-void TMainWindow::OpenAtStart(const std::string& image) { startImage_ = image; }
+void TMainWindow::OpenAtStart(const std::string& image, const ViewChoice& choice) {
+  startImage_ = image;
+  choice_ = choice;
+  startPending_ = !image.empty() || !choice.userClasses.empty();
+}
 
 void TMainWindow::ConnectAtStart() {
   const std::string name = startImage_;
   startImage_.clear();
+  startPending_ = false;
   // Remembered as a confirmation in the selector would remember it.
   std::vector<std::string> entries;
-  try {
-    ReadRememberedComputers(registry_, entries);
-    RememberFirst(entries, name);
-    WriteRememberedComputers(registry_, entries);
-  } catch (const ERegistryException& error) {
-    ErrorMessage(error.what());
+  if (!name.empty()) {
+    try {
+      ReadRememberedComputers(registry_, entries);
+      RememberFirst(entries, name);
+      WriteRememberedComputers(registry_, entries);
+      WriteRememberedView(registry_, name,
+                          {choice_.userClasses, choice_.userName, choice_.view});
+    } catch (const ERegistryException& error) {
+      ErrorMessage(error.what());
+    }
   }
   catalogue_->RequestedComputer = name;
   mnuViewRefreshClick();
 }
 
+void TMainWindow::PrepareView() {
+  catalogue_->UserView.reset();
+  catalogue_->UserLabel.clear();
+  catalogue_->ClassList = choice_.view == "32" ? kClassList32 : kClassList64;
+  catalogue_->SecondClassList = choice_.view == "both" ? kClassList32 : "";
+  if (choice_.userClasses.empty()) return;
+  std::string error;
+  const auto logs =
+      mnuViewApplyLogs->isChecked() ? platform::HiveLogs::Apply : platform::HiveLogs::Ignore;
+  auto user = OpenUserClasses(choice_.userClasses, error, logs);
+  if (!user) {
+    ErrorMessage("The user's classes cannot be read: " + error +
+                 "\n\nThe classes of the computer are shown alone.");
+    return;
+  }
+  // A computer that cannot be read is left to the reading, which asks
+  // what to do about it.
+  auto view = UserClassView::Open(registry_, catalogue_->RequestedComputer, std::move(*user), error);
+  if (!view) return;
+  catalogue_->UserView = std::move(view);
+  catalogue_->UserLabel = choice_.userName.empty() ? choice_.userClasses : choice_.userName;
+}
+
+std::string TMainWindow::DoneText() const {
+  const auto& recovery = catalogue_->Recovery;
+  if (recovery && !recovery->rejected.empty()) {
+    return "Done - transaction logs rejected in part, see \"File\" -> \"Information\"";
+  }
+  if (recovery && recovery->applied > 0) {
+    return "Done - transaction logs applied (" + std::to_string(recovery->applied) +
+           " entries); \"View\" -> \"Apply Transaction Logs\" reads the hive as stored";
+  }
+  if (!catalogue_->Notice.empty() && !mnuViewApplyLogs->isChecked()) {
+    return "Done - the hive is read as stored, without its transaction logs";
+  }
+  return kDone;
+}
+
 void TMainWindow::FormActivate() {
-  if (!startImage_.empty()) {
+  if (startPending_) {
     ConnectAtStart();
     return;
   }
@@ -567,8 +615,9 @@ void TMainWindow::FormActivate() {
 
 void TMainWindow::UpdateTitle() {
   const std::string& computer = catalogue_->ViewedComputer;
-  const std::string title =
+  std::string title =
       computer.empty() ? kTitle : ReplaceParam("Vell Orbel - Viewing Computer \"%1\"", computer);
+  if (!computer.empty() && catalogue_->UserView) title += " (user " + catalogue_->UserLabel + ")";
   if (Q(title) != windowTitle()) {
     setWindowTitle(Q(title));
     SetApplicationTitle(Q(title));
@@ -683,6 +732,7 @@ void TMainWindow::mnuViewRefreshClick() {
   IgnoreListChanges = true;
   IgnoreTreeChanges = true;
   try {
+    PrepareView();
     catalogue_->LoadCatalogue();
   } catch (...) {
     // The reading ended early; the window stays usable with what was read.
@@ -694,7 +744,7 @@ void TMainWindow::mnuViewRefreshClick() {
     throw;
   }
   UpdateTitle();
-  SetStatusText(kDone);
+  SetStatusText(DoneText());
   IgnoreTreeChanges = false;
   IgnoreListChanges = false;
   reading_ = false;
@@ -713,6 +763,10 @@ void TMainWindow::mnuViewClearClick() {
   IgnoreTreeChanges = true;
   ListViewValuesExit();
   catalogue_->ResetCatalogue();
+  // The view goes with the computer.
+  choice_ = {};
+  catalogue_->UserView.reset();
+  catalogue_->UserLabel.clear();
   UpdateTitle();
   SetStatusText(kDone);
   IgnoreTreeChanges = false;
@@ -730,6 +784,7 @@ void TMainWindow::mnuFileConnectClick() {
   TPCSelector selector(registry_, this);
   if (selector.exec() == QDialog::Accepted) {
     catalogue_->RequestedComputer = selector.SelectedComputer;
+    choice_ = {selector.SelectedUserClasses, selector.SelectedUserName, selector.SelectedView};
     mnuViewRefreshClick();
   }
 }
@@ -757,7 +812,23 @@ void TMainWindow::mnuFileTestObjectClick() {
   }
 }
 
-void TMainWindow::mnuFileInformationClick() { catalogue_->ShowInformation(); }
+void TMainWindow::mnuFileInformationClick() {
+  std::string text = catalogue_->InformationText();
+  // A reading in a view of its own adds its counts; one of a hive whose
+  // logs gave anything, the way to the hive as stored.
+  if (!catalogue_->Entries.empty() || !catalogue_->Notice.empty()) {
+    if (const std::string view = catalogue_->ViewSummaryText(); !view.empty()) {
+      text += "\n" + view;
+    }
+    const auto& recovery = catalogue_->Recovery;
+    if (recovery && (recovery->applied > 0 || !recovery->rejected.empty())) {
+      text +=
+          "\nTo see the hive as it is stored, without its transaction logs, clear \"View\" -> "
+          "\"Apply Transaction Logs\".\n";
+    }
+  }
+  InfoMessage(text);
+}
 
 void TMainWindow::mnuFileExitClick() { close(); }
 
@@ -798,6 +869,7 @@ void TMainWindow::TreeViewObjectsChange(TreeNode node) {
   PumpMessages();
   SetStatusText(kLoading);
   IgnoreListChanges = true;
+  extraHelps_.clear();
   COLEObject* entry = node ? TreeViewObjects->Data(node) : nullptr;
   if (!node || TreeViewObjects->Level(node) < 2 || !entry) {
     ListViewValues->BeginUpdate();
@@ -808,6 +880,7 @@ void TMainWindow::TreeViewObjectsChange(TreeNode node) {
     entry->HideUnknown = tolShowUnknown->isChecked();
     try {
       entry->FillValueList();
+      extraHelps_ = catalogue_->AppendExtraRows(*entry, entry->HideUnknown);
     } catch (...) {
       // The rows added so far stay; the window stays usable.
     }
@@ -835,7 +908,11 @@ void TMainWindow::ListViewValuesChange(int row) {
     const std::string name = model->Caption(row).toStdString();
     if (name == LastDescribedItem) return;
     staDescriptionHeading->setText(Q(" Description: " + name));
-    staDescription->setPlainText(Q(catalogue_->DescriptionFor(name)));
+    // The rows the catalogue added come last, each with its own help text.
+    const int firstExtra = model->rowCount() - static_cast<int>(extraHelps_.size());
+    staDescription->setPlainText(
+        Q(row >= firstExtra ? extraHelps_[static_cast<std::size_t>(row - firstExtra)]
+                            : catalogue_->DescriptionFor(name)));
     ListViewValues->SetHint(model->Value(row));
     LastDescribedItem = name;
   } catch (...) {

@@ -8,6 +8,7 @@
 #include <QMainWindow>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "catalogue/CatalogueControls.h"
 #include "platform/api/RegistryApi.h"
@@ -35,6 +36,15 @@ class TSplitterBar;
 // The preferences' key below HKEY_CURRENT_USER, and the placement's.
 inline constexpr char kProgramKey[] = "Software\\Vell Inc.\\Orbel\\1.0";
 inline constexpr char kWindowKey[] = "Software\\Vell Inc.\\Orbel\\1.0\\Window";
+
+// The view of the computer read: the file of a user's classes laid over its
+// own (empty: none), the name the title gives that user, and the class
+// lists read ("64", "32" or "both").
+struct ViewChoice {
+  std::string userClasses;
+  std::string userName;
+  std::string view = "64";
+};
 
 class TMainWindow : public QMainWindow {
   Q_OBJECT
@@ -101,10 +111,11 @@ class TMainWindow : public QMainWindow {
   void tolViewListClick() { mnuViewListClick(); }
   void tolViewDetailedClick() { mnuViewDetailsClick(); }
 
-  // Starts with this image (a path as AbsoluteImagePath gives it) read, as
-  // if it had been chosen in the selector and confirmed, instead of the
-  // welcome question. Call before showing.
-  void OpenAtStart(const std::string& image);
+  // Starts with this image (a path as AbsoluteImagePath gives it; empty:
+  // this computer, when `choice` names a user's classes) read in the view
+  // `choice`, as if it had been chosen in the selector and confirmed,
+  // instead of the welcome question. Call before showing.
+  void OpenAtStart(const std::string& image, const ViewChoice& choice = {});
 
   // Where the manual is: beside the program (or in its ../share/orbel), in
   // the installed data folder, or in the source tree; empty when none of
@@ -134,6 +145,10 @@ class TMainWindow : public QMainWindow {
   void LayoutPanes();
   void LayoutRightPane();
   void ShowDescription(const std::string& heading, const std::string& text);
+  // Gives the catalogue the view of `choice_` for the next reading.
+  void PrepareView();
+  // "Done", or what the transaction logs of the hive read gave.
+  std::string DoneText() const;
   // Runs a command as the application does: an error that escapes it is
   // shown in an error box.
   void Run(void (TMainWindow::*handler)());
@@ -156,6 +171,12 @@ class TMainWindow : public QMainWindow {
   bool reading_ = false;
   // The image named on the command line, until it is read.
   std::string startImage_;
+  bool startPending_ = false;
+  // The view of the computer chosen last, used by every reading.
+  ViewChoice choice_;
+  // The help texts of the rows the catalogue added after the selected
+  // entry's own, which are the last rows of the list.
+  std::vector<std::string> extraHelps_;
 
   // Pane layout: the widths of panLeft and panRight, and of the description
   // box's neighbours in the right pane.

@@ -2,11 +2,57 @@
 
 #include <QHeaderView>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+
+#include "catalogue/ClassExtras.h"
 
 #include "ui/QtImageList.h"
 
 namespace orbel {
 namespace {
+
+// The item data role that holds a node's badges.
+constexpr int kBadgesRole = Qt::UserRole + 1;
+
+// `image` with the badges drawn over it.
+QPixmap WithBadges(const QPixmap& image, unsigned badges) {
+  if (image.isNull() || badges == BadgeNone) return image;
+  QPixmap badged = image.copy();
+  QPainter painter(&badged);
+  painter.setRenderHint(QPainter::Antialiasing);
+  const qreal w = badged.width() / badged.devicePixelRatio();
+  const qreal h = badged.height() / badged.devicePixelRatio();
+  if (badges & BadgeUser) {
+    // A head and shoulders on a white disc.
+    const QRectF disc(w - 9, h - 9, 9, 9);
+    painter.setPen(QPen(QColor(0x20, 0x40, 0x90), 1));
+    painter.setBrush(Qt::white);
+    painter.drawEllipse(disc.adjusted(0.5, 0.5, -0.5, -0.5));
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0x20, 0x40, 0x90));
+    painter.drawEllipse(QRectF(disc.left() + 3, disc.top() + 1.5, 3, 3));
+    QPainterPath shoulders;
+    shoulders.moveTo(disc.left() + 1.5, disc.bottom() - 1);
+    shoulders.cubicTo(disc.left() + 2, disc.top() + 4.5, disc.right() - 2, disc.top() + 4.5,
+                      disc.right() - 1.5, disc.bottom() - 1);
+    shoulders.closeSubpath();
+    painter.drawPath(shoulders);
+  }
+  if (badges & BadgeView32) {
+    QFont font = painter.font();
+    font.setPixelSize(7);
+    font.setBold(true);
+    painter.setFont(font);
+    const QRectF plate(0, 0, 10, 7);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0x70, 0x30, 0x00));
+    painter.drawRect(plate);
+    painter.setPen(Qt::white);
+    painter.drawText(plate, Qt::AlignCenter, QStringLiteral("32"));
+  }
+  return badged;
+}
 
 // Tree items that carry their entry.
 class ObjectItem : public QTreeWidgetItem {
@@ -14,6 +60,9 @@ class ObjectItem : public QTreeWidgetItem {
   ObjectItem(const QString& text, COLEObject* entry)
       : QTreeWidgetItem(QStringList{text}, QTreeWidgetItem::UserType), entry_(entry) {}
   COLEObject* Entry() const { return entry_; }
+  // The images the node was added with.
+  int image = 0;
+  int selectedImage = 0;
 
  private:
   COLEObject* entry_;
@@ -43,20 +92,32 @@ TObjectTreeView::~TObjectTreeView() {
   for (auto& group : pending_) qDeleteAll(group.second);
 }
 
-QIcon TObjectTreeView::IconFor(int image, int selectedImage) {
-  const std::pair<int, int> key{image, selectedImage};
+QIcon TObjectTreeView::IconFor(int image, int selectedImage, unsigned badges) {
+  const std::tuple<int, int, unsigned> key{image, selectedImage, badges};
   for (const auto& [cached, icon] : icons_) {
     if (cached == key) return icon;
   }
   QIcon icon;
   if (images_) {
-    const QPixmap normal = images_->Pixmap(image);
-    const QPixmap selected = images_->Pixmap(selectedImage);
+    const QPixmap normal = WithBadges(images_->Pixmap(image), badges);
+    const QPixmap selected = WithBadges(images_->Pixmap(selectedImage), badges);
     if (!normal.isNull()) icon.addPixmap(normal, QIcon::Normal);
     if (!selected.isNull()) icon.addPixmap(selected, QIcon::Selected);
   }
   icons_.emplace_back(key, icon);
   return icon;
+}
+
+void TObjectTreeView::SetBadges(TreeNode node, unsigned badges) {
+  QTreeWidgetItem* item = ItemOf(node);
+  if (!item || item->type() != QTreeWidgetItem::UserType) return;
+  const auto* object = static_cast<ObjectItem*>(item);
+  item->setIcon(0, IconFor(object->image, object->selectedImage, badges));
+  item->setData(0, kBadgesRole, badges);
+}
+
+unsigned TObjectTreeView::BadgesOf(const QTreeWidgetItem* item) {
+  return item ? item->data(0, kBadgesRole).toUInt() : 0;
 }
 
 void TObjectTreeView::BeginUpdate() {
@@ -91,6 +152,8 @@ void TObjectTreeView::Clear() {
 TreeNode TObjectTreeView::Add(TreeNode parent, const std::string& text, int image,
                               int selectedImage, COLEObject* data) {
   auto* item = new ObjectItem(QString::fromStdString(text), data);
+  item->image = image;
+  item->selectedImage = selectedImage;
   item->setIcon(0, IconFor(image, selectedImage));
   item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
   QTreeWidgetItem* parentItem = ItemOf(parent);

@@ -7,6 +7,7 @@
 #include <QTreeWidget>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <unordered_map>
 #include <vector>
 
@@ -34,6 +35,11 @@ class TObjectTreeView : public QTreeWidget, public ObjectTree {
   COLEObject* Data(TreeNode node) const override;
   void MakeVisibleAndSelect(TreeNode node) override;
   void RunSelectionHandler(TreeNode node) override;
+  // Lays the badges over the node's own images: a user's figure at the
+  // bottom right, "32" at the top left.
+  void SetBadges(TreeNode node, unsigned badges) override;
+  // The badges laid over a node's images (EntryBadge bits).
+  static unsigned BadgesOf(const QTreeWidgetItem* item);
 
   // The selected node, 0 when none.
   TreeNode Selected() const;
@@ -52,7 +58,7 @@ class TObjectTreeView : public QTreeWidget, public ObjectTree {
   // are inserted together when the bracket ends (or before the tree is next
   // asked about its nodes), so that a large catalogue fills in one step.
   void InsertPending() const;
-  QIcon IconFor(int image, int selectedImage);
+  QIcon IconFor(int image, int selectedImage, unsigned badges = 0);
 
   const QtImageList* images_;
   int updateDepth_ = 0;
@@ -62,7 +68,7 @@ class TObjectTreeView : public QTreeWidget, public ObjectTree {
   // so that a walk over all nodes does not search every parent's list.
   mutable QTreeWidgetItem* lastSibling_ = nullptr;
   mutable int lastSiblingPosition_ = -1;
-  std::vector<std::pair<std::pair<int, int>, QIcon>> icons_;
+  std::vector<std::pair<std::tuple<int, int, unsigned>, QIcon>> icons_;
 };
 
 }  // namespace orbel

@@ -1,5 +1,6 @@
 #include "ui/PCSelectorUnit.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
@@ -16,6 +17,7 @@
 #include <pwd.h>
 #endif
 
+#include "catalogue/UserClasses.h"
 #include "platform/base/Text.h"
 #include "platform/computer/LocalImage.h"
 #include "registry/PatchedRegistry.h"
@@ -29,6 +31,10 @@ namespace {
 
 constexpr char kProgramKey[] = "Software\\Vell Inc.\\Orbel\\1.0";
 constexpr char kComputersSection[] = "Computers";
+constexpr char kUserClassesSection[] = "User Classes";
+constexpr char kUserNamesSection[] = "User Names";
+constexpr char kViewsSection[] = "Views";
+constexpr char kNoUser[] = "(none)";
 // Idents "1" to this are read; a longer list is written but never read back.
 constexpr int kRememberedComputers = 10;
 
@@ -135,6 +141,29 @@ void ReadRememberedComputers(platform::RegistryApi& registry, std::vector<std::s
   }
 }
 
+RememberedView ReadRememberedView(platform::RegistryApi& registry, const std::string& computer) {
+  TRegIniFile settings(registry, kProgramKey);
+  RememberedView view;
+  view.userClasses = settings.ReadText(kUserClassesSection, computer, "");
+  view.userName = settings.ReadText(kUserNamesSection, computer, "");
+  view.view = settings.ReadText(kViewsSection, computer, "64");
+  if (view.view != "32" && view.view != "both") view.view = "64";
+  return view;
+}
+
+void WriteRememberedView(platform::RegistryApi& registry, const std::string& computer,
+                         const RememberedView& view) {
+  // A computer viewed as the Parts view it writes nothing, unless it had a
+  // view of its own remembered before.
+  const RememberedView before = ReadRememberedView(registry, computer);
+  const bool plain = view.userClasses.empty() && view.view == "64";
+  if (plain && before.userClasses.empty() && before.view == "64") return;
+  TRegIniFile settings(registry, kProgramKey);
+  settings.WriteText(kUserClassesSection, computer, view.userClasses);
+  settings.WriteText(kUserNamesSection, computer, view.userName);
+  settings.WriteText(kViewsSection, computer, view.view);
+}
+
 TPCSelector::TPCSelector(platform::RegistryApi& registry, QWidget* owner)
     : QDialog(owner), registry_(registry) {
   setObjectName("PCSelector");
@@ -193,9 +222,33 @@ TPCSelector::TPCSelector(platform::RegistryApi& registry, QWidget* owner)
   };
 #endif
 
+  lblUsers = new QLabel("&User's classes:", this);
+  lblUsers->setObjectName("lblUsers");
+  drpUsers = new QComboBox(this);
+  drpUsers->setObjectName("drpUsers");
+  drpUsers->addItem(kNoUser, QString());
+  lblUsers->setBuddy(drpUsers);
+  btnUserBrowse = new QPushButton("Br&owse...", this);
+  btnUserBrowse->setObjectName("btnUserBrowse");
+  btnUserBrowse->setAutoDefault(false);
+  chkView32 = new QCheckBox("Classes of &32-bit programs", this);
+  chkView32->setObjectName("chkView32");
+  chooseUserClasses = [](QWidget* parent) {
+    QFileDialog dialog(parent, "Select a user's classes");
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilters({"User's classes (UsrClass.dat user.reg *.reg *.dat)", "All files (*)"});
+    dialog.setFilter(dialog.filter() | QDir::Hidden);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
+    return dialog.selectedFiles().first();
+  };
+  connect(btnUserBrowse, &QPushButton::clicked, this, &TPCSelector::btnUserBrowseClick);
+
   setTabOrder(drpComputers, btnOK);
   setTabOrder(btnOK, btnCancel);
   if (btnBrowse) setTabOrder(btnCancel, btnBrowse);
+  setTabOrder(btnBrowse ? btnBrowse : btnCancel, drpUsers);
+  setTabOrder(drpUsers, btnUserBrowse);
+  setTabOrder(btnUserBrowse, chkView32);
   drpComputers->setFocus();
 
   connect(drpComputers, &QComboBox::currentTextChanged, this, &TPCSelector::drpComputersChange);
@@ -232,11 +285,21 @@ void TPCSelector::LayOut() {
   const int comboHeight = std::max(22, drpComputers->sizeHint().height());
   const int comboTop = Label3->geometry().bottom() + 1 + 6;
   drpComputers->setGeometry(kMargin, comboTop, kLeftColumnWidth, comboHeight);
-  // The design's height, grown when the labels need more with this font.
-  const int height = std::max(kClientHeight, comboTop + comboHeight + 9);
-  setFixedSize(kClientWidth, height);
-
   const int buttonLeft = kClientWidth - kMargin - kButtonWidth;
+  // The view below: the user's classes, then the 32-bit classes.
+  const int usersTop = std::max(comboTop + comboHeight, kClientHeight - 9) + 8;
+  const int labelWidth = lblUsers->sizeHint().width();
+  lblUsers->setGeometry(kMargin, usersTop, labelWidth, comboHeight);
+  drpUsers->setGeometry(kMargin + labelWidth + 6, usersTop, kLeftColumnWidth - labelWidth - 6,
+                        comboHeight);
+  btnUserBrowse->setGeometry(buttonLeft, usersTop, kButtonWidth, kButtonHeight);
+  const int checkTop = usersTop + comboHeight + 6;
+  const int checkHeight = chkView32->sizeHint().height();
+  chkView32->setGeometry(kMargin, checkTop, kLeftColumnWidth, checkHeight);
+  // The design's height, grown by the view's rows and when the labels
+  // need more with this font.
+  setFixedSize(kClientWidth, checkTop + checkHeight + 9);
+
   btnOK->setGeometry(buttonLeft, kMargin, kButtonWidth, kButtonHeight);
   btnCancel->setGeometry(buttonLeft, kMargin + kButtonHeight + kMargin, kButtonWidth,
                          kButtonHeight);
@@ -253,6 +316,53 @@ void TPCSelector::btnBrowseClick(bool folder) {
 
 void TPCSelector::drpComputersChange() {
   btnOK->setEnabled(!drpComputers->currentText().isEmpty());
+  ListUsers();
+}
+
+void TPCSelector::ListUsers() {
+  const QString typed = drpComputers->currentText();
+  if (typed == usersListedFor_) return;
+  usersListedFor_ = typed;
+  const std::string name = ToUtf8(typed);
+  std::vector<std::pair<std::string, std::filesystem::path>> users;
+  if (!name.empty() && IsImagePath(name)) users = UsersOfImage(AbsoluteImagePath(name));
+  RememberedView remembered;
+  try {
+    if (!name.empty()) remembered = ReadRememberedView(registry_, NormaliseComputerName(name));
+  } catch (const ERegistryException&) {
+    // Nothing remembered is offered; the computer's list told of the trouble.
+  }
+  const QSignalBlocker blocker(drpUsers);
+  drpUsers->clear();
+  drpUsers->addItem(kNoUser, QString());
+  for (const auto& [user, file] : users) {
+    drpUsers->addItem(FromUtf8(user), FromUtf8(file.string()));
+  }
+  int chosen = 0;
+  if (!remembered.userClasses.empty()) {
+    chosen = drpUsers->findData(FromUtf8(remembered.userClasses));
+    if (chosen < 0) {
+      drpUsers->addItem(FromUtf8(remembered.userName.empty() ? remembered.userClasses
+                                                             : remembered.userName),
+                        FromUtf8(remembered.userClasses));
+      chosen = drpUsers->count() - 1;
+    }
+  }
+  drpUsers->setCurrentIndex(chosen);
+  chkView32->setChecked(remembered.view != "64");
+  chkView32->setProperty("rememberedView", FromUtf8(remembered.view));
+}
+
+void TPCSelector::btnUserBrowseClick() {
+  if (!chooseUserClasses) return;
+  const QString chosen = chooseUserClasses(this);
+  if (chosen.isEmpty()) return;
+  int at = drpUsers->findData(chosen);
+  if (at < 0) {
+    drpUsers->addItem(chosen, chosen);
+    at = drpUsers->count() - 1;
+  }
+  drpUsers->setCurrentIndex(at);
 }
 
 std::vector<std::string> TPCSelector::ListEntries() const {
@@ -267,6 +377,13 @@ void TPCSelector::btnOKClick() {
   const QString typed = drpComputers->currentText();
   if (typed.isEmpty()) return;
   SelectedComputer = NormaliseComputerName(ToUtf8(typed));
+  ListUsers();
+  SelectedUserClasses = ToUtf8(drpUsers->currentData().toString());
+  SelectedUserName = SelectedUserClasses.empty() ? std::string() : ToUtf8(drpUsers->currentText());
+  // A view of the 32-bit list alone, remembered or asked for on the command
+  // line, stays so while the box stays ticked.
+  const std::string remembered = ToUtf8(chkView32->property("rememberedView").toString());
+  SelectedView = !chkView32->isChecked() ? "64" : remembered == "32" ? "32" : "both";
 
   std::vector<std::string> entries = ListEntries();
   RememberFirst(entries, SelectedComputer);
@@ -280,6 +397,8 @@ void TPCSelector::btnOKClick() {
 
   try {
     WriteRememberedComputers(registry_, entries);
+    WriteRememberedView(registry_, SelectedComputer,
+                        {SelectedUserClasses, SelectedUserName, SelectedView});
   } catch (const ERegistryException& error) {
     // The name is chosen all the same; only remembering it failed.
     ErrorMessage(error.what());
@@ -291,6 +410,9 @@ void TPCSelector::btnCancelClick() { reject(); }
 
 void TPCSelector::reject() {
   SelectedComputer.clear();
+  SelectedUserClasses.clear();
+  SelectedUserName.clear();
+  SelectedView = "64";
   QDialog::reject();
 }
 

@@ -11,6 +11,7 @@
 
 #include "platform/api/RegistryApi.h"
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
@@ -26,6 +27,12 @@ class TPCSelector : public QDialog {
 
   // The normalised name after "&OK"; empty after "&Cancel", Escape or the close box.
   std::string SelectedComputer;
+  // The view chosen with it: the file of the user's classes laid over the
+  // computer's (empty: none) and the user's name (the file's path when it
+  // was chosen with Browse); the class lists read, "64" or "both".
+  std::string SelectedUserClasses;
+  std::string SelectedUserName;
+  std::string SelectedView = "64";
 
   // Escape and the close box end here as "&Cancel" does.
   void reject() override;
@@ -33,6 +40,9 @@ class TPCSelector : public QDialog {
   // Asks for a registry image behind "Browse...": a folder when `folder` is
   // true, else a file; an empty text when the user gives none.
   std::function<QString(QWidget* parent, bool folder)> chooseImage;
+  // Asks for a file of a user's classes (UsrClass.dat, user.reg or a .reg
+  // export); an empty text when the user gives none.
+  std::function<QString(QWidget* parent)> chooseUserClasses;
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -43,6 +53,9 @@ class TPCSelector : public QDialog {
   void btnOKClick();
   void btnCancelClick();
   void btnBrowseClick(bool folder);
+  void btnUserBrowseClick();
+  // Offers the users of the image typed, the one remembered with it chosen.
+  void ListUsers();
   // Places the controls; the labels take the height their text needs.
   void LayOut();
 
@@ -56,7 +69,27 @@ class TPCSelector : public QDialog {
   QPushButton* btnOK = nullptr;
   QPushButton* btnCancel = nullptr;
   QPushButton* btnBrowse = nullptr;
+  QLabel* lblUsers = nullptr;
+  QComboBox* drpUsers = nullptr;
+  QPushButton* btnUserBrowse = nullptr;
+  QCheckBox* chkView32 = nullptr;
+  // The text ListUsers last listed the users of.
+  QString usersListedFor_;
 };
+
+// The view remembered with a computer or image: its user's classes and
+// name, and its class lists ("64", "32" or "both"); none for a computer
+// viewed without. Kept in the sections "User Classes", "User Names" and
+// "Views", by the remembered name.
+struct RememberedView {
+  std::string userClasses;
+  std::string userName;
+  std::string view = "64";
+};
+RememberedView ReadRememberedView(platform::RegistryApi& registry, const std::string& computer);
+// Throws ERegistryException.
+void WriteRememberedView(platform::RegistryApi& registry, const std::string& computer,
+                         const RememberedView& view);
 
 // Whether a typed name names a registry image by its path rather than a
 // computer: off Windows, a name that contains "/" or begins with "~".

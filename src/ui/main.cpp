@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "catalogue/UserClasses.h"
+#include "platform/base/Text.h"
 #include "platform/computer/LocalImage.h"
 #include "tools/Vell_Tools.h"
 #include "ui/MainWindowUnit.h"
@@ -22,10 +24,16 @@
 namespace {
 
 constexpr char kUsage[] =
-    "Usage: orbel [IMAGE]\n"
+    "Usage: orbel [--user-classes PATH | --user NAME] [--view 64|32|both] [IMAGE]\n"
     "Browses the COM class registrations of a Windows registry.\n"
     "IMAGE, a Wine prefix, a Windows folder, a SOFTWARE or UsrClass.dat hive or a\n"
     ".reg file, is read at once, as if it had been chosen with File - Connect.\n"
+    "  --user-classes PATH  lays a user's classes over the machine's: a Wine prefix\n"
+    "                       (its user.reg), a UsrClass.dat hive or a .reg export\n"
+    "  --user NAME          the same for a user of IMAGE (a Wine prefix's user, or\n"
+    "                       one of Users\\NAME of a Windows volume)\n"
+    "  --view 64|32|both    the classes of 64-bit programs (the default), of 32-bit\n"
+    "                       ones, or both in one tree\n"
     "The toolkit's own options (-platform NAME, -display NAME, -style NAME, ...) are\n"
     "accepted as well.\n";
 
@@ -61,19 +69,60 @@ int ToolkitOptionLength(std::string_view argument) {
 }
 
 int UsageError(const std::string& problem) {
-  std::fprintf(stderr, "orbel: %s\nUsage: orbel [IMAGE]\nTry 'orbel --help'.\n", problem.c_str());
+  std::fprintf(stderr,
+               "orbel: %s\nUsage: orbel [--user-classes PATH | --user NAME] [--view 64|32|both] "
+               "[IMAGE]\nTry 'orbel --help'.\n",
+               problem.c_str());
   return 2;
 }
 
+// The view options of the command line.
+struct ViewOptions {
+  std::optional<std::string> userClasses, userName, view;
+};
+
+// The value of the view option at argv[i] ("--name VALUE" or
+// "--name=VALUE"), `i` moved past it; nothing when argv[i] is none of them.
+std::optional<std::string> ViewOption(int argc, char* argv[], int& i, std::string_view name,
+                                      std::optional<int>& failure) {
+  const std::string_view argument = argv[i];
+  if (argument.size() > name.size() + 1 && argument.starts_with(name) &&
+      argument[name.size()] == '=') {
+    return std::string(argument.substr(name.size() + 1));
+  }
+  if (argument != name) return std::nullopt;
+  if (i + 1 >= argc || argv[i + 1][0] == '\0') {
+    failure = UsageError(std::string(name) + " needs a value");
+    return std::nullopt;
+  }
+  return std::string(argv[++i]);
+}
+
 // The image named by the arguments, the toolkit's options skipped, or
-// nothing; a usage error when they are not one optional path. Needs no
-// display, so a wrong command line is told before the toolkit looks for one.
-std::optional<int> ParseArguments(int argc, char* argv[], std::optional<std::string>& image) {
+// nothing, and the view options; a usage error when they are not one
+// optional path and the view's options. Needs no display, so a wrong
+// command line is told before the toolkit looks for one.
+std::optional<int> ParseArguments(int argc, char* argv[], std::optional<std::string>& image,
+                                  ViewOptions& view) {
   bool optionsEnd = false;
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
+    std::optional<int> failure;
     if (!optionsEnd && std::strcmp(argument, "--") == 0) {
       optionsEnd = true;
+    } else if (!optionsEnd && argument[0] == '-' && argument[1] == '-' && [&] {
+                 for (auto [name, field] :
+                      {std::pair{"--user-classes", &view.userClasses},
+                       std::pair{"--user", &view.userName}, std::pair{"--view", &view.view}}) {
+                   if (auto value = ViewOption(argc, argv, i, name, failure)) {
+                     *field = std::move(*value);
+                     return true;
+                   }
+                   if (failure) return true;
+                 }
+                 return false;
+               }()) {
+      if (failure) return failure;
     } else if (!optionsEnd && argument[0] == '-' && argument[1] != '\0') {
       const int length = ToolkitOptionLength(argument);
       if (length == 0) return UsageError(std::string("unknown option ") + argument);
@@ -87,7 +136,47 @@ std::optional<int> ParseArguments(int argc, char* argv[], std::optional<std::str
       image = argument;
     }
   }
+  if (view.view && *view.view != "64" && *view.view != "32" && *view.view != "both") {
+    return UsageError("--view takes 64, 32 or both, not " + *view.view);
+  }
+  if (view.userClasses && view.userName) {
+    return UsageError("--user-classes and --user cannot be given together");
+  }
+  if (view.userName && !image) return UsageError("--user needs an IMAGE whose users it names");
+  if (view.userClasses && view.userClasses->empty())
+    return UsageError("--user-classes needs a value");
   return std::nullopt;
+}
+
+// The view the options ask for; nothing, with the problem told, when --user
+// names no user of the image.
+std::optional<orbel::ViewChoice> ChoiceOf(const ViewOptions& options, const std::string& image) {
+  orbel::ViewChoice choice;
+  choice.view = options.view.value_or("64");
+  if (options.userClasses) {
+    choice.userClasses = orbel::AbsoluteImagePath(*options.userClasses);
+    choice.userName = *options.userClasses;
+    // A Wine prefix has one user, who names the view.
+    if (const auto users = orbel::UsersOfImage(choice.userClasses); users.size() == 1) {
+      choice.userName = users.front().first;
+    }
+  } else if (options.userName) {
+    std::string known;
+    for (const auto& [name, file] : orbel::UsersOfImage(image)) {
+      if (orbel::platform::EqualsNoCase(name, *options.userName)) {
+        choice.userClasses = file.string();
+        choice.userName = name;
+      }
+      known += (known.empty() ? "" : ", ") + name;
+    }
+    if (choice.userClasses.empty()) {
+      std::fprintf(stderr, "orbel: no user \"%s\" with classes in %s (users found: %s)\n",
+                   options.userName->c_str(), image.c_str(),
+                   known.empty() ? "none" : known.c_str());
+      return std::nullopt;
+    }
+  }
+  return choice;
 }
 
 }  // namespace
@@ -102,7 +191,11 @@ int main(int argc, char* argv[]) {
     }
   }
   std::optional<std::string> image;
-  if (const auto status = ParseArguments(argc, argv, image)) return *status;
+  ViewOptions viewOptions;
+  if (const auto status = ParseArguments(argc, argv, image, viewOptions)) return *status;
+  const std::string imagePath = image ? orbel::AbsoluteImagePath(*image) : std::string();
+  const auto choice = ChoiceOf(viewOptions, imagePath);
+  if (!choice) return 1;
 #ifdef _WIN32
   // COM for this thread, apartment-threaded as the windows need; the object
   // test may create objects on it.
@@ -124,7 +217,7 @@ int main(int argc, char* argv[]) {
     orbel::SetScreen(&screen);
     {
       orbel::TMainWindow window(orbel::platform::SystemRegistry());
-      if (image) window.OpenAtStart(orbel::AbsoluteImagePath(*image));
+      if (image || !choice->userClasses.empty()) window.OpenAtStart(imagePath, *choice);
       window.show();
       window.activateWindow();
       result = QApplication::exec();

@@ -36,4 +36,13 @@ std::optional<UserClasses> OpenUserClasses(const std::filesystem::path& path, st
 std::vector<std::pair<std::string, std::filesystem::path>> UsersOfWindowsImage(
     const std::filesystem::path& driveFolder);
 
+// The users of the image at `image` that have classes of their own, by
+// name, with the file that holds them: a Wine prefix's user (named after
+// its folder in drive_c/users, its classes in user.reg), the users of a
+// Windows volume or of the volume of a Windows folder. None for a hive, a
+// .reg file or a path that is no image. Looks at folder names only, so that
+// it may be asked as a name is typed.
+std::vector<std::pair<std::string, std::filesystem::path>> UsersOfImage(
+    const std::filesystem::path& image);
+
 }  // namespace orbel

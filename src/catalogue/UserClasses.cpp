@@ -1,4 +1,4 @@
-#include "cli/UserClasses.h"
+#include "catalogue/UserClasses.h"
 
 #include <algorithm>
 #include <fstream>
@@ -173,6 +173,36 @@ std::vector<std::pair<std::string, fs::path>> UsersOfWindowsImage(const fs::path
     }
   }
   std::sort(users.begin(), users.end());
+  return users;
+}
+
+std::vector<std::pair<std::string, fs::path>> UsersOfImage(const fs::path& image) {
+  std::vector<std::pair<std::string, fs::path>> users;
+  std::error_code ec;
+  if (!fs::is_directory(image, ec)) return users;
+  if (auto reg = platform::FindNoCase(image, "user.reg"); reg && fs::is_regular_file(*reg, ec)) {
+    // Wine keeps one user per prefix; its profile folder names it.
+    std::string name = "user.reg";
+    if (const auto folder = platform::FindNoCase(image, "drive_c/users")) {
+      for (fs::directory_iterator it(*folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string entry = it->path().filename().string();
+        std::error_code statError;
+        if (it->is_directory(statError) && !platform::EqualsNoCase(entry, "Public") &&
+            !platform::EqualsNoCase(entry, "Default")) {
+          name = entry;
+          break;
+        }
+      }
+    }
+    users.emplace_back(std::move(name), *reg);
+    return users;
+  }
+  // A volume holds Users beside Windows; a Windows folder is inside the volume.
+  if (platform::FindNoCase(image, "Users")) return UsersOfWindowsImage(image);
+  const fs::path parent = image.parent_path();
+  if (!parent.empty() && parent != image && platform::FindNoCase(image, "System32/config")) {
+    return UsersOfWindowsImage(parent);
+  }
   return users;
 }
 
