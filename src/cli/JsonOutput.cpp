@@ -1,6 +1,7 @@
 #include "cli/JsonOutput.h"
 
 #include "cli/DeletedView.h"
+#include "cli/ErrorReport.h"
 #include "cli/FileCheck.h"
 #include "cli/FindingsView.h"
 #include "cli/UserView.h"
@@ -35,14 +36,12 @@ json CountsOf(const TCOLESettings& catalogue) {
 
 // The summary of the views read: their figures added up, then each view's
 // own under "views"; the status is the worst of theirs.
-json Summary(const std::vector<ViewedReading>& readings, const CatalogueOptions& options,
-             const ReadingViews& views) {
+json Summary(const std::vector<ViewedReading>& readings, const ReadingViews& views) {
   const TCOLESettings& first = readings.front().reading->Catalogue();
   json summary = {{"computer", first.ViewedComputer}, {"status", "complete"}};
   json total = CountsOf(first);
   TReadStatus status = ReadComplete;
   json perView = json::object();
-  json errors = json::array();
   for (const auto& [view, reading] : readings) {
     const TCOLESettings& catalogue = reading->Catalogue();
     // Interrupted outweighs denied, which outweighs complete.
@@ -61,11 +60,6 @@ json Summary(const std::vector<ViewedReading>& readings, const CatalogueOptions&
     }
     if (views.user) views.user->AddViewSummary(view, counts);
     perView[view] = std::move(counts);
-    for (auto& error : ReadErrors(catalogue, nullptr)) {
-      // With the 32-bit list read, each error says which list it is of.
-      if (options.view != "64") error["view"] = view;
-      errors.push_back(std::move(error));
-    }
   }
   summary["status"] = StatusName(status);
   summary.update(total);
@@ -74,8 +68,7 @@ json Summary(const std::vector<ViewedReading>& readings, const CatalogueOptions&
   if (views.files) views.files->AddSummary(summary);
   if (views.findings) views.findings->AddSummary(summary);
   if (views.deleted) views.deleted->AddSummary(summary);
-  if (views.user) views.user->AddErrors(errors);
-  summary["errors"] = std::move(errors);
+  summary["errors"] = ErrorsOfReadings(readings, views);
   summary["notice"] = first.Notice;
   // null when the source is no hive file.
   if (!summary.contains("recovery")) {
@@ -123,7 +116,7 @@ void PrintJson(const std::vector<ViewedReading>& readings, const CatalogueOption
       out << Dump(line) << "\n";
     }
   }
-  out << Dump({{"summary", Summary(readings, options, views)}}) << "\n";
+  out << Dump({{"summary", Summary(readings, views)}}) << "\n";
 }
 
 }  // namespace orbel
