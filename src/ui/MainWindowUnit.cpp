@@ -68,6 +68,17 @@ int UsableWidth(int width, int design) { return width > 0 ? width : design; }
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
+// What the transaction logs gave the hives of the last reading: the
+// machine's and the user's, where either is a hive.
+std::vector<const platform::LogRecovery*> RecoveriesOf(const TCOLESettings& catalogue) {
+  std::vector<const platform::LogRecovery*> recoveries;
+  if (catalogue.Recovery) recoveries.push_back(&*catalogue.Recovery);
+  if (catalogue.UserView && catalogue.UserView->UserRecovery()) {
+    recoveries.push_back(&*catalogue.UserView->UserRecovery());
+  }
+  return recoveries;
+}
+
 }  // namespace
 
 TMainWindow::TMainWindow(platform::RegistryApi& registry, QWidget* parent)
@@ -599,12 +610,18 @@ void TMainWindow::PrepareView() {
 }
 
 std::string TMainWindow::DoneText() const {
-  const auto& recovery = catalogue_->Recovery;
-  if (recovery && !recovery->rejected.empty()) {
+  // The machine's hive and the user's, when either is one.
+  std::uint32_t applied = 0;
+  bool rejected = false;
+  for (const platform::LogRecovery* recovery : RecoveriesOf(*catalogue_)) {
+    applied += recovery->applied;
+    rejected = rejected || !recovery->rejected.empty();
+  }
+  if (rejected) {
     return "Done - transaction logs rejected in part, see \"File\" -> \"Information\"";
   }
-  if (recovery && recovery->applied > 0) {
-    return "Done - transaction logs applied (" + std::to_string(recovery->applied) +
+  if (applied > 0) {
+    return "Done - transaction logs applied (" + std::to_string(applied) +
            " entries); \"View\" -> \"Apply Transaction Logs\" reads the hive as stored";
   }
   if (!catalogue_->Notice.empty() && !mnuViewApplyLogs->isChecked()) {
@@ -841,14 +858,16 @@ void TMainWindow::mnuFileInformationClick() {
     if (const std::string view = catalogue_->ViewSummaryText(); !view.empty()) {
       text += "\n" + view;
     }
-    if (const std::string found = findings_->SummaryText(); !found.empty()) {
-      text += "\n" + found;
-    }
-    const auto& recovery = catalogue_->Recovery;
-    if (recovery && (recovery->applied > 0 || !recovery->rejected.empty())) {
+    const auto recoveries = RecoveriesOf(*catalogue_);
+    if (std::any_of(recoveries.begin(), recoveries.end(), [](const auto* recovery) {
+          return recovery->applied > 0 || !recovery->rejected.empty();
+        })) {
       text +=
           "\nTo see the hive as it is stored, without its transaction logs, clear \"View\" -> "
           "\"Apply Transaction Logs\".\n";
+    }
+    if (const std::string found = findings_->SummaryText(); !found.empty()) {
+      text += "\n" + found;
     }
   }
   InfoMessage(text);
