@@ -131,7 +131,8 @@ void ReadingFindings::Describe(TCOLESettings& catalogue, platform::RegistryApi& 
 }
 
 std::string ReadingFindings::SummaryText() const {
-  if (!looked_) return {};
+  // A reading without findings keeps its summary as it was.
+  if (!looked_ || entries_ == 0) return {};
   int total = 0;
   std::string rules;
   for (const std::string_view rule : kFindingRules) {
@@ -140,8 +141,7 @@ std::string ReadingFindings::SummaryText() const {
     total += found->second;
     rules += std::to_string(found->second) + " " + std::string(rule) + "\n";
   }
-  return std::to_string(total) + " Findings in " + std::to_string(entries_) + " Objects" +
-         (rules.empty() ? "\n" : ":\n" + rules);
+  return std::to_string(total) + " Findings in " + std::to_string(entries_) + " Objects:\n" + rules;
 }
 
 }  // namespace orbel

@@ -31,7 +31,7 @@ class ReadingFindings {
   bool Looked() const { return looked_; }
   // How many entries have findings.
   int EntriesWithFindings() const { return entries_; }
-  // The summary's lines: the findings by rule, or why none were looked for.
+  // The summary's lines: the findings by rule; empty when there are none.
   std::string SummaryText() const;
 
  private:

@@ -781,6 +781,7 @@ void TMainWindow::mnuViewRefreshClick() {
     throw;
   }
   UpdateTitle();
+  if (mnuViewFindings->isChecked()) OpenFindingGroups();
   SetStatusText(DoneText());
   IgnoreTreeChanges = false;
   IgnoreListChanges = false;
@@ -917,6 +918,14 @@ void TMainWindow::tolFindingsClick() {
   ShowOnlyFindings(tolFindings->isChecked());
 }
 
+void TMainWindow::OpenFindingGroups() {
+  if (TreeViewObjects->topLevelItemCount() == 0) return;
+  QTreeWidgetItem* root = TreeViewObjects->topLevelItem(0);
+  for (int i = 0; i < root->childCount(); ++i) {
+    if (root->child(i)->childCount() > 0) root->child(i)->setExpanded(true);
+  }
+}
+
 void TMainWindow::ShowOnlyFindings(bool only) {
   if (reading_) return;
   const TreeNode selected = TreeViewObjects->Selected();
@@ -932,13 +941,7 @@ void TMainWindow::ShowOnlyFindings(bool only) {
   ListViewValuesExit();
   extraHelps_.clear();
   catalogue_->RefillTree();
-  // The few objects left are shown at once.
-  if (only && TreeViewObjects->topLevelItemCount() > 0) {
-    QTreeWidgetItem* root = TreeViewObjects->topLevelItem(0);
-    for (int i = 0; i < root->childCount(); ++i) {
-      if (root->child(i)->childCount() > 0) root->child(i)->setExpanded(true);
-    }
-  }
+  if (only) OpenFindingGroups();
   IgnoreTreeChanges = false;
   IgnoreListChanges = false;
   for (TreeNode node = TreeViewObjects->First(); entry && node;

@@ -157,6 +157,9 @@ class TMainWindow : public QMainWindow {
   // Fills the tree with the objects that have findings only, or with all
   // again; the selected object stays selected where it is still shown.
   void ShowOnlyFindings(bool only);
+  // Opens the groups of the tree that hold objects: the few objects with
+  // findings are shown at once.
+  void OpenFindingGroups();
   // Runs a command as the application does: an error that escapes it is
   // shown in an error box.
   void Run(void (TMainWindow::*handler)());
