@@ -8,8 +8,11 @@
 # BUILD_DIR holds a build with src/orbel; without it the program is built in
 # build/. The main window shows the sample registry, or the registry image
 # named by SCREENSHOT_REGISTRY (a Wine prefix, for instance); the progress
-# dialog is caught while a larger generated registry is read. Needs xvfb, xdotool,
-# x11-apps (xwd) and imagemagick.
+# dialog is caught while a larger generated registry is read. The pictures of
+# a hijacked class are taken on a copy of the Wine prefix SCREENSHOT_PREFIX
+# (~/.wine when not set; skipped when there is none) whose user's classes
+# override a class's server and treat another class as one served from the
+# public profile. Needs xvfb, xdotool, x11-apps (xwd) and imagemagick.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -220,4 +223,101 @@ snap "$about" about-box
 keys "$about" Escape
 wait_gone '^About$'
 
+stop_program
+
+# Hunting for hijacked classes, on a copy of a Wine prefix in the scratch
+# home: hard links where the copy is on the same file system, the user's
+# registry replaced.
+prefix=${SCREENSHOT_PREFIX:-$HOME/.wine}
+if [ ! -f "$prefix/system.reg" ] || [ ! -f "$prefix/user.reg" ] || [ ! -d "$prefix/drive_c/users" ]; then
+  echo "no Wine prefix at $prefix: the pictures of a hijacked class are not taken" >&2
+  exit 0
+fi
+hijacked=$scratch/home/hijacked-prefix
+cp -al "$prefix" "$hijacked" 2>/dev/null || { rm -rf "$hijacked"; cp -a "$prefix" "$hijacked"; }
+user=$(find "$hijacked/drive_c/users" -mindepth 1 -maxdepth 1 -type d ! -name Public -printf '%f\n' |
+  sort | head -n1)
+rm -f "$hijacked/user.reg"
+cp "$prefix/user.reg" "$hijacked/user.reg"
+mkdir -p "$hijacked/drive_c/users/$user/AppData/Roaming/Microsoft" "$hijacked/drive_c/users/Public"
+echo planted >"$hijacked/drive_c/users/$user/AppData/Roaming/Microsoft/lnkhelper.dll"
+echo planted >"$hijacked/drive_c/users/Public/updhelper.dll"
+# The Shortcut class served from the user's profile; the scripting shell
+# object treated as a class served from the public profile.
+cat >>"$hijacked/user.reg" <<REG
+
+[Software\\\\Classes\\\\CLSID\\\\{00021401-0000-0000-C000-000000000046}\\\\InprocServer32] 1796745900
+@="C:\\\\users\\\\$user\\\\AppData\\\\Roaming\\\\Microsoft\\\\lnkhelper.dll"
+"ThreadingModel"="Both"
+
+[Software\\\\Classes\\\\CLSID\\\\{72C24DD5-D70A-438B-8A42-98424B88AFB8}\\\\TreatAs] 1796745900
+@="{D5A7B2C4-1E3F-4A6B-9C8D-7E6F5A4B3C2D}"
+
+[Software\\\\Classes\\\\CLSID\\\\{D5A7B2C4-1E3F-4A6B-9C8D-7E6F5A4B3C2D}] 1796745900
+@="Update Helper"
+
+[Software\\\\Classes\\\\CLSID\\\\{D5A7B2C4-1E3F-4A6B-9C8D-7E6F5A4B3C2D}\\\\InprocServer32] 1796745900
+@="C:\\\\users\\\\Public\\\\updhelper.dll"
+"ThreadingModel"="Apartment"
+REG
+
+# Selects the object whose GUID is $2 in window $1 through Find.
+find_object() {
+  keys "$1" ctrl+f
+  local find
+  find=$(wait_window '^Find$')
+  xdotool type --delay 20 "$2"
+  keys "$find" Return
+  wait_gone '^Find$'
+}
+
+# The first row of the attribute list clicked, then the keys $2... pressed
+# there, in window $1.
+list_keys() {
+  local window=$1
+  shift
+  xdotool mousemove --window "$window" 300 77 click 1
+  keys "$window" "$@"
+  xdotool mousemove --window "$window" $((WIDTH - 20)) $((HEIGHT - 10))
+}
+
+# The prefix and its user chosen in the selector.
+start_program
+main=$(wait_window '^Vell Orbel' 30)
+keys "$main" F8
+selector=$(wait_window '^Select a computer$')
+xdotool type --delay 20 '~/hijacked-prefix'
+keys "$selector" alt+u Down
+snap "$selector" hunting-selector
+keys "$selector" Return
+main=$(wait_window '^Vell Orbel - Viewing Computer .*\(user ' 60)
+xdotool windowsize --sync "$main" 900 560
+sleep 0.5
+eval "$(xdotool getwindowgeometry --shell "$main")"
+
+# Unknown rows hidden and the columns wide; the Shortcut class selected,
+# the row of the machine's own server described (the user's two findings
+# and the scope follow it).
+xdotool mousemove --window "$main" 136 34 click 1
+find_object "$main" '{00021401-0000-0000-C000-000000000046}'
+# The Name column's edge at 385, the Value column's 190 further.
+xdotool mousemove --window "$main" 385 59 mousedown 1 mousemove --window "$main" 420 59 \
+  mousemove --window "$main" 440 59 mouseup 1
+xdotool mousemove --window "$main" 630 59 mousedown 1 mousemove --window "$main" 700 59 \
+  mousemove --window "$main" $((WIDTH - 16)) 59 mouseup 1
+list_keys "$main" End Up Up Up
+snap "$main" hunting-override
+
+# Only the objects with findings; the class treated as another one
+# selected, its last finding described.
+keys "$main" ctrl+shift+f
+find_object "$main" '{72C24DD5-D70A-438B-8A42-98424B88AFB8}'
+list_keys "$main" End
+snap "$main" hunting-findings
+
+keys "$main" F6
+information=$(wait_window '^Information$')
+snap "$information" hunting-information
+keys "$information" Return
+wait_gone '^Information$'
 stop_program

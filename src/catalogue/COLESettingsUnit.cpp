@@ -368,11 +368,12 @@ void TCOLESettings::ReadClasses() {
     Recovery = machine.RecoveryOf(root);
     FileDamage = machine.DamageOf(root);
     if (!FileDamage.empty()) ReadErrors.push_back({"", FileDamage});
+    DescribeEntries(secondList);
+    if (DescribeFurther) DescribeFurther(machine, root);
   }
 
   Reader.reset();
   names.clear();
-  if (proceed) DescribeEntries(secondList);
 
   if (proceed) {
     ViewedComputer = !RequestedComputer.empty() ? RequestedComputer : LocalComputerName();
@@ -436,6 +437,20 @@ void TCOLESettings::FillCategoryTree() {
     if (extras && extras->badges != BadgeNone) tree.SetBadges(node, extras->badges);
   }
   tree.EndUpdate();
+}
+
+void TCOLESettings::RefillTree() {
+  BusyCursor();
+  FindNode = 0;
+  windows_.list->BeginUpdate();
+  windows_.list->DeleteAllRows();
+  windows_.list->EndUpdate();
+  windows_.tree->BeginUpdate();
+  windows_.tree->Clear();
+  windows_.tree->EndUpdate();
+  BuildCategoryTree();
+  FillCategoryTree();
+  NormalCursor();
 }
 
 bool TCOLESettings::SearchFrom() {

@@ -119,6 +119,13 @@ class TCOLESettings {
   std::vector<std::string> AppendExtraRows(const COLEObject& entry, bool hideUnknown);
   // Which entries the tree shows; none: all of them.
   std::function<bool(const COLEObject&, const ClassExtras*)> TreeFilter;
+  // Called once a reading's entries are described, while the machine's root
+  // it read (`root` of `registry`) is still connected: a higher layer adds
+  // what it knows of the entries to Extras before the tree is filled.
+  std::function<void(platform::RegistryApi& registry, platform::HKey root)> DescribeFurther;
+  // Empties the tree and the attribute list and fills the tree again, as
+  // TreeFilter now says.
+  void RefillTree();
   // The lines the summary of a user's or 32-bit view adds: the scopes
   // counted, the 32-bit classes, the notices of the user's side; empty for a
   // reading of the machine's 64-bit classes alone.

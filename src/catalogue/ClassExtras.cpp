@@ -42,6 +42,22 @@ std::string MachineRowHelp(const std::string& row) {
          "uses the object, so have a look at the file the user's value names.";
 }
 
+std::vector<ExtraRow> TreatAsRows(const COLEObject& entry, const COLEObject* target) {
+  const std::string& treatAs = entry.RegistrySettings->TreatAs;
+  std::string server = kUnknown;
+  if (target) {
+    const Rows rows = RowsOf(*target);
+    for (const char* name : {"Control", "Server"}) {
+      if (const std::string& value = RowValue(rows, name); value != kUnknown) {
+        server = value;
+        break;
+      }
+    }
+  }
+  return {{"Treat As", target ? treatAs + " (" + target->DisplayName + ")" : treatAs, kTreatAsHelp},
+          {kResolvedServerRow, server, kResolvedServerHelp}};
+}
+
 namespace {
 
 std::string ScopeText(ClassScope scope) {
@@ -105,20 +121,9 @@ void TCOLESettings::DescribeEntries(const std::vector<const COLEObject*>& second
     }
     if (const std::string& treatAs = entry.RegistrySettings->TreatAs; !treatAs.empty()) {
       const auto target = byGuid.find(list + "\\" + platform::AsciiUpper(treatAs));
-      const COLEObject* other = target == byGuid.end() ? nullptr : target->second;
-      extras.rows.push_back(
-          {"Treat As", other ? treatAs + " (" + other->DisplayName + ")" : treatAs, kTreatAsHelp});
-      std::string server = kUnknown;
-      if (other) {
-        const Rows rows = RowsOf(*other);
-        for (const char* name : {"Control", "Server"}) {
-          if (const std::string& value = RowValue(rows, name); value != kUnknown) {
-            server = value;
-            break;
-          }
-        }
+      for (ExtraRow& row : TreatAsRows(entry, target == byGuid.end() ? nullptr : target->second)) {
+        extras.rows.push_back(std::move(row));
       }
-      extras.rows.push_back({"Resolved Server", server, kResolvedServerHelp});
     }
     Extras.emplace(&entry, std::move(extras));
   }

@@ -16,8 +16,9 @@ namespace orbel {
 // Small pictures laid over an entry's icon in the tree, as bits.
 enum EntryBadge : unsigned {
   BadgeNone = 0,
-  BadgeUser = 1u << 0,    // the user's side changes or adds the class
-  BadgeView32 = 1u << 1,  // a class of the 32-bit programs' list
+  BadgeUser = 1u << 0,     // the user's side changes or adds the class
+  BadgeView32 = 1u << 1,   // a class of the 32-bit programs' list
+  BadgeFinding = 1u << 2,  // the class has findings worth a look
 };
 
 // A row added after an entry's own rows.
@@ -40,5 +41,11 @@ extern const char* const kScopeHelp;
 extern const char* const kViewHelp;
 extern const char* const kTreatAsHelp;
 extern const char* const kResolvedServerHelp;
+// The caption of the row that names the server a TreatAs class really runs.
+inline constexpr char kResolvedServerRow[] = "Resolved Server";
+
+// The "Treat As" and "Resolved Server" rows of `entry`, whose TreatAs class
+// is `target` (null: not registered); the server is the target's own row.
+std::vector<ExtraRow> TreatAsRows(const COLEObject& entry, const COLEObject* target);
 
 }  // namespace orbel

@@ -6,26 +6,6 @@
 namespace orbel {
 namespace {
 
-// The profile variables of `user`: those the user's registry gives, else
-// the usual folders of a profile in the image's profiles folder.
-void AddProfile(const UserProfile& user, platform::ImageFiles& files) {
-  std::map<std::string, std::string> variables = user.variables;
-  if (variables.empty() && !user.name.empty()) {
-    const auto folder = files.variables.find("ProfilesDirectory");
-    const std::string profile =
-        (folder == files.variables.end() ? std::string("C:\\Users") : folder->second) + "\\" +
-        user.name;
-    variables = {{"USERPROFILE", profile},
-                 {"APPDATA", profile + "\\AppData\\Roaming"},
-                 {"LOCALAPPDATA", profile + "\\AppData\\Local"},
-                 {"TEMP", profile + "\\AppData\\Local\\Temp"},
-                 {"TMP", profile + "\\AppData\\Local\\Temp"}};
-  }
-  for (const auto& [name, value] : variables) {
-    files.variables[name] = platform::ExpandWindowsVariables(value, files);
-  }
-}
-
 json FileJson(const CheckedFile& file) {
   json item = {{"row", file.row}, {"path", file.value}, {"state", FileStateName(file)}};
   const platform::ServerFile& found = file.file;
@@ -56,10 +36,8 @@ FileCheck::FileCheck(platform::RegistryApi& registry, const std::optional<std::s
         registry.ConnectRegistry(*source, platform::HKeyLocalMachine, root) == platform::kSuccess;
   }
   if (!source || connected) {
-    if (const auto drive = registry.DriveFolderOf(root); drive && !drive->empty()) {
-      files_ = platform::ImageFilesOfDriveFolder(*drive);
-      platform::ReadImageVariables(registry, root, *files_);
-      AddProfile(user, *files_);
+    files_ = ImageFilesOf(registry, root, user);
+    if (files_) {
       files32_ = files_;
       files32_->wow64 = true;
     }

@@ -12,19 +12,11 @@
 #include "cli/CatalogueReading.h"
 #include "cli/EntryExtras.h"
 #include "findings/ClassFiles.h"
+#include "findings/ReadingFiles.h"
 #include "platform/api/RegistryApi.h"
 #include "platform/images/ServerFiles.h"
 
 namespace orbel {
-
-// The user whose profile variables (%USERPROFILE%, %APPDATA%, ...) resolve:
-// a Windows image's user by name, whose profile lies in the image's
-// profiles folder, or the variables a Wine user's registry holds. Empty:
-// no user is known.
-struct UserProfile {
-  std::string name;
-  std::map<std::string, std::string> variables;
-};
 
 class FileCheck {
  public:

@@ -61,34 +61,6 @@ std::optional<std::string> HiveOfUser(const CatalogueOptions& options, std::ostr
   return std::nullopt;
 }
 
-// The profile variables a user's registry holds: Wine keeps the profile's
-// folders in the user's Volatile Environment and Environment keys.
-std::map<std::string, std::string> ProfileVariables(platform::Store& store) {
-  std::map<std::string, std::string> variables;
-  const struct {
-    const char* key;
-    const char* name;
-  } kSources[] = {{"Volatile Environment", "USERPROFILE"},
-                  {"Volatile Environment", "APPDATA"},
-                  {"Volatile Environment", "LOCALAPPDATA"},
-                  {"Environment", "TEMP"},
-                  {"Environment", "TMP"}};
-  for (const auto& source : kSources) {
-    platform::Store::Node node = 0;
-    platform::Value value;
-    if (store.FindChild(store.RootNode(), source.key, node) != platform::kSuccess ||
-        store.GetValue(node, source.name, value) != platform::kSuccess ||
-        (value.type != platform::REG_SZ && value.type != platform::REG_EXPAND_SZ) ||
-        value.data.size() > 64 * 1024) {
-      continue;
-    }
-    std::string text = platform::Utf16LeToUtf8(value.data);
-    while (!text.empty() && text.back() == '\0') text.pop_back();
-    if (!text.empty()) variables[source.name] = std::move(text);
-  }
-  return variables;
-}
-
 }  // namespace
 
 int ListUsers(const CatalogueOptions& options, std::ostream& out, std::ostream& err) {

@@ -23,6 +23,7 @@
 
 #include "catalogue/COLESettingsUnit.h"
 #include "catalogue/UserClasses.h"
+#include "findings/ReadingFindings.h"
 #include "platform/base/ProgramFolder.h"
 #include "platform/computer/LocalImage.h"
 #include "platform/images/RegistryImage.h"
@@ -66,6 +67,17 @@ constexpr int kDetailsWidth = 373;
 int UsableWidth(int width, int design) { return width > 0 ? width : design; }
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+// What the transaction logs gave the hives of the last reading: the
+// machine's and the user's, where either is a hive.
+std::vector<const platform::LogRecovery*> RecoveriesOf(const TCOLESettings& catalogue) {
+  std::vector<const platform::LogRecovery*> recoveries;
+  if (catalogue.Recovery) recoveries.push_back(&*catalogue.Recovery);
+  if (catalogue.UserView && catalogue.UserView->UserRecovery()) {
+    recoveries.push_back(&*catalogue.UserView->UserRecovery());
+  }
+  return recoveries;
+}
 
 }  // namespace
 
@@ -184,6 +196,11 @@ void TMainWindow::BuildMenus() {
         {apply ? platform::HiveLogs::Apply : platform::HiveLogs::Ignore});
   });
   Edit1->addAction(mnuViewApplyLogs);
+  // The tree shows the objects with findings only.
+  mnuViewFindings =
+      item(Edit1, "mnuViewFindings", "Show Only &Findings",
+           QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F), &TMainWindow::mnuViewFindingsClick);
+  mnuViewFindings->setCheckable(true);
   separator(Edit1, "N4");
   mnuViewLargeIcons =
       item(Edit1, "mnuViewLargeIcons", "Lar&ge Icons", {}, &TMainWindow::mnuViewLargeIconsClick);
@@ -274,6 +291,8 @@ void TMainWindow::BuildToolBar() {
   separator("ToolButton7", 8);
   tolShowUnknown = button("tolShowUnknown", "Show/hide unknown items", 1, true,
                           &TMainWindow::tolShowUnknownClick);
+  tolFindings =
+      button("tolFindings", "Show only findings", 7, true, &TMainWindow::tolFindingsClick);
   separator("ToolButton3", 8);
   tolViewBigIcons =
       button("tolViewBigIcons", "Large Icons", 2, true, &TMainWindow::tolViewBigIconsClick);
@@ -409,6 +428,10 @@ void TMainWindow::FormCreate() {
   windows.smallImages = imlListViewImagesSMALL;
   windows.largeImages = imlListViewImagesBIG;
   catalogue_ = std::make_unique<TCOLESettings>(std::move(windows));
+  findings_ = std::make_unique<ReadingFindings>();
+  catalogue_->DescribeFurther = [this](platform::RegistryApi& registry, platform::HKey root) {
+    findings_->Describe(*catalogue_, registry, root, profile_);
+  };
   progress_->cancelHandler = [this] { catalogue_->btnCancelClick(); };
 
   UpdateTitle();
@@ -565,6 +588,7 @@ void TMainWindow::PrepareView() {
   catalogue_->UserLabel.clear();
   catalogue_->ClassList = choice_.view == "32" ? kClassList32 : kClassList64;
   catalogue_->SecondClassList = choice_.view == "both" ? kClassList32 : "";
+  profile_ = {};
   if (choice_.userClasses.empty()) return;
   std::string error;
   const auto logs =
@@ -575,6 +599,8 @@ void TMainWindow::PrepareView() {
                  "\n\nThe classes of the computer are shown alone.");
     return;
   }
+  profile_.name = choice_.userName;
+  profile_.variables = ProfileVariables(*user->store);
   // A computer that cannot be read is left to the reading, which asks
   // what to do about it.
   auto view = UserClassView::Open(registry_, catalogue_->RequestedComputer, std::move(*user), error);
@@ -584,16 +610,26 @@ void TMainWindow::PrepareView() {
 }
 
 std::string TMainWindow::DoneText() const {
-  const auto& recovery = catalogue_->Recovery;
-  if (recovery && !recovery->rejected.empty()) {
+  // The machine's hive and the user's, when either is one.
+  std::uint32_t applied = 0;
+  bool rejected = false;
+  for (const platform::LogRecovery* recovery : RecoveriesOf(*catalogue_)) {
+    applied += recovery->applied;
+    rejected = rejected || !recovery->rejected.empty();
+  }
+  if (rejected) {
     return "Done - transaction logs rejected in part, see \"File\" -> \"Information\"";
   }
-  if (recovery && recovery->applied > 0) {
-    return "Done - transaction logs applied (" + std::to_string(recovery->applied) +
+  if (applied > 0) {
+    return "Done - transaction logs applied (" + std::to_string(applied) +
            " entries); \"View\" -> \"Apply Transaction Logs\" reads the hive as stored";
   }
   if (!catalogue_->Notice.empty() && !mnuViewApplyLogs->isChecked()) {
     return "Done - the hive is read as stored, without its transaction logs";
+  }
+  if (const int found = findings_->EntriesWithFindings(); found > 0) {
+    return "Done - " + std::to_string(found) +
+           " objects with findings; \"View\" -> \"Show Only Findings\" lists them";
   }
   return kDone;
 }
@@ -732,6 +768,7 @@ void TMainWindow::mnuViewRefreshClick() {
   IgnoreListChanges = true;
   IgnoreTreeChanges = true;
   try {
+    findings_->Clear();
     PrepareView();
     catalogue_->LoadCatalogue();
   } catch (...) {
@@ -744,6 +781,7 @@ void TMainWindow::mnuViewRefreshClick() {
     throw;
   }
   UpdateTitle();
+  if (mnuViewFindings->isChecked()) OpenFindingGroups();
   SetStatusText(DoneText());
   IgnoreTreeChanges = false;
   IgnoreListChanges = false;
@@ -763,6 +801,7 @@ void TMainWindow::mnuViewClearClick() {
   IgnoreTreeChanges = true;
   ListViewValuesExit();
   catalogue_->ResetCatalogue();
+  findings_->Clear();
   // The view goes with the computer.
   choice_ = {};
   catalogue_->UserView.reset();
@@ -820,11 +859,16 @@ void TMainWindow::mnuFileInformationClick() {
     if (const std::string view = catalogue_->ViewSummaryText(); !view.empty()) {
       text += "\n" + view;
     }
-    const auto& recovery = catalogue_->Recovery;
-    if (recovery && (recovery->applied > 0 || !recovery->rejected.empty())) {
+    const auto recoveries = RecoveriesOf(*catalogue_);
+    if (std::any_of(recoveries.begin(), recoveries.end(), [](const auto* recovery) {
+          return recovery->applied > 0 || !recovery->rejected.empty();
+        })) {
       text +=
           "\nTo see the hive as it is stored, without its transaction logs, clear \"View\" -> "
           "\"Apply Transaction Logs\".\n";
+    }
+    if (const std::string found = findings_->SummaryText(); !found.empty()) {
+      text += "\n" + found;
     }
   }
   InfoMessage(text);
@@ -861,6 +905,60 @@ void TMainWindow::tolShowUnknownClick() {
     TreeViewObjectsChange(node);
   } catch (...) {
     // Re-listing is a convenience; the list keeps what it could show.
+  }
+}
+
+void TMainWindow::mnuViewFindingsClick() {
+  tolFindings->setChecked(mnuViewFindings->isChecked());
+  ShowOnlyFindings(mnuViewFindings->isChecked());
+}
+
+void TMainWindow::tolFindingsClick() {
+  mnuViewFindings->setChecked(tolFindings->isChecked());
+  ShowOnlyFindings(tolFindings->isChecked());
+}
+
+void TMainWindow::OpenFindingGroups() {
+  if (TreeViewObjects->topLevelItemCount() == 0) return;
+  QTreeWidgetItem* root = TreeViewObjects->topLevelItem(0);
+  for (int i = 0; i < root->childCount(); ++i) {
+    if (root->child(i)->childCount() > 0) root->child(i)->setExpanded(true);
+  }
+}
+
+void TMainWindow::ShowOnlyFindings(bool only) {
+  if (reading_) return;
+  const TreeNode selected = TreeViewObjects->Selected();
+  const COLEObject* entry = selected ? TreeViewObjects->Data(selected) : nullptr;
+  catalogue_->TreeFilter = nullptr;
+  if (only) {
+    catalogue_->TreeFilter = [](const COLEObject&, const ClassExtras* extras) {
+      return extras && (extras->badges & BadgeFinding) != 0;
+    };
+  }
+  IgnoreListChanges = true;
+  IgnoreTreeChanges = true;
+  ListViewValuesExit();
+  extraHelps_.clear();
+  catalogue_->RefillTree();
+  if (only) OpenFindingGroups();
+  IgnoreTreeChanges = false;
+  IgnoreListChanges = false;
+  for (TreeNode node = TreeViewObjects->First(); entry && node;
+       node = TreeViewObjects->Next(node)) {
+    if (TreeViewObjects->Data(node) == entry) {
+      TreeViewObjects->MakeVisibleAndSelect(node);
+      break;
+    }
+  }
+  if (!only) {
+    SetStatusText(kDone);
+  } else if (!findings_->Looked()) {
+    SetStatusText(
+        "No findings: they are looked for in the files of a Wine prefix or a Windows volume, "
+        "and the registry read has none");
+  } else {
+    SetStatusText(std::to_string(findings_->EntriesWithFindings()) + " objects with findings");
   }
 }
 
@@ -910,9 +1008,9 @@ void TMainWindow::ListViewValuesChange(int row) {
     staDescriptionHeading->setText(Q(" Description: " + name));
     // The rows the catalogue added come last, each with its own help text.
     const int firstExtra = model->rowCount() - static_cast<int>(extraHelps_.size());
-    staDescription->setPlainText(
-        Q(row >= firstExtra ? extraHelps_[static_cast<std::size_t>(row - firstExtra)]
-                            : catalogue_->DescriptionFor(name)));
+    staDescription->setPlainText(Q(row >= firstExtra
+                                       ? extraHelps_[static_cast<std::size_t>(row - firstExtra)]
+                                       : catalogue_->DescriptionFor(name)));
     ListViewValues->SetHint(model->Value(row));
     LastDescribedItem = name;
   } catch (...) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "catalogue/CatalogueControls.h"
+#include "findings/ReadingFiles.h"
 #include "platform/api/RegistryApi.h"
 
 class MainWindowTest;
@@ -24,6 +25,7 @@ class QToolButton;
 namespace orbel {
 
 class QtImageList;
+class ReadingFindings;
 class TAttributeListView;
 class TCOLESettings;
 class TFindDialog;
@@ -94,6 +96,7 @@ class TMainWindow : public QMainWindow {
   void mnuViewListClick();
   void mnuViewDetailsClick();
   void mnuViewDescriptionClick();
+  void mnuViewFindingsClick();
   void mnuViewClearClick();
   void mnuHelpContentsClick();
   void mnuHelpOnHelpClick();
@@ -106,6 +109,7 @@ class TMainWindow : public QMainWindow {
   void tolInfoClick() { mnuFileInformationClick(); }
   void tolTestObjectClick() { mnuFileTestObjectClick(); }
   void tolShowUnknownClick();
+  void tolFindingsClick();
   void tolViewBigIconsClick() { mnuViewLargeIconsClick(); }
   void tolViewSmallIconsClick() { mnuViewSmallIconsClick(); }
   void tolViewListClick() { mnuViewListClick(); }
@@ -147,8 +151,15 @@ class TMainWindow : public QMainWindow {
   void ShowDescription(const std::string& heading, const std::string& text);
   // Gives the catalogue the view of `choice_` for the next reading.
   void PrepareView();
-  // "Done", or what the transaction logs of the hive read gave.
+  // "Done", or what the transaction logs of the hive read gave, or how many
+  // objects have findings.
   std::string DoneText() const;
+  // Fills the tree with the objects that have findings only, or with all
+  // again; the selected object stays selected where it is still shown.
+  void ShowOnlyFindings(bool only);
+  // Opens the groups of the tree that hold objects: the few objects with
+  // findings are shown at once.
+  void OpenFindingGroups();
   // Runs a command as the application does: an error that escapes it is
   // shown in an error box.
   void Run(void (TMainWindow::*handler)());
@@ -174,6 +185,10 @@ class TMainWindow : public QMainWindow {
   bool startPending_ = false;
   // The view of the computer chosen last, used by every reading.
   ViewChoice choice_;
+  // The user of that view whose profile folders the findings resolve.
+  UserProfile profile_;
+  // The findings of the last reading.
+  std::unique_ptr<ReadingFindings> findings_;
   // The help texts of the rows the catalogue added after the selected
   // entry's own, which are the last rows of the list.
   std::vector<std::string> extraHelps_;
@@ -203,6 +218,7 @@ class TMainWindow : public QMainWindow {
   QAction* mnuViewDetails = nullptr;
   QAction* mnuViewDescription = nullptr;
   QAction* mnuViewApplyLogs = nullptr;
+  QAction* mnuViewFindings = nullptr;
   QAction* mnuViewClear = nullptr;
   QAction* mnuHelpContents = nullptr;
   QAction* mnuHelpOnHelp = nullptr;
@@ -219,6 +235,7 @@ class TMainWindow : public QMainWindow {
   QToolButton* tolInfo = nullptr;
   QToolButton* tolTestObject = nullptr;
   QToolButton* tolShowUnknown = nullptr;
+  QToolButton* tolFindings = nullptr;
   QToolButton* tolViewBigIcons = nullptr;
   QToolButton* tolViewSmallIcons = nullptr;
   QToolButton* tolViewList = nullptr;

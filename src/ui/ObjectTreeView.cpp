@@ -39,6 +39,21 @@ QPixmap WithBadges(const QPixmap& image, unsigned badges) {
     shoulders.closeSubpath();
     painter.drawPath(shoulders);
   }
+  if (badges & BadgeFinding) {
+    // A warning triangle with an exclamation mark.
+    QPainterPath triangle;
+    triangle.moveTo(4.5, h - 8.5);
+    triangle.lineTo(8.5, h - 0.5);
+    triangle.lineTo(0.5, h - 0.5);
+    triangle.closeSubpath();
+    painter.setPen(QPen(QColor(0x8a, 0x52, 0x00), 1));
+    painter.setBrush(QColor(0xff, 0xc8, 0x2a));
+    painter.drawPath(triangle);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0x3a, 0x24, 0x00));
+    painter.drawRect(QRectF(4, h - 6, 1, 3));
+    painter.drawRect(QRectF(4, h - 2, 1, 1));
+  }
   if (badges & BadgeView32) {
     QFont font = painter.font();
     font.setPixelSize(7);

@@ -36,7 +36,7 @@ class TObjectTreeView : public QTreeWidget, public ObjectTree {
   void MakeVisibleAndSelect(TreeNode node) override;
   void RunSelectionHandler(TreeNode node) override;
   // Lays the badges over the node's own images: a user's figure at the
-  // bottom right, "32" at the top left.
+  // bottom right, "32" at the top left, a warning triangle at the bottom left.
   void SetBadges(TreeNode node, unsigned badges) override;
   // The badges laid over a node's images (EntryBadge bits).
   static unsigned BadgesOf(const QTreeWidgetItem* item);

@@ -228,8 +228,11 @@ TPCSelector::TPCSelector(platform::RegistryApi& registry, QWidget* owner)
   drpUsers->setObjectName("drpUsers");
   drpUsers->addItem(kNoUser, QString());
   lblUsers->setBuddy(drpUsers);
-  btnUserBrowse = new QPushButton("Br&owse...", this);
+  // Named apart from the image's Browse button beside it.
+  btnUserBrowse = new QPushButton("User's &File...", this);
   btnUserBrowse->setObjectName("btnUserBrowse");
+  btnUserBrowse->setToolTip(
+      "Choose a file of a user's classes: UsrClass.dat, user.reg or a .reg export");
   btnUserBrowse->setAutoDefault(false);
   chkView32 = new QCheckBox("Classes of &32-bit programs", this);
   chkView32->setObjectName("chkView32");

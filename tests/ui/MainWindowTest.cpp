@@ -417,6 +417,8 @@ void MainWindowTest::menusAndShortcuts_data() {
   row("mnuViewDetails", "&Details", QKeySequence(), "Edit1");
   row("mnuViewDescription", "D&escription box", QKeySequence(), "Edit1");
   row("mnuViewApplyLogs", "Apply Transaction &Logs", QKeySequence(), "Edit1");
+  row("mnuViewFindings", "Show Only &Findings", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F),
+      "Edit1");
   row("mnuViewClear", "&Clear", QKeySequence(), "Edit1");
   row("mnuHelpContents", "&Contents", QKeySequence(Qt::Key_F1), "mnuHelp");
   row("mnuHelpOnHelp", "&Help on Help", QKeySequence(), "mnuHelp");
@@ -451,9 +453,10 @@ void MainWindowTest::menusAndShortcuts() {
                         "mnuFileTestObject", "N11", "mnuFileInformation", "N6", "mnuFileExit"}));
   QStringList view;
   for (QAction* entry : Child<QMenu>(*window, "Edit1")->actions()) view << entry->objectName();
-  QCOMPARE(view, QStringList({"mnuViewRefresh", "mnuViewApplyLogs", "N4", "mnuViewLargeIcons",
-                              "mnuViewSmallIcons", "mnuViewList", "mnuViewDetails", "N5",
-                              "mnuViewDescription", "N10", "mnuViewClear"}));
+  QCOMPARE(view, QStringList({"mnuViewRefresh", "mnuViewApplyLogs", "mnuViewFindings", "N4",
+                              "mnuViewLargeIcons", "mnuViewSmallIcons", "mnuViewList",
+                              "mnuViewDetails", "N5", "mnuViewDescription", "N10",
+                              "mnuViewClear"}));
   QStringList help;
   for (QAction* entry : Child<QMenu>(*window, "mnuHelp")->actions()) help << entry->objectName();
   QCOMPARE(help, QStringList({"mnuHelpContents", "N2", "mnuHelpOnHelp", "N8", "mnuHelpWeb", "N3",
@@ -474,6 +477,8 @@ void MainWindowTest::toolButtons_data() {
                                  << "Test Object" << false;
   QTest::newRow("tolShowUnknown") << "tolShowUnknown"
                                   << "Show/hide unknown items" << true;
+  QTest::newRow("tolFindings") << "tolFindings"
+                               << "Show only findings" << true;
   QTest::newRow("tolViewBigIcons") << "tolViewBigIcons"
                                    << "Large Icons" << true;
   QTest::newRow("tolViewSmallIcons") << "tolViewSmallIcons"
