@@ -42,39 +42,33 @@ int FindingsView::AddFields(const COLEObject& entry, const Rows& rows, const std
     if (files) target.files = files->Look(*found->second, target.rows, wow64);
     return target;
   };
+  const std::vector<Finding> findings = FindingsOf(evidence, lookup);
+  tally_.Add(findings);
   json list = json::array();
-  for (const Finding& finding : FindingsOf(evidence, lookup)) {
-    ++counts_[finding.rule];
+  for (const Finding& finding : findings) {
     list.push_back(
         {{"rule", finding.rule}, {"technique", finding.technique}, {"detail", finding.detail}});
   }
-  if (!list.empty()) ++entries_;
   const int count = static_cast<int>(list.size());
   fields["findings"] = std::move(list);
   return count;
 }
 
 void FindingsView::PrintSummary(std::ostream& out) const {
-  int total = 0;
   std::string rules;
-  for (const std::string_view rule : kFindingRules) {
-    const auto found = counts_.find(std::string(rule));
-    if (found == counts_.end()) continue;
-    total += found->second;
-    rules += (rules.empty() ? ": " : ", ") + std::string(rule) + " " +
-             std::to_string(found->second);
+  for (const auto& [rule, count] : tally_.ByRule()) {
+    if (count == 0) continue;
+    rules += (rules.empty() ? ": " : ", ") + std::string(rule) + " " + std::to_string(count);
   }
-  out << "\n" << total << " findings in " << entries_ << " objects" << rules << "\n";
+  out << "\n" << tally_.Total() << " findings in " << tally_.Entries() << " objects" << rules
+      << "\n";
 }
 
 void FindingsView::AddSummary(json& summary) const {
   json counts = json::object();
-  for (const std::string_view rule : kFindingRules) {
-    const auto found = counts_.find(std::string(rule));
-    counts[std::string(rule)] = found == counts_.end() ? 0 : found->second;
-  }
+  for (const auto& [rule, count] : tally_.ByRule()) counts[std::string(rule)] = count;
   summary["findings"] = std::move(counts);
-  summary["entriesWithFindings"] = entries_;
+  summary["entriesWithFindings"] = tally_.Entries();
 }
 
 void FindingsView::List(const json& findings, std::string& listing) {

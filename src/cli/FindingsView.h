@@ -32,8 +32,7 @@ class FindingsView {
 
  private:
   std::map<std::string, std::map<std::string, const COLEObject*>> classes_;
-  std::map<std::string, int> counts_;
-  int entries_ = 0;
+  FindingTally tally_;
 };
 
 }  // namespace orbel

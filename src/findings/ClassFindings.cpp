@@ -289,4 +289,19 @@ std::string_view FindingExplanation(std::string_view rule) {
   return {};
 }
 
+void FindingTally::Add(const std::vector<Finding>& findings) {
+  for (const Finding& finding : findings) ++counts_[finding.rule];
+  total_ += static_cast<int>(findings.size());
+  if (!findings.empty()) ++entries_;
+}
+
+std::vector<std::pair<std::string_view, int>> FindingTally::ByRule() const {
+  std::vector<std::pair<std::string_view, int>> rules;
+  for (const std::string_view rule : kFindingRules) {
+    const auto found = counts_.find(rule);
+    rules.emplace_back(rule, found == counts_.end() ? 0 : found->second);
+  }
+  return rules;
+}
+
 }  // namespace orbel

@@ -5,10 +5,12 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "findings/ClassFiles.h"
@@ -50,6 +52,22 @@ using ClassLookup = std::function<std::optional<ClassEvidence>(const std::string
 
 // The findings of `evidence`, rule by rule.
 std::vector<Finding> FindingsOf(const ClassEvidence& evidence, const ClassLookup& lookup);
+
+// Findings counted by rule, and the classes that have any.
+class FindingTally {
+ public:
+  // Counts the findings of one class.
+  void Add(const std::vector<Finding>& findings);
+  void Clear() { *this = FindingTally(); }
+  int Entries() const { return entries_; }
+  int Total() const { return total_; }
+  // Each rule with its count, in the order of kFindingRules, zeros included.
+  std::vector<std::pair<std::string_view, int>> ByRule() const;
+
+ private:
+  std::map<std::string, int, std::less<>> counts_;
+  int entries_ = 0, total_ = 0;
+};
 
 // A short explanation of `rule` for a reader who is no COM expert; empty
 // for a rule there is none of.

@@ -32,8 +32,7 @@ std::string FindingRowCaption(const std::string& rule) { return "Finding: " + ru
 
 void ReadingFindings::Clear() {
   looked_ = false;
-  entries_ = 0;
-  counts_.clear();
+  tally_.Clear();
 }
 
 void ReadingFindings::Describe(TCOLESettings& catalogue, platform::RegistryApi& registry,
@@ -119,11 +118,10 @@ void ReadingFindings::Describe(TCOLESettings& catalogue, platform::RegistryApi& 
     if (const auto row = resolvedRow(); row != extras.rows.end() && !resolved.empty()) {
       row->value = resolved;
     }
+    tally_.Add(findings);
     if (findings.empty()) continue;
     extras.badges |= BadgeFinding;
-    ++entries_;
     for (const Finding& finding : findings) {
-      ++counts_[finding.rule];
       extras.rows.push_back({FindingRowCaption(finding.rule), finding.detail,
                              std::string(FindingExplanation(finding.rule))});
     }
@@ -132,16 +130,13 @@ void ReadingFindings::Describe(TCOLESettings& catalogue, platform::RegistryApi& 
 
 std::string ReadingFindings::SummaryText() const {
   // A reading without findings keeps its summary as it was.
-  if (!looked_ || entries_ == 0) return {};
-  int total = 0;
+  if (!looked_ || tally_.Entries() == 0) return {};
   std::string rules;
-  for (const std::string_view rule : kFindingRules) {
-    const auto found = counts_.find(std::string(rule));
-    if (found == counts_.end()) continue;
-    total += found->second;
-    rules += std::to_string(found->second) + " " + std::string(rule) + "\n";
+  for (const auto& [rule, count] : tally_.ByRule()) {
+    if (count > 0) rules += std::to_string(count) + " " + std::string(rule) + "\n";
   }
-  return std::to_string(total) + " Findings in " + std::to_string(entries_) + " Objects:\n" + rules;
+  return std::to_string(tally_.Total()) + " Findings in " + std::to_string(tally_.Entries()) +
+         " Objects:\n" + rules;
 }
 
 }  // namespace orbel

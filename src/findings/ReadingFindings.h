@@ -30,14 +30,13 @@ class ReadingFindings {
   // Whether the last reading's findings were looked for (its image has files).
   bool Looked() const { return looked_; }
   // How many entries have findings.
-  int EntriesWithFindings() const { return entries_; }
+  int EntriesWithFindings() const { return tally_.Entries(); }
   // The summary's lines: the findings by rule; empty when there are none.
   std::string SummaryText() const;
 
  private:
   bool looked_ = false;
-  int entries_ = 0;
-  std::map<std::string, int> counts_;
+  FindingTally tally_;
 };
 
 // The caption of a finding's row in the attribute list.
