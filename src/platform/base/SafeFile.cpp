@@ -130,37 +130,17 @@ bool Read(const std::filesystem::path& file, std::uint64_t maxSize, bool refuseL
 
 #else
 
+// Windows reads through RegularFile, below.
 bool Read(const std::filesystem::path& file, std::uint64_t maxSize, bool refuseLarger,
           std::vector<std::byte>& out, std::string& error) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(file, ec)) {
-    error = ec ? "cannot be opened: " + ec.message() : "not a regular file";
+  RegularFile opened;
+  if (!opened.Open(file, error)) return false;
+  if (refuseLarger && opened.Size() > maxSize) {
+    error = TooLarge(opened.Size(), maxSize);
     return false;
   }
-  const std::uintmax_t size = std::filesystem::file_size(file, ec);
-  if (ec) {
-    error = "cannot be examined: " + ec.message();
-    return false;
-  }
-  if (refuseLarger && size > maxSize) {
-    error = TooLarge(size, maxSize);
-    return false;
-  }
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    error = "cannot be opened: " + ErrnoText(errno);
-    return false;
-  }
-  out.assign(static_cast<std::size_t>(std::min<std::uintmax_t>(size, maxSize)), std::byte{0});
-  in.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(out.size()));
-  if (in.bad()) {
-    error = "read failed: " + ErrnoText(errno);
-    out.clear();
-    return false;
-  }
-  out.resize(static_cast<std::size_t>(in.gcount()));
-  bytesRead += out.size();
-  return true;
+  const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(opened.Size(), maxSize));
+  return opened.ReadAt(0, length, out, error);
 }
 
 #endif
