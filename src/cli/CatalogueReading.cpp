@@ -119,7 +119,8 @@ ClassChange WholeClass(const COLEObject& entry, ClassChange::Kind kind) {
 // sides, the others are matched by name.
 std::optional<ClassChange> Differences(const COLEObject& before, const COLEObject& after) {
   const Rows a = ComparedRows(before), b = ComparedRows(after);
-  ClassChange change{ClassChange::Changed, after.RegistrySettings->Guid.str(), after.DisplayName, {}};
+  ClassChange change{
+      ClassChange::Changed, after.RegistrySettings->Guid.str(), after.DisplayName, {}};
   const std::size_t fixed = kFixedRowCount;
   for (std::size_t i = 0; i < fixed; ++i) {
     if (a[i].second != b[i].second) change.rows.emplace_back(a[i].first, a[i].second, b[i].second);
