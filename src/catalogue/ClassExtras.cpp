@@ -95,7 +95,7 @@ void TCOLESettings::DescribeEntries(const std::vector<const COLEObject*>& second
   for (const auto& owned : Entries) {
     const COLEObject& entry = *owned;
     const std::string& list = listOf(&entry);
-    const std::string& guid = entry.RegistrySettings->Guid;
+    const std::string guid = entry.RegistrySettings->Guid.str();
     ClassExtras extras;
     extras.view = list == kClassList32 ? "32" : "64";
     if (extras.view == "32") extras.badges |= BadgeView32;
@@ -119,7 +119,7 @@ void TCOLESettings::DescribeEntries(const std::vector<const COLEObject*>& second
           {"View", extras.view == "32" ? "32-bit programs (Wow6432Node)" : "64-bit programs",
            kViewHelp});
     }
-    if (const std::string& treatAs = entry.RegistrySettings->TreatAs; !treatAs.empty()) {
+    if (const std::string treatAs = entry.RegistrySettings->TreatAs.str(); !treatAs.empty()) {
       const auto target = byGuid.find(list + "\\" + platform::AsciiUpper(treatAs));
       for (ExtraRow& row : TreatAsRows(entry, target == byGuid.end() ? nullptr : target->second)) {
         extras.rows.push_back(std::move(row));

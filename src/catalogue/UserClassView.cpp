@@ -47,9 +47,9 @@ std::vector<ValueOverride> OverridesOf(const COLEObject& merged, const COLEObjec
     const std::string& before = RowValue(machineRows, name);
     if (before != value) overrides.push_back({name, before, value});
   }
-  const std::string& before = machine.RegistrySettings->TreatAs;
-  const std::string& after = merged.RegistrySettings->TreatAs;
-  if (before != after) overrides.push_back({"TreatAs", before, after});
+  const FieldText& before = machine.RegistrySettings->TreatAs;
+  const FieldText& after = merged.RegistrySettings->TreatAs;
+  if (before != after) overrides.push_back({"TreatAs", before.str(), after.str()});
   return overrides;
 }
 

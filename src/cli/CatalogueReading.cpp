@@ -102,7 +102,7 @@ Rows ComparedRows(const COLEObject& entry) {
 }
 
 ClassChange WholeClass(const COLEObject& entry, ClassChange::Kind kind) {
-  ClassChange change{kind, entry.RegistrySettings->Guid, entry.DisplayName, {}};
+  ClassChange change{kind, entry.RegistrySettings->Guid.str(), entry.DisplayName, {}};
   for (auto& [name, value] : ComparedRows(entry)) {
     // A row the class lacks is on neither side.
     if (value == kUnknown) continue;
@@ -119,7 +119,8 @@ ClassChange WholeClass(const COLEObject& entry, ClassChange::Kind kind) {
 // sides, the others are matched by name.
 std::optional<ClassChange> Differences(const COLEObject& before, const COLEObject& after) {
   const Rows a = ComparedRows(before), b = ComparedRows(after);
-  ClassChange change{ClassChange::Changed, after.RegistrySettings->Guid, after.DisplayName, {}};
+  ClassChange change{
+      ClassChange::Changed, after.RegistrySettings->Guid.str(), after.DisplayName, {}};
   const std::size_t fixed = kFixedRowCount;
   for (std::size_t i = 0; i < fixed; ++i) {
     if (a[i].second != b[i].second) change.rows.emplace_back(a[i].first, a[i].second, b[i].second);

@@ -13,10 +13,10 @@ namespace {
 // spreadsheet would take for a formula (one that begins with =, +, -, @, a
 // tab or a carriage return) is quoted too, behind a single quote, so that
 // the cell shows it as text.
-std::string CsvField(const std::string& text) {
+std::string CsvField(std::string_view text) {
   const bool formula =
       !text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos;
-  if (!formula && text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  if (!formula && text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
   std::string quoted = formula ? "\"'" : "\"";
   for (char c : text) {
     if (c == '"') quoted += '"';

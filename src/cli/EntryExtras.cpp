@@ -12,7 +12,7 @@ EntryExtras ExtrasOf(const COLEObject& entry, const Rows& rows, const ReadingVie
   const auto text = IsoTime(entry.RegistrySettings->LastWriteTime);
   extras.fields["lastWrite"] = text ? json(*text) : json(nullptr);
   extras.fields["view"] = views.view;
-  const std::string& treatAs = entry.RegistrySettings->TreatAs;
+  const std::string_view treatAs = entry.RegistrySettings->TreatAs;
   extras.fields["treatAs"] = treatAs.empty() ? json(nullptr) : json(treatAs);
   if (views.user) views.user->AddFields(entry, rows, views.view, extras.fields);
   if (views.deleted) views.deleted->AddFields(entry, extras.fields);

@@ -131,7 +131,7 @@ void UserView::AddFields(const COLEObject& entry, const Rows& rows, const std::s
   if (sides == ClassScope::Both) {
     // The machine's own rows, from the reading of the machine alone.
     json overrides = json::array();
-    if (const auto own = state.entries.find(entry.RegistrySettings->Guid);
+    if (const auto own = state.entries.find(entry.RegistrySettings->Guid.str());
         own != state.entries.end()) {
       for (const auto& [name, machine, user] : OverridesOf(entry, *own->second)) {
         if (name == "TreatAs") {

@@ -17,7 +17,7 @@ const char* const kControlCategory = "{40FC6ED4-2438-11CF-A3DB-080036F12502}";
 const char* const kProgrammableCategory = "{40FC6ED5-2438-11CF-A3DB-080036F12502}";
 const char* const kDocumentCategory = "{40FC6ED8-2438-11CF-A3DB-080036F12502}";
 
-void DefaultToUnknown(std::string& field) {
+void DefaultToUnknown(FieldText& field) {
   if (field.empty()) field = kUnknown;
 }
 
@@ -84,7 +84,7 @@ class ClassKeyReading {
     }
   }
   // Reads the default value of `subkey` into `field` and consumes the subkey.
-  void ReadAndConsume(std::string& field, std::string_view subkey) {
+  void ReadAndConsume(FieldText& field, std::string_view subkey) {
     // Most classes lack most subkeys: an absent one has nothing to consume.
     if (!Listed(subkey)) {
       field = kUnknown;
@@ -97,19 +97,19 @@ class ClassKeyReading {
   // Reads the default value of `subkey` into `field` and its value `name`
   // into `other`, as ReadAndConsume and SubkeyValue do, opening it once;
   // consumes the subkey.
-  void ReadAndConsumeWith(std::string& field, std::string_view subkey, std::string& other,
+  void ReadAndConsumeWith(FieldText& field, std::string_view subkey, FieldText& other,
                           std::string_view name) {
     if (!Listed(subkey)) {
       field = kUnknown;
-      other.clear();
+      other = FieldText();
       return;
     }
     const std::string_view names[] = {"", name};
     std::string texts[2];
     reader_.ReadSubkeyTexts(subkey, names, texts);
-    field = std::move(texts[0]);
+    field = texts[0];
     DefaultToUnknown(field);
-    other = std::move(texts[1]);
+    other = texts[1];
     Consume(subkey);
   }
   // Whether a subkey of the class key, or a key below one, can be opened.
@@ -189,8 +189,10 @@ COLEObjectRegistrySettings::COLEObjectRegistrySettings(TPatchRegistry& reader) {
   DefaultToUnknown(Name);
   const std::string& path = reader.Path();
   const std::string_view root = RootNameText(reader.Root());
-  RegistryPath.reserve(root.size() + path.size() + 2);
-  RegistryPath.append(root).append("\\").append(path).append("\\");
+  std::string registryPath;
+  registryPath.reserve(root.size() + path.size() + 2);
+  registryPath.append(root).append("\\").append(path).append("\\");
+  RegistryPath = registryPath;
   const std::size_t slash = path.rfind('\\');
   Guid = platform::AsciiUpper(
       std::string_view(path).substr(slash == std::string::npos ? 0 : slash + 1));
@@ -214,7 +216,7 @@ COLEObjectRegistrySettings::COLEObjectRegistrySettings(TPatchRegistry& reader) {
   read.ReadAndConsumeWith(LocalServer32, "LocalServer32", ServerExecutable, "ServerExecutable");
   AppID = reader.ReadText("AppID");
   // Only a key name of its own: a value with a backslash would lead elsewhere.
-  if (!AppID.empty() && AppID.find('\\') == std::string::npos) {
+  if (!AppID.empty() && AppID.view().find('\\') == std::string_view::npos) {
     LocalService =
         read.ValueAt(reader.Root(), "Software\\Classes\\AppID\\" + AppID, "LocalService");
   }

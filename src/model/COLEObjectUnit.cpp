@@ -38,7 +38,7 @@ constexpr std::array<const char*, 25> kAttributeNames = {
     "Misc. Settings",
 };
 
-bool Contains(const std::string& text, std::string_view part) {
+bool Contains(std::string_view text, std::string_view part) {
   return text.find(part) != std::string::npos;
 }
 
@@ -46,8 +46,8 @@ bool IsUnknownOrEmpty(const std::string& value) { return value.empty() || value 
 
 // The kind by the first rule that holds.
 std::int32_t DecideKind(const COLEObjectRegistrySettings& record) {
-  const std::string& vipid = record.VersionIndependentProgID;
-  const std::string& pid = record.ProgID;
+  const std::string_view vipid = record.VersionIndependentProgID;
+  const std::string_view pid = record.ProgID;
   if (record.IsDocObject || Contains(vipid, ".Document") || Contains(pid, ".Document")) {
     return KindDocument;
   }
@@ -109,7 +109,7 @@ COLEObject::COLEObject(TPatchRegistry& reader, AttributeList* valueList, ImageLi
   if (!extractor_) extractor_ = IconExtractorFor(reader.Api(), reader.Root());
   RegistrySettings = std::make_unique<COLEObjectRegistrySettings>(reader);
   const auto& record = *RegistrySettings;
-  DisplayName = Contains(record.TypeLibName, "Vell") ? record.TypeLibName : record.Name;
+  DisplayName = (Contains(record.TypeLibName, "Vell") ? record.TypeLibName : record.Name).str();
   Kind = DecideKind(record);
 }
 
@@ -119,28 +119,28 @@ std::string COLEObject::GetValue(int index) const {
     case 1: return DisplayName;
     case 2:
       return std::string(KindName());
-    case 3: return r.Guid;
-    case 4: return r.RegistryPath;
-    case 5: return r.ConvertToName;
+    case 3: return r.Guid.str();
+    case 4: return r.RegistryPath.str();
+    case 5: return r.ConvertToName.str();
     case 6: return "";
-    case 7: return r.ProgID;
-    case 8: return r.VersionIndependentProgID;
-    case 9: return r.OLE1Class;
-    case 10: return r.TypeLibName;
-    case 11: return r.LastChange;
-    case 12: return r.InprocServer;
-    case 13: return r.InprocServer32;
-    case 14: return r.ThreadingModel;
-    case 15: return r.LocalServer;
-    case 16: return r.LocalServer32;
-    case 17: return r.InProcHandler;
-    case 18: return r.InProcHandler32;
-    case 19: return r.HandlerThreadingModel;
-    case 20: return r.ToolboxBitmap;
-    case 21: return r.ToolboxBitmap32;
-    case 22: return r.DefaultIcon;
-    case 23: return r.Version;
-    case 24: return r.MiscStatus;
+    case 7: return r.ProgID.str();
+    case 8: return r.VersionIndependentProgID.str();
+    case 9: return r.OLE1Class.str();
+    case 10: return r.TypeLibName.str();
+    case 11: return r.LastChange.str();
+    case 12: return r.InprocServer.str();
+    case 13: return r.InprocServer32.str();
+    case 14: return r.ThreadingModel.str();
+    case 15: return r.LocalServer.str();
+    case 16: return r.LocalServer32.str();
+    case 17: return r.InProcHandler.str();
+    case 18: return r.InProcHandler32.str();
+    case 19: return r.HandlerThreadingModel.str();
+    case 20: return r.ToolboxBitmap.str();
+    case 21: return r.ToolboxBitmap32.str();
+    case 22: return r.DefaultIcon.str();
+    case 23: return r.Version.str();
+    case 24: return r.MiscStatus.str();
     default:
       PlainMessage("Unknown value in GetValue (COLEObject) of " + std::to_string(index));
       return "";

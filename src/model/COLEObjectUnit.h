@@ -69,12 +69,17 @@ class COLEObject {
   bool WholeValue = false;
   bool MatchCase = false;
   bool HideUnknown = false;
+
+ private:
+  // Beside the flags above, where it takes no room of its own.
+  bool thisComputer_;  // read from this computer's registry, not a connected one
+
+ public:
   std::string SearchText;
   // The kind as the catalogue names it.
   std::string_view KindName() const { return KindDisplayName(Kind); }
 
  private:
-  bool thisComputer_;  // read from this computer's registry, not a connected one
   // What Icons is made with.
   ImageList* smallImages_;
   ImageList* largeImages_;

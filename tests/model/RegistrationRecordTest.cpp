@@ -38,7 +38,7 @@ class RegistrationRecordTest : public ::testing::Test {
 TEST_F(RegistrationRecordTest, AnEmptyClassKeyIsUnknownButForItsIdentityAndDate) {
   registry.machine->SetLastWrite(Key("{EMPTY}"), kJuly5th1998);
   const auto r = Read("{EMPTY}");
-  for (const std::string* field :
+  for (const FieldText* field :
        {&r.Name, &r.InprocServer, &r.InprocServer32, &r.ThreadingModel, &r.LocalServer,
         &r.LocalServer32, &r.InProcHandler, &r.InProcHandler32, &r.HandlerThreadingModel,
         &r.ToolboxBitmap, &r.ToolboxBitmap32, &r.ProgID, &r.VersionIndependentProgID,

@@ -34,6 +34,28 @@ std::uint32_t Clamp32(std::size_t n) {
 
 MemoryStore::MemoryStore() { keys_.push_back(Key{}); }
 
+MemoryStore::MemoryStore(const MemoryStore& other)
+    : Store(other), keys_(other.keys_), writable_(other.writable_), damage_(other.damage_) {
+  ReindexChildren();
+}
+
+MemoryStore& MemoryStore::operator=(const MemoryStore& other) {
+  if (this != &other) *this = MemoryStore(other);
+  return *this;
+}
+
+void MemoryStore::ReindexChildren() {
+  std::vector<Node> nodes;
+  for (Key& key : keys_) {
+    if (!key.ChildrenIndexed()) continue;
+    auto& index = key.index.p->children;
+    nodes.clear();
+    for (const auto& [folded, child] : index) nodes.push_back(child);
+    index.clear();
+    for (Node child : nodes) index.emplace(keys_[child].Folded(), child);
+  }
+}
+
 bool MemoryStore::Valid(Node node) const { return node < keys_.size() && keys_[node].alive; }
 
 std::size_t MemoryStore::FindValue(const Key& key, std::string_view name) const {
@@ -179,7 +201,7 @@ Store::Node MemoryStore::EnsureChild(Node parent, std::string_view name) {
   keys_.push_back(std::move(child));
   Key& key = keys_[parent];
   if (key.ChildrenIndexed()) {
-    key.index.p->children.emplace(std::move(folded), node);
+    key.index.p->children.emplace(keys_[node].Folded(), node);
     key.index.p->childrenStale = true;
     return node;
   }

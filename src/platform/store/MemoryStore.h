@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/store/Store.h"
@@ -16,6 +17,12 @@ namespace orbel::platform {
 class MemoryStore : public Store {
  public:
   MemoryStore();
+  // A copy gets name indexes of its own (they point at the names of the
+  // store's keys); a move keeps them, since the keys stay where they are.
+  MemoryStore(const MemoryStore& other);
+  MemoryStore& operator=(const MemoryStore& other);
+  MemoryStore(MemoryStore&&) = default;
+  MemoryStore& operator=(MemoryStore&&) = default;
 
   Node RootNode() const override { return 0; }
   Status FindChild(Node parent, std::string_view name, Node& out) override;
@@ -70,7 +77,9 @@ class MemoryStore : public Store {
   struct Index {
     bool childrenIndexed = false;
     bool childrenStale = false;  // the key's `children` is rebuilt from `children` here
-    std::map<std::string, Node, std::less<>> children;  // folded name -> child
+    // The child's folded name, viewed in the child's own key (keys never
+    // move and their names never change) -> child.
+    std::map<std::string_view, Node, std::less<>> children;
     bool valuesIndexed = false;
     std::map<std::string, std::size_t, std::less<>> values;  // folded name -> position
     std::vector<bool> removed;                               // per value, once one was removed
@@ -120,6 +129,8 @@ class MemoryStore : public Store {
   const std::vector<Node>& Children(Node node) const;
   const std::vector<NamedValue>& Values(Node node) const;
   static void IndexValues(Key& key);
+  // Points every name index at this store's own keys (after a copy).
+  void ReindexChildren();
 
   // A deque: it grows without moving what it holds, so that a large tree
   // never needs twice its size while it grows. Lists are brought up to
