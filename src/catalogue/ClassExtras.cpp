@@ -43,7 +43,7 @@ std::string MachineRowHelp(const std::string& row) {
 }
 
 std::vector<ExtraRow> TreatAsRows(const COLEObject& entry, const COLEObject* target) {
-  const std::string& treatAs = entry.RegistrySettings->TreatAs;
+  const std::string treatAs = entry.RegistrySettings->TreatAs.str();
   std::string server = kUnknown;
   if (target) {
     const Rows rows = RowsOf(*target);
