@@ -60,9 +60,10 @@ if [ -z "$source" ] || [ ! -f "$work/source-ready" ]; then
 fi
 
 echo "=== Configuring ($source) ==="
-# Tablet events are off because Debian's repack leaves out wintab.h; the
-# bundled third-party libraries are used so that nothing comes from the
-# mingw sysroot by chance.
+# Tablet events are off because Debian's repack leaves out wintab.h; fonts
+# are drawn through GDI (6.4.2 builds its DirectWrite font database only
+# with Direct2D, which the program does not need); the bundled third-party
+# libraries are used so that nothing comes from the mingw sysroot by chance.
 cmake -S "$source" -B "$work/build" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_INSTALL_PREFIX="$prefix" \
@@ -74,7 +75,8 @@ cmake -S "$source" -B "$work/build" -G Ninja \
   -DFEATURE_network=OFF -DFEATURE_sql=OFF -DFEATURE_dbus=OFF \
   -DFEATURE_opengl=OFF -DINPUT_opengl=no -DFEATURE_printsupport=OFF \
   -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF \
-  -DFEATURE_tabletevent=OFF -DFEATURE_zstd=OFF -DFEATURE_vulkan=OFF -DFEATURE_direct2d=OFF \
+  -DFEATURE_tabletevent=OFF -DFEATURE_zstd=OFF -DFEATURE_vulkan=OFF \
+  -DFEATURE_direct2d=OFF -DFEATURE_directwrite=OFF \
   -DFEATURE_system_zlib=OFF -DFEATURE_system_pcre2=OFF -DFEATURE_system_png=OFF \
   -DFEATURE_system_jpeg=OFF -DFEATURE_system_freetype=OFF \
   -DFEATURE_system_harfbuzz=OFF -DFEATURE_system_doubleconversion=OFF \
