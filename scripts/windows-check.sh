@@ -135,7 +135,7 @@ if [ "$window" = yes ]; then
   # on the offscreen platform, as on Linux, with Wine's fonts; Wine passes no
   # QT_ variable to Windows programs but the WINEQT_ ones, renamed. The
   # report goes to a file: Qt Test's own output does not reach Wine's stdout.
-  window_prefix="$build/wine-window-prefix"
+  window_prefix="$(realpath -m "$build")/wine-window-prefix"
   rm -rf "$window_prefix"
   cp -a "$WINEPREFIX" "$window_prefix"
   for suite in "${ui_suites[@]}"; do

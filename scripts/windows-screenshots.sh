@@ -105,6 +105,8 @@ wait_gone() {
 # Window $1 as windows-$2.png, once two captures in a row are the same (painted).
 snap() {
   local window=$1 name=$2 previous="" current tries=0
+  # The window with the keyboard, so that Wine draws its title bar active.
+  xdotool windowfocus "$window" 2>/dev/null || true
   while ((tries < 50)); do
     sleep 0.3
     xwd -silent -id "$window" >"$scratch/shot.xwd"
@@ -173,13 +175,21 @@ refused=$(wait_window '^Confirm$' 60)
 snap "$refused" remote-refused
 keys "$refused" Return
 wait_gone '^Confirm$' 60
+# The progress window, titled as the program, closes when the reading ends.
+wait_gone '^Vell Orbel$' 300
 main=$(wait_window '^Vell Orbel - Viewing Computer "[^"]+"$' 300)
 
-# The About command through its menu.
-keys "$main" alt+h
-sleep 0.5
-xdotool key a
-about=$(wait_window '^About$')
+# The About command through its menu; the menu is asked for again when a
+# busy program let the keys pass.
+about=""
+for attempt in 1 2 3; do
+  keys "$main" alt+h
+  sleep 1
+  xdotool key a
+  if about=$(wait_window '^About$' 10); then break; fi
+  keys "$main" Escape Escape
+done
+[ -n "$about" ] || { echo "no About box" >&2; exit 1; }
 snap "$about" about-box
 keys "$about" Escape
 wait_gone '^About$'
