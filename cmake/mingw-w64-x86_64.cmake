@@ -5,6 +5,7 @@
 #
 #   cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
 #         -DORBEL_GTEST_SOURCE=/usr/src/googletest
+#         [-DORBEL_QT_MINGW=<Qt> -DCMAKE_PREFIX_PATH=<Qt> -DQT_HOST_PATH=/usr]
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -18,6 +19,11 @@ set(CMAKE_RC_COMPILER ${ORBEL_MINGW_TRIPLET}-windres)
 # Libraries and packages come from the target's folder only, never from the
 # build machine's /usr; programs (code generators) from the build machine.
 set(CMAKE_FIND_ROOT_PATH /usr/${ORBEL_MINGW_TRIPLET})
+# A Qt built for the target (scripts/qt-mingw.sh) is a root of its own; name
+# it with -DORBEL_QT_MINGW=<its prefix> and -DCMAKE_PREFIX_PATH=<its prefix>.
+if(ORBEL_QT_MINGW)
+  list(APPEND CMAKE_FIND_ROOT_PATH ${ORBEL_QT_MINGW})
+endif()
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

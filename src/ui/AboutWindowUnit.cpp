@@ -15,6 +15,7 @@
 #include <filesystem>
 
 #include "tools/Vell_Tools.h"
+#include "ui/QtImageList.h"
 #include "ui/QtScreen.h"
 
 namespace orbel {
@@ -172,11 +173,12 @@ void TAboutWindow::btnInternetClick() { OpenDocument(kMakerWebSite); }
 void TAboutWindow::Image1DblClick() { InfoMessage(kLogoMessage); }
 
 void TAboutWindow::LoadLogo() {
-  QStringList candidates{":/images/logo.svg"};
+  const std::string name = std::string("logo") + kImageSuffix;
+  QStringList candidates{QString::fromLatin1(kLogoFile)};
   candidates << QString::fromStdString(
-      (std::filesystem::path(__FILE__).parent_path() / "images" / "logo.svg").string());
+      (std::filesystem::path(__FILE__).parent_path() / "images" / name).string());
   if (QCoreApplication::instance() != nullptr) {
-    candidates << QCoreApplication::applicationDirPath() + "/images/logo.svg";
+    candidates << QCoreApplication::applicationDirPath() + "/images/" + QString::fromStdString(name);
   }
   for (const QString& candidate : candidates) {
     QImageReader reader(candidate);

@@ -2,7 +2,9 @@
 
 #include <QByteArray>
 #include <QPainter>
+#ifndef ORBEL_PNG_IMAGES
 #include <QSvgRenderer>
+#endif
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -20,9 +22,10 @@ constexpr std::size_t kEntrySize = 16;
 QStringList Numbered(const char* stem, int count, int digits) {
   QStringList files;
   for (int i = 0; i < count; ++i) {
-    files << QStringLiteral(":/images/%1%2.svg")
+    files << QStringLiteral(":/images/%1%2%3")
                  .arg(QLatin1String(stem))
-                 .arg(i, digits, 10, QLatin1Char('0'));
+                 .arg(i, digits, 10, QLatin1Char('0'))
+                 .arg(QLatin1String(kImageSuffix));
   }
   return files;
 }
@@ -92,15 +95,28 @@ QStringList TreeImageFiles() { return Numbered("tree", 9, 1); }
 QStringList ToolbarImageFiles() { return Numbered("tool", 10, 1); }
 QStringList AnimationImageFiles() { return Numbered("anim", 6, 1); }
 
-QPixmap RenderSvg(const QString& file, int size) {
+QPixmap RenderImage(const QString& file, int size) {
   QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
   image.fill(Qt::transparent);
+#ifdef ORBEL_PNG_IMAGES
+  QImage picture(file);
+  if (!picture.isNull() && size > picture.width() && file.endsWith(QLatin1String(".png"))) {
+    const QImage doubled(file.chopped(4) + QLatin1String("@2x.png"));
+    if (!doubled.isNull()) picture = doubled;
+  }
+  if (!picture.isNull()) {
+    QPainter painter(&image);
+    painter.drawImage(0, 0, picture.scaled(size, size, Qt::IgnoreAspectRatio,
+                                           Qt::SmoothTransformation));
+  }
+#else
   QSvgRenderer renderer(file);
   if (renderer.isValid()) {
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     renderer.render(&painter, QRectF(0, 0, size, size));
   }
+#endif
   return QPixmap::fromImage(image);
 }
 
@@ -147,7 +163,7 @@ QtImageList::QtImageList(int size, const QStringList& files, QObject* parent)
     : QObject(parent), size_(size) {
   InitUiResources();
   images_.reserve(static_cast<std::size_t>(files.size()));
-  for (const QString& file : files) images_.push_back(RenderSvg(file, size));
+  for (const QString& file : files) images_.push_back(RenderImage(file, size));
 }
 
 int QtImageList::Count() const { return static_cast<int>(images_.size()); }

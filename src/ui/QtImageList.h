@@ -1,5 +1,8 @@
-// Image lists of the Qt windows: fixed images drawn from the program's SVG
-// resources, plus (for the attribute lists) the icons that entries append.
+// Image lists of the Qt windows: fixed images drawn from the program's
+// pictures, plus (for the attribute lists) the icons that entries append.
+// The pictures are SVG resources; a build without Qt Svg (ORBEL_PNG_IMAGES)
+// holds PNG renderings of them instead, made at build time at their own size
+// and, as name@2x.png, at twice it.
 #pragma once
 
 #include <QIcon>
@@ -19,16 +22,28 @@ namespace orbel {
 // more than once.
 void InitUiResources();
 
-// The SVG resources of the image lists, in list order.
+// The file name ending of the pictures: ".svg", or ".png" without Qt Svg.
+#ifdef ORBEL_PNG_IMAGES
+inline constexpr char kImageSuffix[] = ".png";
+#else
+inline constexpr char kImageSuffix[] = ".svg";
+#endif
+
+// The picture resources of the image lists, in list order.
 QStringList AttributeImageFiles();  // 17 attribute row images
 QStringList TreeImageFiles();       // 9 tree node images
 QStringList ToolbarImageFiles();    // 10 tool bar images
 QStringList AnimationImageFiles();  // 6 progress animation frames
+#ifdef ORBEL_PNG_IMAGES
+inline constexpr char kLogoFile[] = ":/images/logo.png";
+#else
 inline constexpr char kLogoFile[] = ":/images/logo.svg";
+#endif
 
-// An SVG drawn into a transparent square of `size` pixels; a transparent
-// square when the file is missing or unreadable.
-QPixmap RenderSvg(const QString& file, int size);
+// A picture drawn into a transparent square of `size` pixels; a transparent
+// square when the file is missing or unreadable. A PNG picture is scaled
+// from its double-size rendering when `size` is larger than its own.
+QPixmap RenderImage(const QString& file, int size);
 
 // The image of an .ico file nearest to `size` pixels (decoded from its PNG
 // or bitmap data), scaled to a `size` square when it has another size. Null
@@ -38,7 +53,7 @@ QImage DecodeIcon(std::span<const std::byte> ico, int size);
 
 class QtImageList : public QObject, public ImageList {
  public:
-  // A list of `size` x `size` images, starting with the given SVG files.
+  // A list of `size` x `size` images, starting with the given pictures.
   QtImageList(int size, const QStringList& files, QObject* parent = nullptr);
 
   int Count() const override;

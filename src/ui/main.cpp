@@ -211,7 +211,7 @@ int main(int argc, char* argv[]) {
     orbel::SetApplicationTitle(QStringLiteral("Vell Orbel"));
     orbel::InitUiResources();
     QIcon logo;
-    for (int size : {16, 32, 48, 64, 128}) logo.addPixmap(orbel::RenderSvg(orbel::kLogoFile, size));
+    for (int size : {16, 32, 48, 64, 128}) logo.addPixmap(orbel::RenderImage(orbel::kLogoFile, size));
     QApplication::setWindowIcon(logo);
     orbel::QtScreen screen;
     orbel::SetScreen(&screen);

@@ -111,6 +111,12 @@ class PCSelectorTest : public QObject {
                                      << "\\\\ PC 2 ";
     QTest::newRow("only ASCII letters change")
         << QString::fromUtf8("größe") << QString::fromUtf8("\\\\GRößE");
+#ifdef _WIN32
+    // Every name is a computer's, a path too: the registry tells an image's
+    // path by its backslashes, and Windows paths ignore case.
+    QTest::newRow("drive path") << "d:\\evidence\\Software"
+                                << "\\\\D:\\EVIDENCE\\SOFTWARE";
+#else
     // A path on a case-sensitive file system keeps its case and is made
     // absolute, so that it names the same image tomorrow.
     QTest::newRow("absolute path") << "/Home/Me/.wine/"
@@ -119,6 +125,7 @@ class PCSelectorTest : public QObject {
                                    << "{cwd}/Images/SOFTWARE";
     QTest::newRow("home folder") << "~/Games/Pfx"
                                  << "{home}/Games/Pfx";
+#endif
   }
 
   void normalisesTheName() {
@@ -156,6 +163,9 @@ class PCSelectorTest : public QObject {
   }
 
   void pathsAreComparedExactly() {
+#ifdef _WIN32
+    QSKIP("on Windows every name is a computer's, compared without regard to case");
+#endif
     FakeScreen screen;
     MemoryRegistry registry;
     WriteComputers(registry, {"/data/wine", "\\\\ALPHA", "/Data/Wine"});

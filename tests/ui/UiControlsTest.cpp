@@ -151,13 +151,22 @@ void UiControlsTest::fixedImagesAreDrawnAtTheListSize() {
     QCOMPARE(small.Pixmap(i).size(), QSize(16, 16));
     QCOMPARE(large.Pixmap(i).size(), QSize(32, 32));
   }
-  // The pictures come from the resources: an image is not blank.
-  const QImage first = large.Pixmap(1).toImage();
-  bool drawn = false;
-  for (int y = 0; y < 32 && !drawn; ++y) {
-    for (int x = 0; x < 32 && !drawn; ++x) drawn = first.pixelColor(x, y).alpha() > 0;
+  // Every picture comes from the resources, at a list's size and larger
+  // than it is drawn: none is blank.
+  QStringList pictures = orbel::AttributeImageFiles() + orbel::TreeImageFiles() +
+                         orbel::ToolbarImageFiles() + orbel::AnimationImageFiles();
+  pictures << QString::fromLatin1(orbel::kLogoFile);
+  for (const QString& picture : pictures) {
+    for (int size : {16, 96}) {
+      const QImage image = orbel::RenderImage(picture, size).toImage();
+      QCOMPARE(image.size(), QSize(size, size));
+      bool drawn = false;
+      for (int y = 0; y < size && !drawn; ++y) {
+        for (int x = 0; x < size && !drawn; ++x) drawn = image.pixelColor(x, y).alpha() > 0;
+      }
+      QVERIFY2(drawn, qPrintable(picture));
+    }
   }
-  QVERIFY(drawn);
   QCOMPARE(QtImageList(16, orbel::TreeImageFiles()).Count(), 9);
   QCOMPARE(QtImageList(16, orbel::ToolbarImageFiles()).Count(), 10);
   QCOMPARE(QtImageList(32, orbel::AnimationImageFiles()).Count(), 6);
