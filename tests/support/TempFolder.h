@@ -17,13 +17,10 @@ class TempFolder {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     path_ = std::filesystem::temp_directory_path() /
             (std::string("orbel-") + info->test_suite_name() + "-" + info->name());
-    std::filesystem::remove_all(path_);
+    Remove();
     std::filesystem::create_directories(path_);
   }
-  ~TempFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
+  ~TempFolder() { Remove(); }
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
 
@@ -38,6 +35,18 @@ class TempFolder {
   }
 
  private:
+  // Removes the folder, read-only copies of the corpus included: Windows
+  // removes no read-only file.
+  void Remove() const {
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+      std::filesystem::permissions(it->path(), std::filesystem::perms::owner_write,
+                                   std::filesystem::perm_options::add, ec);
+    }
+    std::filesystem::remove_all(path_, ec);
+  }
+
   std::filesystem::path path_;
 };
 
