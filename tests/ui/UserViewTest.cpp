@@ -52,6 +52,9 @@ class UserViewTest : public QObject {
 
  private slots:
   void selectorOffersAndRemembersTheUsersOfAPrefix() {
+#ifdef _WIN32
+    QSKIP("on Windows every name is a computer's: no prefix has users to offer");
+#endif
     FakeScreen screen;
     MemoryRegistry registry;
     QTemporaryDir folder;
