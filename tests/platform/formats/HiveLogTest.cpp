@@ -118,6 +118,11 @@ Copied Copy(const orbel::testing::TempFolder& folder, const std::string& name) {
   fs::copy_file(kLogs / name, copy.hive);
   fs::copy_file(kLogs / (name + ".LOG1"), copy.log1);
   fs::copy_file(kLogs / (name + ".LOG2"), copy.log2);
+  // The corpus is read-only, and Windows removes no read-only file: the
+  // tests remove logs of their copies.
+  for (const fs::path& file : {copy.hive, copy.log1, copy.log2}) {
+    fs::permissions(file, fs::perms::owner_write, fs::perm_options::add);
+  }
   return copy;
 }
 
