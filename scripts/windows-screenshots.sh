@@ -44,6 +44,8 @@ finish() {
   rm -rf "$scratch"
 }
 trap finish EXIT
+wait_poll=0.2
+source scripts/xdisplay.sh
 
 # The prefix's copy: the program keeps its settings in its registry, and the
 # first start must be a first start. Without a window manager Wine draws the
@@ -59,48 +61,10 @@ for font in marlett tahoma tahomabd; do
   fi
 done
 
-# A display of our own: Xvfb names the free display it took on a file descriptor.
-exec 3>"$scratch/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$scratch/xvfb.log" 2>&1 &
-xvfb_pid=$!
-exec 3>&-
-deadline=$((SECONDS + 20))
-until [ -s "$scratch/display" ]; do
-  ((SECONDS < deadline)) || { echo "Xvfb did not start" >&2; cat "$scratch/xvfb.log" >&2; exit 1; }
-  sleep 0.1
-done
-export DISPLAY=":$(head -n1 "$scratch/display")"
+# A display of our own.
+start_xvfb
 unset QT_QPA_PLATFORM ORBEL_REGISTRY
 "$wine64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
-
-# The newest visible window whose title matches the extended regular
-# expression $1, waited for up to $2 seconds (20).
-wait_window() {
-  local pattern=$1 deadline=$((SECONDS + ${2:-20})) ids
-  while ((SECONDS < deadline)); do
-    ids=$(xdotool search --onlyvisible --name "$pattern" 2>/dev/null || true)
-    if [ -n "$ids" ]; then
-      tail -n1 <<<"$ids"
-      return 0
-    fi
-    if [ -n "$orbel_pid" ] && ! kill -0 "$orbel_pid" 2>/dev/null; then
-      echo "the program ended while waiting for \"$pattern\"" >&2
-      return 1
-    fi
-    sleep 0.2
-  done
-  echo "no window \"$pattern\" within ${2:-20} seconds" >&2
-  return 1
-}
-
-# Waits until no visible window's title matches $1.
-wait_gone() {
-  local deadline=$((SECONDS + ${2:-20}))
-  while xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; do
-    ((SECONDS < deadline)) || { echo "\"$1\" stays open" >&2; return 1; }
-    sleep 0.2
-  done
-}
 
 # Window $1 as windows-$2.png, once two captures in a row are the same (painted).
 snap() {
